@@ -1,0 +1,252 @@
+#include "engine/OutlookProcessorUnit.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "base/Formats.h"
+
+namespace ravenox::engine {
+namespace {
+
+constexpr int kMaxConsecutiveFailures = 10;
+constexpr double kFourMinutes = 4.0 / 1440.0;
+// "Below normal" for the engine thread: a few nice steps under its creator.
+constexpr int kBelowNormalNice = 4;
+
+void LowerThreadPriority() {
+  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int current = ::getpriority(PRIO_PROCESS, tid);
+  if (errno == 0) ::setpriority(PRIO_PROCESS, tid, current + kBelowNormalNice);
+}
+
+}  // namespace
+
+int ChooseWaitMilliseconds(bool user_away, TDateTime now, TDateTime early, TDateTime late) {
+  if (!user_away) return 60000;
+  const TDateTime t = TimeOf(now);
+  if (t > TimeOf(late)) return 300000;
+  if (t + kFourMinutes < TimeOf(early)) return 300000;
+  return 15000;
+}
+
+bool InsideDay(TDateTime now, TDateTime early, TDateTime late) {
+  const TDateTime t = TimeOf(now);
+  return t > TimeOf(early) && t < TimeOf(late);
+}
+
+bool InEveningWindow(TDateTime now, TDateTime late) {
+  const TDateTime t = TimeOf(now);
+  return t < TimeOf(late) && t > TimeOf(late - kFifteenMinutes);
+}
+
+bool InMorningWindow(TDateTime now, TDateTime early) {
+  const TDateTime t = TimeOf(now);
+  return t > TimeOf(early) && t < TimeOf(early + kFifteenMinutes);
+}
+
+TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment env)
+    : host_(host), env_(std::move(env)) {
+  if (!env_.clock) env_.clock = std::make_shared<platform::SystemClock>();
+  if (!env_.input) env_.input = std::make_shared<platform::X11InputState>();
+  if (!env_.open_event) env_.open_event = platform::OpenNamedEvent;
+  if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
+  if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();
+
+  outlook_ = NewConnection();
+  if (!host_.IsApplicationMainWindow()) {
+    host_.ShowException("ERROR IN PROCESSOR");
+    return;
+  }
+  std::string note;
+  wake_event_ = env_.open_event(kWakeEventName, note);
+  if (!note.empty()) AddDebugLine(note);
+  host_.SetProcessorRunning(true);
+  if (env_.start_thread) {
+    thread_ = std::thread([this] {
+      LowerThreadPriority();
+      Execute();
+    });
+  }
+}
+
+TOutlookProcessor::~TOutlookProcessor() {
+  if (thread_.joinable()) {
+    Terminate();
+    if (wake_event_) wake_event_->Set();
+    thread_.join();
+  }
+  try {
+    SaveDebugFile();
+  } catch (...) {
+    // Nothing more can be done about a log that cannot be written.
+  }
+}
+
+void TOutlookProcessor::Stop() {
+  Terminate();
+  if (wake_event_) wake_event_->Set();
+}
+
+void TOutlookProcessor::Wake() {
+  if (wake_event_) wake_event_->Set();
+}
+
+void TOutlookProcessor::RequestTestMessage(const std::string& address, const std::string& subject,
+                                           const std::string& body) {
+  {
+    std::lock_guard lock(test_mutex_);
+    test_address_ = address;
+    test_subject_ = subject;
+    test_body_ = body;
+  }
+  test_pending_.store(true, std::memory_order_release);
+  Wake();
+}
+
+std::filesystem::path TOutlookProcessor::FilePath(const std::string& name) const {
+  return env_.working_dir.empty() ? std::filesystem::path(name) : env_.working_dir / name;
+}
+
+std::unique_ptr<outlook::TOutlookApplication> TOutlookProcessor::NewConnection() const {
+  return std::make_unique<outlook::TOutlookApplication>(env_.connector, /*auto_quit=*/true);
+}
+
+void TOutlookProcessor::Execute() {
+  AddDebugLine("Execute Start");
+  AddDebugLine("Loading From Disk");
+  try {
+    LoadTasks();
+    LoadNotify();
+    LoadEmail();
+  } catch (...) {
+    DebugLog("Failed Load");
+  }
+  env_.clock->Sleep(500);
+  DebugLog("Checked... Beginning");
+  DebugLog("Ok");
+
+  com_initialized_ = env_.com->Initialize();
+  DebugLog("COI");
+  if (!com_initialized_) {
+    Terminate();
+    host_.ShowException(kComFailureMessage);
+  }
+
+  DebugLog("Start Loop");
+  FailureCount = 0;
+  UrgentPassCounter = 0;
+  while (!Terminated()) {
+    if (!GuardedPass()) break;
+  }
+  if (com_initialized_) {
+    env_.com->Uninitialize();
+    com_initialized_ = false;
+  }
+  Shutdown();
+}
+
+bool TOutlookProcessor::GuardedPass() {
+  try {
+    RunPass();
+    FailureCount = 0;
+    return true;
+  } catch (const outlook::AutomationError& e) {
+    DebugLog(std::string("Error") + e.what());
+    try {
+      SaveDebugFile();
+    } catch (...) {
+    }
+    host_.SetStatusText(e.what());
+    ++FailureCount;
+    if (FailureCount > kMaxConsecutiveFailures) return false;
+    return Reconnect();
+  } catch (const std::exception& e) {
+    DebugLog(std::string("Error") + e.what());
+    try {
+      SaveDebugFile();
+    } catch (...) {
+    }
+    return true;
+  }
+}
+
+bool TOutlookProcessor::Reconnect() {
+  if (com_initialized_) {
+    env_.com->Uninitialize();
+    com_initialized_ = false;
+  }
+  if (Terminated()) return true;  // the loop condition ends it
+  if (!env_.com->Initialize()) {
+    // Without the component runtime nothing more can be done; end the loop, but through the
+    // shutdown steps so the state is saved and the window learns the engine has stopped.
+    Terminate();
+    return false;
+  }
+  com_initialized_ = true;
+  retired_connections_.push_back(std::move(outlook_));
+  outlook_ = NewConnection();
+  return true;
+}
+
+void TOutlookProcessor::RunPass() {
+  ProcessChecks();
+  SaveState();
+  SendPendingTest();
+
+  const TDateTime now = env_.clock->Now();
+  if (InsideDay(now, host_.EarlyTime(), host_.LateTime())) {
+    host_.SetStatusText("Checking for current notifications.");
+    Changed = false;
+    CheckAway();
+    if (UserAway) {
+      HandleNotify();
+      TaskReminders();
+      if (host_.EveningNotify() && now > NextEveningCheck && InEveningWindow(now, host_.LateTime()))
+        EveningFirstMeeting();
+      if (host_.MorningNotify() && now > NextMorningCheck &&
+          InMorningWindow(now, host_.EarlyTime()))
+        MorningFirstMeeting();
+      if (host_.UrgentEmail() && UrgentPassCounter == 0) CheckUrgentEmail();
+      if (++UrgentPassCounter >= 5) UrgentPassCounter = 0;
+    }
+    if (Changed) SaveState();
+  }
+
+  host_.SetStatusText("Processor Idle.");
+  LastCursor = env_.input->GetCursorPos();
+  WaitForNextPass();
+  SendPendingTest();
+}
+
+void TOutlookProcessor::ProcessChecks() {
+  DebugLog("ProcessCheckes");
+  if (host_.MeetingNotify() || host_.MorningNotify() || host_.EveningNotify()) CheckAppointments();
+  if (host_.TaskNotify() || host_.TaskPreNotify() || host_.TaskReminder()) CheckTasks();
+  DebugLog("ProcessCheckes-End");
+}
+
+void TOutlookProcessor::WaitForNextPass() {
+  const TDateTime now = env_.clock->Now();
+  DebugLog("Sleep:" + FormatDateTime(now));
+  const int timeout = ChooseWaitMilliseconds(UserAway, now, host_.EarlyTime(), host_.LateTime());
+  wake_event_->Wait(std::chrono::milliseconds(timeout));
+  CheckAway();
+  if (!Terminated()) wake_event_->Reset();
+  DebugLog("Wake:" + FormatDateTime(env_.clock->Now()));
+}
+
+void TOutlookProcessor::Shutdown() {
+  DebugLog("Shutting Down");
+  SaveTasks();
+  SaveNotify();
+  SaveEmail();
+  host_.SetProcessorRunning(false);
+  DebugLog("Completed");
+}
+
+}  // namespace ravenox::engine

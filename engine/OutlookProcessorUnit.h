@@ -1,0 +1,159 @@
+// The notification engine: one worker thread that reads the calendar, the tasks and the inbox on
+// every pass and, inside the user's day and while the user is away, texts the phone what is due.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/DateTime.h"
+#include "engine/ProcessorHost.h"
+#include "outlook/OutlookApplication.h"
+#include "platform/Clock.h"
+#include "platform/ComApartment.h"
+#include "platform/DebugOutput.h"
+#include "platform/InputState.h"
+#include "platform/WakeEvent.h"
+
+namespace ravenox::engine {
+
+inline constexpr const char* kWakeEventName = "BrindlemoorProcessor";
+inline constexpr const char* kComFailureMessage =
+    "Unable initilize Outlook connection.\r\nPlease verify Outlook is installed\r\nThis program "
+    "doesn't support Outlook Express";
+
+// Everything the engine takes from the operating system. Members left empty get the real ones.
+struct ProcessorEnvironment {
+  std::shared_ptr<platform::Clock> clock;
+  std::shared_ptr<platform::InputState> input;
+  // Opens the wake event by name; a note it leaves goes to the debug log.
+  std::function<std::unique_ptr<platform::WakeEvent>(const std::string& name, std::string& note)>
+      open_event;
+  std::shared_ptr<platform::ComApartment> com;
+  std::shared_ptr<platform::DebugOutput> debug_output;
+  // Makes the Outlook application for a new connection object.
+  outlook::Connector connector;
+  // Where the state files and logs live; empty means the process's current directory.
+  std::filesystem::path working_dir;
+  // Tests drive single operations without the thread.
+  bool start_thread = true;
+};
+
+// How long the engine sleeps after a pass.
+int ChooseWaitMilliseconds(bool user_away, TDateTime now, TDateTime early, TDateTime late);
+// The user's day: strictly after EarlyTime and strictly before LateTime, by time of day.
+bool InsideDay(TDateTime now, TDateTime early, TDateTime late);
+// The last quarter hour before LateTime and the first after EarlyTime (both bounds exclusive).
+bool InEveningWindow(TDateTime now, TDateTime late);
+bool InMorningWindow(TDateTime now, TDateTime early);
+
+class TOutlookProcessor {
+ public:
+  // Starts the thread unless `host` is not the application's main window ("ERROR IN PROCESSOR").
+  explicit TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment env = {});
+  // Waits for the thread to end, then writes "DEBUG.LOG".
+  ~TOutlookProcessor();
+  TOutlookProcessor(const TOutlookProcessor&) = delete;
+  TOutlookProcessor& operator=(const TOutlookProcessor&) = delete;
+
+  // --- Called from the main window's thread -------------------------------------------------
+  // Requests the end of the thread and wakes it.
+  void Stop();
+  // Hands a test message to the engine and wakes it; it goes out after the current wait.
+  void RequestTestMessage(const std::string& address, const std::string& subject,
+                          const std::string& body);
+  // Cuts the current wait short.
+  void Wake();
+  bool ThreadStarted() const { return thread_.joinable(); }
+  std::atomic<bool> DebugEnabled{false};
+
+  // --- The engine thread's work (public so tests can drive single steps on a fake clock) -----
+  void Execute();
+  // One pass inside the failure handler; false when the loop must end.
+  bool GuardedPass();
+  void RunPass();
+  void ProcessChecks();
+  void WaitForNextPass();
+  void CheckAway();
+  bool KeyboardPressed();
+  bool Terminated() const { return terminated_.load(); }
+  void Terminate() { terminated_.store(true); }
+
+  // Debug log.
+  void DebugLog(const std::string& message);
+  void AddDebugLine(const std::string& line);
+  // Writes DebugLines to "DEBUG.LOG"; throws on failure.
+  void SaveDebugFile();
+  const std::vector<std::string>& DebugLines() const { return debug_lines_; }
+
+  // State files.
+  void LoadTasks();
+  void LoadNotify();
+  void LoadEmail();
+  void SaveTasks();
+  void SaveNotify();
+  void SaveEmail();
+  void SaveState();
+
+  // Dispatch.
+  bool SendNewEmail(const std::string& address, const std::string& subject,
+                    const std::string& body);
+  void HandleNotify();
+  void SendPendingTest();
+  bool TestPending() const { return test_pending_.load(std::memory_order_acquire); }
+
+  // Scans.
+  void CheckAppointments();
+  void GetCalendarFolder();
+  void MorningFirstMeeting();
+  void EveningFirstMeeting();
+  void CheckTasks();
+  void GetTaskFolder();
+  void TaskReminders();
+  void CheckUrgentEmail();
+  void GetInbox();
+
+  // --- Engine-thread state ------------------------------------------------------------------
+  bool UserAway = false;
+  platform::CursorPoint LastCursor, CurrentCursor;
+  bool Changed = false;
+  TDateTime NextMorningCheck = 0.0, NextEveningCheck = 0.0;
+  int32_t AppointmentCursor = 0, TaskCursor = 0;
+  int FailureCount = 0;
+  int UrgentPassCounter = 0;
+  std::shared_ptr<outlook::MAPIFolder> CalendarFolder, TaskFolder, InboxFolder;
+
+  outlook::TOutlookApplication& Outlook() { return *outlook_; }
+  platform::WakeEvent& WakeEvent() { return *wake_event_; }
+  std::filesystem::path FilePath(const std::string& name) const;
+
+ private:
+  std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
+  bool Reconnect();
+  void Shutdown();
+
+  ProcessorHost& host_;
+  ProcessorEnvironment env_;
+  std::vector<std::string> debug_lines_;
+  std::mutex lock_;  // held while one mail is created and sent
+  std::unique_ptr<outlook::TOutlookApplication> outlook_;
+  // Connections replaced after Outlook errors. They are kept, not destroyed, until the engine
+  // goes: destroying one would make Outlook quit under the new connection.
+  std::vector<std::unique_ptr<outlook::TOutlookApplication>> retired_connections_;
+  std::unique_ptr<platform::WakeEvent> wake_event_;
+  bool com_initialized_ = false;
+  std::atomic<bool> terminated_{false};
+
+  std::mutex test_mutex_;
+  std::string test_address_, test_subject_, test_body_;
+  std::atomic<bool> test_pending_{false};
+
+  std::thread thread_;
+};
+
+}  // namespace ravenox::engine

@@ -1,0 +1,183 @@
+#include "outlook/fake/FakeOutlook.h"
+
+namespace outlook::fake {
+
+void Faults::FailOn(const std::string& member, int times, const std::string& message) {
+  std::lock_guard lock(mutex_);
+  plans_[member] = {times, message};
+}
+
+void Faults::Clear(const std::string& member) {
+  std::lock_guard lock(mutex_);
+  plans_.erase(member);
+}
+
+void Faults::Check(const std::string& member) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(member);
+    hook = hook_;
+  }
+  if (hook) hook(member);
+  std::lock_guard lock(mutex_);
+  const auto it = plans_.find(member);
+  if (it == plans_.end() || it->second.times == 0) return;
+  const std::string message = it->second.message;
+  if (it->second.times > 0) --it->second.times;
+  throw AutomationError(message);
+}
+
+std::vector<std::string> Faults::Calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+int Faults::CountOf(const std::string& member) const {
+  std::lock_guard lock(mutex_);
+  int n = 0;
+  for (const auto& c : calls_) n += c == member ? 1 : 0;
+  return n;
+}
+
+void Faults::ClearCalls() {
+  std::lock_guard lock(mutex_);
+  calls_.clear();
+}
+
+void Faults::SetHook(std::function<void(const std::string&)> hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+void FakeTask::SkipRecurrence() {
+  faults_->Check("Task.SkipRecurrence");
+  if (on_skip) {
+    on_skip(*this);
+    return;
+  }
+  if (start_date.Value() != kNoDateValue) start_date += skip_days;
+  if (due_date.Value() != kNoDateValue) due_date += skip_days;
+}
+
+void FakeMail::Send() {
+  faults_->Check("Mail.Send");
+  if (owner_ != nullptr) owner_->RecordSent({to, subject, body});
+}
+
+std::shared_ptr<outlook::Items> FakeFolder::Items() {
+  faults_->Check("Folder.Items");
+  return shared_from_this();
+}
+
+int FakeFolder::UnReadItemCount() {
+  faults_->Check("Folder.UnReadItemCount");
+  int n = 0;
+  for (const auto& item : items) {
+    const auto mail = std::dynamic_pointer_cast<FakeMail>(item);
+    if (mail != nullptr && mail->unread) ++n;
+  }
+  return n;
+}
+
+int FakeFolder::Count() {
+  faults_->Check("Items.Count");
+  return static_cast<int>(items.size());
+}
+
+std::shared_ptr<outlook::OutlookItem> FakeFolder::Item(int index) {
+  faults_->Check("Items.Item");
+  if (index < 1 || index > static_cast<int>(items.size()))
+    throw AutomationError("Array index out of bounds.");
+  return items[static_cast<std::size_t>(index - 1)];
+}
+
+FakeOutlook::FakeOutlook()
+    : calendar(std::make_shared<FakeFolder>(faults, "Calendar")),
+      tasks(std::make_shared<FakeFolder>(faults, "Tasks")),
+      inbox(std::make_shared<FakeFolder>(faults, "Inbox")) {}
+
+std::shared_ptr<FakeAppointment> FakeOutlook::AddAppointment() {
+  auto item = std::make_shared<FakeAppointment>(faults);
+  calendar->items.push_back(item);
+  return item;
+}
+
+std::shared_ptr<FakeTask> FakeOutlook::AddTask() {
+  auto item = std::make_shared<FakeTask>(faults);
+  tasks->items.push_back(item);
+  return item;
+}
+
+std::shared_ptr<FakeMail> FakeOutlook::AddMail() {
+  auto item = std::make_shared<FakeMail>(faults);
+  inbox->items.push_back(item);
+  return item;
+}
+
+std::vector<SentMail> FakeOutlook::Sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
+int FakeOutlook::Connections() const {
+  std::lock_guard lock(mutex_);
+  return connections_;
+}
+
+int FakeOutlook::Quits() const {
+  std::lock_guard lock(mutex_);
+  return quits_;
+}
+
+void FakeOutlook::RecordSent(SentMail mail) {
+  std::lock_guard lock(mutex_);
+  sent_.push_back(std::move(mail));
+}
+
+Connector FakeOutlook::MakeConnector() {
+  std::weak_ptr<FakeOutlook> weak = weak_from_this();
+  return [weak]() -> std::shared_ptr<Application> {
+    auto self = weak.lock();
+    if (self == nullptr) throw AutomationError("Outlook is gone");
+    self->faults->Check("Connect");
+    std::lock_guard lock(self->mutex_);
+    ++self->connections_;
+    return self;
+  };
+}
+
+std::shared_ptr<NameSpace> FakeOutlook::GetNamespace(const std::string& type) {
+  faults->Check("Application.GetNamespace");
+  if (type != "MAPI") throw AutomationError("Unknown name space " + type);
+  return shared_from_this();
+}
+
+std::shared_ptr<outlook::OutlookItem> FakeOutlook::CreateItem(int type) {
+  faults->Check("Application.CreateItem");
+  if (type != olMailItem) throw AutomationError("Unsupported item type");
+  return std::make_shared<FakeMail>(faults, this);
+}
+
+void FakeOutlook::Quit() {
+  faults->Check("Application.Quit");
+  std::lock_guard lock(mutex_);
+  ++quits_;
+}
+
+std::shared_ptr<MAPIFolder> FakeOutlook::GetDefaultFolder(int folder) {
+  faults->Check("NameSpace.GetDefaultFolder");
+  for (const int missing : missing_folders) {
+    if (missing == folder) return nullptr;
+  }
+  switch (folder) {
+    case olFolderCalendar: return calendar;
+    case olFolderTasks: return tasks;
+    case olFolderInbox: return inbox;
+    default: throw AutomationError("No such folder");
+  }
+}
+
+std::shared_ptr<FakeOutlook> MakeFakeOutlook() { return std::make_shared<FakeOutlook>(); }
+
+}  // namespace outlook::fake

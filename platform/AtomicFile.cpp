@@ -1,0 +1,68 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+namespace ravenox::platform {
+namespace {
+
+[[noreturn]] void Fail(int error, const std::string& what, const std::filesystem::path& path) {
+  throw std::system_error(error, std::generic_category(), what + " " + path.string());
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content,
+                         mode_t mode) {
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  const std::filesystem::path folder =
+      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) Fail(errno, "Cannot create a file beside", path);
+
+  const char* p = content.data();
+  std::size_t left = content.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      ::unlink(temp.c_str());
+      Fail(error, "Cannot write", path);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::fchmod(fd, mode) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    Fail(error, "Cannot write", path);
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    Fail(error, "Cannot write", path);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    Fail(error, "Cannot replace", path);
+  }
+  // Make the rename itself durable.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+}  // namespace ravenox::platform

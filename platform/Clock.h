@@ -1,0 +1,24 @@
+#pragma once
+
+#include "base/DateTime.h"
+
+namespace ravenox::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Local wall-clock time.
+  virtual TDateTime Now() = 0;
+  virtual void Sleep(unsigned milliseconds) = 0;
+  // Gives up the rest of the time slice.
+  virtual void Yield() = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  TDateTime Now() override;
+  void Sleep(unsigned milliseconds) override;
+  void Yield() override;
+};
+
+}  // namespace ravenox::platform

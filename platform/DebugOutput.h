@@ -1,0 +1,20 @@
+// The trace channel: single lines for a developer watching the running program.
+#pragma once
+
+#include <string_view>
+
+namespace ravenox::platform {
+
+class DebugOutput {
+ public:
+  virtual ~DebugOutput() = default;
+  virtual void Write(std::string_view line) = 0;
+};
+
+// One line to standard error per call.
+class StderrDebugOutput final : public DebugOutput {
+ public:
+  void Write(std::string_view line) override;
+};
+
+}  // namespace ravenox::platform

@@ -1,0 +1,34 @@
+// What the away test reads: where the mouse cursor is and which keys are down.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace ravenox::platform {
+
+struct CursorPoint {
+  int32_t X = 0;
+  int32_t Y = 0;
+  friend bool operator==(const CursorPoint&, const CursorPoint&) = default;
+};
+
+// 256 entries; an entry with its high bit (0x80) set is a key that is down.
+using KeyTable = std::array<uint8_t, 256>;
+
+class InputState {
+ public:
+  virtual ~InputState() = default;
+  virtual CursorPoint GetCursorPos() = 0;
+  virtual void GetKeyboardState(KeyTable& keys) = 0;
+};
+
+// X11: XQueryPointer and XQueryKeymap over a display connection that belongs to the calling thread.
+// The key table is indexed by X key code. Without a display the cursor stays at (0, 0) and no key
+// is down, so the user reads as away.
+class X11InputState final : public InputState {
+ public:
+  CursorPoint GetCursorPos() override;
+  void GetKeyboardState(KeyTable& keys) override;
+};
+
+}  // namespace ravenox::platform

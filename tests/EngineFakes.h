@@ -1,0 +1,257 @@
+// Fakes for driving the engine without a display, a real clock or Outlook.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/OutlookProcessorUnit.h"
+#include "engine/ProcessorHost.h"
+#include "outlook/fake/FakeOutlook.h"
+#include "platform/Clock.h"
+#include "platform/ComApartment.h"
+#include "platform/InputState.h"
+#include "platform/WakeEvent.h"
+
+namespace ravenox::testing {
+
+class FakeClock final : public platform::Clock {
+ public:
+  explicit FakeClock(TDateTime now = EncodeDateTime(2026, 12, 8, 10, 0)) : now_(now.Value()) {}
+  TDateTime Now() override { return now_.load(); }
+  // Sleeping moves the fake time on; nothing blocks.
+  void Sleep(unsigned milliseconds) override { Advance(milliseconds / 86400000.0); }
+  void Yield() override { ++yields; }
+  void Set(TDateTime t) { now_.store(t.Value()); }
+  void Advance(double days) {
+    double v = now_.load();
+    while (!now_.compare_exchange_weak(v, v + days)) {
+    }
+  }
+  std::atomic<long> yields{0};
+
+ private:
+  std::atomic<double> now_;
+};
+
+class FakeInput final : public platform::InputState {
+ public:
+  platform::CursorPoint GetCursorPos() override {
+    std::lock_guard lock(mutex_);
+    ++cursor_reads;
+    if (on_cursor_read) on_cursor_read(cursor_reads, cursor);
+    return cursor;
+  }
+  void GetKeyboardState(platform::KeyTable& keys) override {
+    std::lock_guard lock(mutex_);
+    keys = this->keys;
+  }
+  void SetCursor(int x, int y) {
+    std::lock_guard lock(mutex_);
+    cursor = {x, y};
+  }
+  void SetKey(int index, bool down) {
+    std::lock_guard lock(mutex_);
+    keys[static_cast<std::size_t>(index)] = down ? 0x80 : 0;
+  }
+
+  platform::CursorPoint cursor{100, 100};
+  platform::KeyTable keys{};
+  long cursor_reads = 0;
+  // Called under the lock on every cursor read with the read number; may move the cursor.
+  std::function<void(long, platform::CursorPoint&)> on_cursor_read;
+
+ private:
+  std::mutex mutex_;
+};
+
+// A wake event that never blocks: each wait records its time-out and runs a hook in which a test
+// can stop the engine, request a test message or move the clock.
+class FakeEvent final : public platform::WakeEvent {
+ public:
+  void Set() override { signaled = true; }
+  void Reset() override { signaled = false; }
+  bool Wait(std::chrono::milliseconds timeout) override {
+    timeouts.push_back(static_cast<int>(timeout.count()));
+    if (on_wait) on_wait(static_cast<int>(timeouts.size()));
+    return signaled;
+  }
+  bool signaled = false;
+  std::vector<int> timeouts;
+  std::function<void(int)> on_wait;
+};
+
+// A real event that also counts the waits begun, so a test thread can wait for the engine to
+// reach its sleep.
+class CountingEvent final : public platform::WakeEvent {
+ public:
+  void Set() override { inner_.Set(); }
+  void Reset() override { inner_.Reset(); }
+  bool Wait(std::chrono::milliseconds timeout) override {
+    {
+      std::lock_guard lock(mutex_);
+      ++waits_;
+    }
+    cond_.notify_all();
+    return inner_.Wait(timeout);
+  }
+  bool WaitForWaits(int n, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    std::unique_lock lock(mutex_);
+    return cond_.wait_for(lock, limit, [&] { return waits_ >= n; });
+  }
+  int Waits() {
+    std::lock_guard lock(mutex_);
+    return waits_;
+  }
+
+ private:
+  platform::LocalEvent inner_;
+  std::mutex mutex_;
+  std::condition_variable cond_;
+  int waits_ = 0;
+};
+
+class FakeCom final : public platform::ComApartment {
+ public:
+  // Results of successive Initialize calls; once used up, every call succeeds.
+  std::vector<bool> results;
+  bool Initialize() override {
+    ++initialized;
+    if (next_ < results.size()) return results[next_++];
+    return true;
+  }
+  void Uninitialize() override { ++uninitialized; }
+  int initialized = 0, uninitialized = 0;
+
+ private:
+  std::size_t next_ = 0;
+};
+
+class RecordingDebugOutput final : public platform::DebugOutput {
+ public:
+  void Write(std::string_view line) override {
+    std::lock_guard lock(mutex_);
+    lines.emplace_back(line);
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::mutex mutex_;
+};
+
+class TestHost final : public engine::ProcessorHost {
+ public:
+  bool MeetingNotify() const override { return meeting; }
+  bool MorningNotify() const override { return morning; }
+  bool EveningNotify() const override { return evening; }
+  bool TaskNotify() const override { return task; }
+  bool TaskPreNotify() const override { return task_pre; }
+  bool TaskReminder() const override { return task_reminder; }
+  bool UrgentEmail() const override { return urgent; }
+  int32_t TaskRemindPeriod() const override { return remind_period; }
+  TDateTime EarlyTime() const override { return early.load(); }
+  TDateTime LateTime() const override { return late.load(); }
+  void SetTaskRemindPeriod(int32_t period) override { remind_period = period; }
+  void GetPhoneAddress(std::string& address) override {
+    std::lock_guard lock(mutex_);
+    if (!phone_address.empty()) address = phone_address;
+  }
+  void SetStatusText(const std::string& text) override {
+    std::lock_guard lock(mutex_);
+    status_texts.push_back(text);
+  }
+  void SetProcessorRunning(bool running) override { processor_running = running; }
+  void ShowException(const std::string& message) override {
+    std::lock_guard lock(mutex_);
+    exceptions.push_back(message);
+  }
+  bool IsApplicationMainWindow() const override { return main_window; }
+
+  std::vector<std::string> Statuses() {
+    std::lock_guard lock(mutex_);
+    return status_texts;
+  }
+  std::vector<std::string> Exceptions() {
+    std::lock_guard lock(mutex_);
+    return exceptions;
+  }
+
+  std::atomic<bool> meeting{false}, morning{false}, evening{false}, task{false}, task_pre{false},
+      task_reminder{false}, urgent{false};
+  std::atomic<int32_t> remind_period{2};
+  std::atomic<double> early{7.0 / 24}, late{19.0 / 24};
+  std::atomic<bool> processor_running{false};
+  bool main_window = true;
+  std::string phone_address = "5551234567@messaging.sprintpcs.com";
+  std::vector<std::string> status_texts, exceptions;
+
+ private:
+  std::mutex mutex_;
+};
+
+// A temporary folder removed with the object.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ravenox-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// An engine on fakes, without its thread.
+struct EngineRig {
+  EngineRig() {
+    env.clock = clock;
+    env.input = input;
+    env.com = com;
+    env.debug_output = trace;
+    env.connector = outlook->MakeConnector();
+    env.working_dir = dir.path();
+    env.start_thread = false;
+    env.open_event = [this](const std::string&, std::string&) {
+      auto e = std::make_unique<FakeEvent>();
+      event = e.get();
+      return e;
+    };
+  }
+  std::unique_ptr<engine::TOutlookProcessor> Make() {
+    auto p = std::make_unique<engine::TOutlookProcessor>(host, env);
+    p->DebugEnabled = true;
+    return p;
+  }
+  // How many debug lines end with `text` (after the time stamp).
+  static int Count(const engine::TOutlookProcessor& p, const std::string& text) {
+    int n = 0;
+    for (const auto& line : p.DebugLines()) {
+      if (line.size() >= text.size() + 2 && line.compare(line.size() - text.size(), text.size(), text) == 0 &&
+          line.compare(line.size() - text.size() - 2, 2, ": ") == 0)
+        ++n;
+    }
+    return n;
+  }
+
+  TempDir dir;
+  TestHost host;
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  std::shared_ptr<FakeInput> input = std::make_shared<FakeInput>();
+  std::shared_ptr<FakeCom> com = std::make_shared<FakeCom>();
+  std::shared_ptr<RecordingDebugOutput> trace = std::make_shared<RecordingDebugOutput>();
+  std::shared_ptr<outlook::fake::FakeOutlook> outlook = outlook::fake::MakeFakeOutlook();
+  FakeEvent* event = nullptr;
+  engine::ProcessorEnvironment env;
+};
+
+}  // namespace ravenox::testing
