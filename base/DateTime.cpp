@@ -33,18 +33,22 @@ constexpr int64_t kEpochOffset = -25569;
 
 }  // namespace
 
-TDateTime DateOf(TDateTime t) { return std::trunc(t.Value()); }
+TDateTime DateOf(TDateTime t) {
+  return std::trunc(t.Value());
+}
 
-double TimeOf(TDateTime t) { return t.Value() - std::trunc(t.Value()); }
+double TimeOf(TDateTime t) {
+  return t.Value() - std::trunc(t.Value());
+}
 
 TDateTime EncodeDate(int year, int month, int day) {
-  return static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                           static_cast<unsigned>(day)) -
-                             kEpochOffset);
+  return static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochOffset);
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
-  const int64_t ms = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
+  const int64_t ms =
+      ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
   return static_cast<double>(ms) / static_cast<double>(kMsPerDay);
 }
 
@@ -54,7 +58,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 }
 
 DateParts DecodeDateTime(TDateTime t) {
-  // Floor rather than truncate, so that a moment before 1899-12-30 still has a positive time of day.
+  // Floor rather than truncate, so that a moment before 1899-12-30 still has a positive time of
+  // day.
   const int64_t ticks = t.Ticks();
   int64_t days = ticks / kMsPerDay;
   int64_t ms = ticks % kMsPerDay;

@@ -22,7 +22,9 @@ class TDateTime {
   int64_t Ticks() const { return std::llround(value_ * 86400000.0); }
 
   friend bool operator==(TDateTime a, TDateTime b) { return a.Ticks() == b.Ticks(); }
-  friend std::strong_ordering operator<=>(TDateTime a, TDateTime b) { return a.Ticks() <=> b.Ticks(); }
+  friend std::strong_ordering operator<=>(TDateTime a, TDateTime b) {
+    return a.Ticks() <=> b.Ticks();
+  }
 
   friend constexpr TDateTime operator+(TDateTime a, double days) { return a.value_ + days; }
   friend constexpr TDateTime operator-(TDateTime a, double days) { return a.value_ - days; }

@@ -15,10 +15,16 @@ std::string Format(TDateTime t, const char* pattern) {
 
 }  // namespace
 
-std::string FormatShortDate(TDateTime t) { return Format(t, "%x"); }
+std::string FormatShortDate(TDateTime t) {
+  return Format(t, "%x");
+}
 
-std::string FormatLongTime(TDateTime t) { return Format(t, "%X"); }
+std::string FormatLongTime(TDateTime t) {
+  return Format(t, "%X");
+}
 
-std::string FormatDateTime(TDateTime t) { return FormatShortDate(t) + " " + FormatLongTime(t); }
+std::string FormatDateTime(TDateTime t) {
+  return FormatShortDate(t) + " " + FormatLongTime(t);
+}
 
 }  // namespace ravenox

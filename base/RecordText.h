@@ -10,11 +10,13 @@ namespace ravenox {
 
 inline constexpr std::size_t kMaxRecordText = 255;
 
-// Cuts to at most `limit` bytes, at the end of the last whole UTF-8 character that fits, so a stored
-// text never ends in half a character.
+// Cuts to at most `limit` bytes, at the end of the last whole UTF-8 character that fits, so a
+// stored text never ends in half a character.
 std::string CutUtf8(std::string_view text, std::size_t limit);
 
 // The stored form of a record text.
-inline std::string RecordText(std::string_view text) { return CutUtf8(text, kMaxRecordText); }
+inline std::string RecordText(std::string_view text) {
+  return CutUtf8(text, kMaxRecordText);
+}
 
 }  // namespace ravenox

@@ -10,7 +10,9 @@ void TOutlookProcessor::GetCalendarFolder() {
   DebugLog("Got Calendar");
 }
 
-void TOutlookProcessor::CheckAppointments() { GetCalendarFolder(); }
+void TOutlookProcessor::CheckAppointments() {
+  GetCalendarFolder();
+}
 
 void TOutlookProcessor::MorningFirstMeeting() {
   NextMorningCheck = DateOf(env_.clock->Now()) + 1.0;

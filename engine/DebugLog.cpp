@@ -7,7 +7,9 @@
 
 namespace ravenox::engine {
 
-void TOutlookProcessor::AddDebugLine(const std::string& line) { debug_lines_.push_back(line); }
+void TOutlookProcessor::AddDebugLine(const std::string& line) {
+  debug_lines_.push_back(line);
+}
 
 void TOutlookProcessor::DebugLog(const std::string& message) {
   if (!DebugEnabled.load()) return;

@@ -1,5 +1,5 @@
-// What the engine needs from the main window. The window implements it and carries calls made on the
-// engine thread over to its own thread; tests implement it with a plain struct.
+// What the engine needs from the main window. The window implements it and carries calls made on
+// the engine thread over to its own thread; tests implement it with a plain struct.
 #pragma once
 
 #include <cstdint>

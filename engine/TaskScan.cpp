@@ -10,7 +10,9 @@ void TOutlookProcessor::GetTaskFolder() {
   DebugLog("Got Task Folder");
 }
 
-void TOutlookProcessor::CheckTasks() { GetTaskFolder(); }
+void TOutlookProcessor::CheckTasks() {
+  GetTaskFolder();
+}
 
 void TOutlookProcessor::TaskReminders() {}
 

@@ -10,6 +10,8 @@ void TOutlookProcessor::GetInbox() {
   DebugLog("Got Inbox");
 }
 
-void TOutlookProcessor::CheckUrgentEmail() { GetInbox(); }
+void TOutlookProcessor::CheckUrgentEmail() {
+  GetInbox();
+}
 
 }  // namespace ravenox::engine

@@ -28,7 +28,9 @@ std::shared_ptr<NameSpace> TOutlookApplication::GetNamespace(const std::string& 
   return App().GetNamespace(type);
 }
 
-std::shared_ptr<OutlookItem> TOutlookApplication::CreateItem(int type) { return App().CreateItem(type); }
+std::shared_ptr<OutlookItem> TOutlookApplication::CreateItem(int type) {
+  return App().CreateItem(type);
+}
 
 void TOutlookApplication::Quit() {
   if (app_ != nullptr) app_->Quit();

@@ -17,8 +17,7 @@ namespace {
 
 }  // namespace
 
-void WriteFileAtomically(const std::filesystem::path& path, std::string_view content,
-                         mode_t mode) {
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode) {
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   const std::filesystem::path folder =

@@ -17,6 +17,8 @@ void SystemClock::Sleep(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void SystemClock::Yield() { sched_yield(); }
+void SystemClock::Yield() {
+  sched_yield();
+}
 
 }  // namespace ravenox::platform

@@ -258,9 +258,9 @@ std::string PrintRegFile(const std::vector<RegKeyData>& keys) {
       if (v.type == kRegSz && PrintableString(v.data)) {
         out += name + "=\"" + Escape(std::string(v.data.begin(), v.data.end())) + "\"\n";
       } else if (v.type == kRegDword && v.data.size() == 4) {
-        const uint32_t d = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
-                           static_cast<uint32_t>(v.data[2]) << 16 |
-                           static_cast<uint32_t>(v.data[3]) << 24;
+        const uint32_t d =
+            static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+            static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
         char buf[16];
         std::snprintf(buf, sizeof buf, "%08x", d);
         out += name + "=dword:" + buf + "\n";
@@ -402,12 +402,12 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
   std::error_code ec;
   if (file_.has_parent_path()) {
     std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) throw RegistryError("Cannot create " + file_.parent_path().string() + ": " + ec.message());
+    if (ec)
+      throw RegistryError("Cannot create " + file_.parent_path().string() + ": " + ec.message());
   }
   const std::string lock_name = file_.string() + ".lock";
   const int lock_fd = ::open(lock_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock_fd < 0)
-    throw RegistryError("Cannot open " + lock_name + ": " + std::strerror(errno));
+  if (lock_fd < 0) throw RegistryError("Cannot open " + lock_name + ": " + std::strerror(errno));
   while (::flock(lock_fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
       const std::string text = std::strerror(errno);

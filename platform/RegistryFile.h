@@ -8,9 +8,9 @@
 //   "MeetingNotify"=dword:00000001
 //   "EarlyTime"=hex:00,00,00,00,00,00,d2,3f
 //
-// An open key holds an exclusive lock (a lock file beside the registry file) so a second copy of the
-// program waits; every write replaces the file atomically. A file that cannot be parsed is renamed
-// with a ".corrupt" suffix, reported, and the store starts empty.
+// An open key holds an exclusive lock (a lock file beside the registry file) so a second copy of
+// the program waits; every write replaces the file atomically. A file that cannot be parsed is
+// renamed with a ".corrupt" suffix, reported, and the store starts empty.
 #pragma once
 
 #include <filesystem>

@@ -114,7 +114,9 @@ class NamedEvent final : public WakeEvent {
   SharedBlock* block_;
 };
 
-std::string ErrorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string ErrorText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 void InitialiseBlock(SharedBlock* block) {
   pthread_mutexattr_t ma;
@@ -160,7 +162,8 @@ std::unique_ptr<WakeEvent> TryOpen(const std::string& shm_name, std::string& not
   if (fstat(fd, &st) != 0) return fail(ErrorText("fstat"));
   // Someone else's object under our name must not be trusted: it could be signalled at will.
   if (st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
-    return fail("the shared event " + shm_name + " belongs to another account or is open to others");
+    return fail("the shared event " + shm_name +
+                " belongs to another account or is open to others");
   }
   if (creator) {
     if (ftruncate(fd, sizeof(SharedBlock)) != 0) {

@@ -4,13 +4,20 @@ namespace ravenox::shell {
 
 const char* SwitchName(NotifySwitch s) {
   switch (s) {
-    case NotifySwitch::kMeetingNotify: return "MeetingNotify";
-    case NotifySwitch::kMorningNotify: return "MorningNotify";
-    case NotifySwitch::kEveningNotify: return "EveningNotify";
-    case NotifySwitch::kTaskNotify: return "TaskNotify";
-    case NotifySwitch::kTaskPreNotify: return "TaskPreNotify";
-    case NotifySwitch::kTaskReminder: return "TaskReminder";
-    case NotifySwitch::kUrgentEmail: return "UrgentEmail";
+    case NotifySwitch::kMeetingNotify:
+      return "MeetingNotify";
+    case NotifySwitch::kMorningNotify:
+      return "MorningNotify";
+    case NotifySwitch::kEveningNotify:
+      return "EveningNotify";
+    case NotifySwitch::kTaskNotify:
+      return "TaskNotify";
+    case NotifySwitch::kTaskPreNotify:
+      return "TaskPreNotify";
+    case NotifySwitch::kTaskReminder:
+      return "TaskReminder";
+    case NotifySwitch::kUrgentEmail:
+      return "UrgentEmail";
   }
   return "";
 }

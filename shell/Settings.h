@@ -27,7 +27,7 @@ const char* SwitchName(NotifySwitch s);
 
 inline constexpr const char* kSettingsKey = "Software\\Brindlemoor\\Ravenox";
 inline constexpr const char* kSettingsVersion = "01.01.00.001";
-inline constexpr int kDefaultService = 4;  // Sprint PCS
+inline constexpr int kDefaultService = 4;           // Sprint PCS
 inline constexpr int kDefaultTaskRemindPeriod = 2;  // Daily
 inline constexpr double kDefaultEarlyTime = 7.0 / 24.0;
 inline constexpr double kDefaultLateTime = 19.0 / 24.0;

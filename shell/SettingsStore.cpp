@@ -53,7 +53,8 @@ std::vector<uint8_t> TimeBytes(TDateTime t) {
 
 void ReadPath(TSettings& settings, platform::RegistryKey& key, SettingsWindow& window) {
   try {
-    for (const NotifySwitch s : kSwitches) settings.SetSwitch(s, MustReadDword(key, SwitchName(s)) != 0);
+    for (const NotifySwitch s : kSwitches)
+      settings.SetSwitch(s, MustReadDword(key, SwitchName(s)) != 0);
     window.SetTop(static_cast<int32_t>(MustReadDword(key, "Top")));
     window.SetLeft(static_cast<int32_t>(MustReadDword(key, "Left")));
     settings.SetPin(ReadStringValue(key, "Pin"));
@@ -93,7 +94,8 @@ void ReadPath(TSettings& settings, platform::RegistryKey& key, SettingsWindow& w
 }
 
 void FirstRunPath(TSettings& settings, SettingsWindow& window) {
-  window.ShowInformation("Welcome To Ravenox. You must complete\r\nthe configuration at this time.");
+  window.ShowInformation(
+      "Welcome To Ravenox. You must complete\r\nthe configuration at this time.");
   window.PostOpenWizard();
   settings.SetService(kDefaultService);
   settings.SetLateTime(kDefaultLateTime);

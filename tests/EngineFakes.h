@@ -236,7 +236,8 @@ struct EngineRig {
   static int Count(const engine::TOutlookProcessor& p, const std::string& text) {
     int n = 0;
     for (const auto& line : p.DebugLines()) {
-      if (line.size() >= text.size() + 2 && line.compare(line.size() - text.size(), text.size(), text) == 0 &&
+      if (line.size() >= text.size() + 2 &&
+          line.compare(line.size() - text.size(), text.size(), text) == 0 &&
           line.compare(line.size() - text.size() - 2, 2, ": ") == 0)
         ++n;
     }

@@ -48,12 +48,12 @@ TEST(EngineWindow, WaitChoice) {
     int expected;
   };
   const Case cases[] = {
-      {false, At(12, 0), 60000},           {false, At(2, 0), 60000},
-      {true, At(12, 0), 15000},            {true, At(19, 0), 15000},
-      {true, At(19, 0, 0, 1), 300000},     {true, At(23, 0), 300000},
+      {false, At(12, 0), 60000},          {false, At(2, 0), 60000},
+      {true, At(12, 0), 15000},           {true, At(19, 0), 15000},
+      {true, At(19, 0, 0, 1), 300000},    {true, At(23, 0), 300000},
       {true, At(6, 56), 15000},            // exactly 4 minutes before early
       {true, At(6, 55, 59, 999), 300000},  // a moment earlier
-      {true, At(2, 0), 300000},            {true, At(7, 0), 15000},
+      {true, At(2, 0), 300000},           {true, At(7, 0), 15000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(FormatDateTime(c.now));
@@ -99,7 +99,8 @@ TEST(AwayCheck, MouseAndKeyboard) {
     p->CheckAway();
     EXPECT_EQ(p->UserAway, c.away);
     EXPECT_EQ(p->LastCursor, c.last_after);
-    EXPECT_EQ(EngineRig::Count(*p, "Keyboard Pressed :" + std::to_string(c.key)), c.key >= 0 ? 1 : 0);
+    EXPECT_EQ(EngineRig::Count(*p, "Keyboard Pressed :" + std::to_string(c.key)),
+              c.key >= 0 ? 1 : 0);
   }
 }
 
@@ -268,10 +269,8 @@ struct PassCase {
 
 TEST(EnginePass, NotificationsOnlyInsideTheDayWithTheUserAway) {
   const PassCase cases[] = {
-      {"inside, away", At(12, 0), false, true},
-      {"inside, present", At(12, 0), true, false},
-      {"at early", At(7, 0), false, false},
-      {"at late", At(19, 0), false, false},
+      {"inside, away", At(12, 0), false, true}, {"inside, present", At(12, 0), true, false},
+      {"at early", At(7, 0), false, false},     {"at late", At(19, 0), false, false},
       {"night", At(23, 0), false, false},
   };
   for (const auto& c : cases) {
@@ -353,7 +352,7 @@ TEST(EnginePass, AUserPresentAllQuarterGetsNoMorningNotice) {
 
 TEST(EnginePass, TestMessageRequestedDuringTheWaitGoesOutAtOnce) {
   EngineRig rig;
-  rig.clock->Set(At(23, 30));  // outside the day
+  rig.clock->Set(At(23, 30));   // outside the day
   rig.input->SetKey(30, true);  // and the user is typing
   auto p = rig.Make();
   RunUntilWait(rig, *p, 1, [&](int) {

@@ -43,8 +43,8 @@ TEST(EngineThread, StopDuringAWaitEndsWithoutAnotherPass) {
   p->Stop();
   ASSERT_TRUE(WaitFor([&] { return !rig.host.processor_running; }));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);  // not the 15 s time-out
-  p.reset();
   EXPECT_EQ(rig.counting->Waits(), 1);
+  p.reset();
 }
 
 TEST(EngineThread, TestMessageDuringAWaitIsSentAtOnce) {

@@ -1,7 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <fstream>

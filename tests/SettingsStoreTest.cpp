@@ -165,7 +165,10 @@ TEST(LoadSettings, DamagedValues) {
          EXPECT_EQ(s.EarlyTime(), EncodeTime(7, 0, 0));
          EXPECT_EQ(s.LateTime(), EncodeTime(19, 0, 0));
        }},
-      {"EarlyTime of 4 bytes", [](platform::RegistryKey& k) { k.WriteBinary("EarlyTime", {1, 2, 3, 4}); },
+      {"EarlyTime of 4 bytes",
+       [](platform::RegistryKey& k) {
+         k.WriteBinary("EarlyTime", {1, 2, 3, 4});
+       },
        false, true,
        [](const TSettings& s, const FakeWindow&) {
          EXPECT_EQ(s.EarlyTime(), EncodeTime(7, 0, 0));
@@ -176,10 +179,11 @@ TEST(LoadSettings, DamagedValues) {
        [](const TSettings& s, const FakeWindow&) { EXPECT_EQ(s.Service(), 44); }},
       {"Service missing", remove("Service"), false, true,
        [](const TSettings& s, const FakeWindow&) { EXPECT_EQ(s.Service(), 4); }},
-      {"Top 5000 on a 768-pixel screen", [](platform::RegistryKey& k) { k.WriteDword("Top", 5000); },
-       false, true, [](const TSettings&, const FakeWindow& w) { EXPECT_EQ(w.top, 748); }},
-      {"Left beyond the screen", [](platform::RegistryKey& k) { k.WriteDword("Left", 1025); }, false,
-       true, [](const TSettings&, const FakeWindow& w) { EXPECT_EQ(w.left, 1004); }},
+      {"Top 5000 on a 768-pixel screen",
+       [](platform::RegistryKey& k) { k.WriteDword("Top", 5000); }, false, true,
+       [](const TSettings&, const FakeWindow& w) { EXPECT_EQ(w.top, 748); }},
+      {"Left beyond the screen", [](platform::RegistryKey& k) { k.WriteDword("Left", 1025); },
+       false, true, [](const TSettings&, const FakeWindow& w) { EXPECT_EQ(w.left, 1004); }},
       {"Top equal to the screen height and Left negative",
        [](platform::RegistryKey& k) {
          k.WriteDword("Top", 768);
@@ -309,9 +313,10 @@ TEST(SaveSettings, FailedWriteStopsThereAndNamesTheValue) {
   } catch (const platform::RegistryError& e) {
     EXPECT_STREQ(e.what(), "Failed to set data for 'Pin'");
   }
-  const std::vector<std::string> expected = {
-      "Version",    "MeetingNotify", "MorningNotify", "EveningNotify", "TaskNotify",
-      "TaskPreNotify", "TaskReminder", "UrgentEmail", "Top", "Left", "TaskRemindPeriod"};
+  const std::vector<std::string> expected = {"Version",       "MeetingNotify",   "MorningNotify",
+                                             "EveningNotify", "TaskNotify",      "TaskPreNotify",
+                                             "TaskReminder",  "UrgentEmail",     "Top",
+                                             "Left",          "TaskRemindPeriod"};
   EXPECT_EQ(store.written, expected);
 }
 

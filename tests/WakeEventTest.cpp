@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +18,9 @@ std::string UniqueName(const char* what) {
   return std::string("RavenoxTest-") + what + "-" + std::to_string(getpid());
 }
 
-std::string ShmName(const std::string& name) { return "/" + name + "." + std::to_string(geteuid()); }
+std::string ShmName(const std::string& name) {
+  return "/" + name + "." + std::to_string(geteuid());
+}
 
 TEST(WakeEvent, ManualResetSemantics) {
   LocalEvent local;

@@ -171,13 +171,19 @@ std::shared_ptr<MAPIFolder> FakeOutlook::GetDefaultFolder(int folder) {
     if (missing == folder) return nullptr;
   }
   switch (folder) {
-    case olFolderCalendar: return calendar;
-    case olFolderTasks: return tasks;
-    case olFolderInbox: return inbox;
-    default: throw AutomationError("No such folder");
+    case olFolderCalendar:
+      return calendar;
+    case olFolderTasks:
+      return tasks;
+    case olFolderInbox:
+      return inbox;
+    default:
+      throw AutomationError("No such folder");
   }
 }
 
-std::shared_ptr<FakeOutlook> MakeFakeOutlook() { return std::make_shared<FakeOutlook>(); }
+std::shared_ptr<FakeOutlook> MakeFakeOutlook() {
+  return std::make_shared<FakeOutlook>();
+}
 
 }  // namespace outlook::fake
