@@ -1,32 +1,106 @@
-// The engine's running log: lines in memory, written to "DEBUG.LOG".
+// The engine's running log: lines in memory, mirrored to "DEBUG.LOG" once there are more than 250,
+// rotated to "backup_DEBUG.LOG" past 2500.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <system_error>
 
 #include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
 #include "platform/AtomicFile.h"
 
 namespace ravenox::engine {
+namespace {
 
-void TOutlookProcessor::AddDebugLine(const std::string& line) {
-  debug_lines_.push_back(line);
+constexpr std::size_t kWriteAbove = 250;
+constexpr std::size_t kRotateAbove = 2500;
+constexpr std::size_t kKeepAfterRotation = 500;
+
+constexpr const char* kDebugFile = "DEBUG.LOG";
+constexpr const char* kBackupFile = "backup_DEBUG.LOG";
+
+// Appends `text` to a file that must still be `expected_size` bytes long (so that it still holds
+// what this program wrote). False when it is not, or the write fails.
+bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
+                       const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) == expected_size;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ok = (::close(fd) == 0) && ok;
+  return ok;
 }
+
+}  // namespace
+
+void TOutlookProcessor::AddDebugLine(const std::string& line) { debug_lines_.push_back(line); }
 
 void TOutlookProcessor::DebugLog(const std::string& message) {
   if (!DebugEnabled.load()) return;
   try {
     debug_lines_.push_back(FormatDateTime(env_.clock->Now()) + ": " + message);
+    if (debug_lines_.size() > kWriteAbove) {
+      try {
+        SaveDebugFile();
+      } catch (const std::exception& e) {
+        debug_lines_.push_back(std::string("Debug Error:") + e.what());
+      }
+    }
+    if (debug_lines_.size() > kRotateAbove) {
+      while (debug_lines_.size() > kKeepAfterRotation && !Terminated()) debug_lines_.pop_front();
+      debug_file_in_step_ = false;
+      std::error_code ignored;
+      std::filesystem::remove(FilePath(kBackupFile), ignored);
+      std::filesystem::rename(FilePath(kDebugFile), FilePath(kBackupFile), ignored);
+    }
   } catch (...) {
     // Logging never fails its caller.
   }
 }
 
 void TOutlookProcessor::SaveDebugFile() {
+  const std::filesystem::path path = FilePath(kDebugFile);
+  // While the file holds the lines written so far, only the new ones need to go out: a busy log
+  // would otherwise rewrite up to 2500 lines for every line it gains.
+  if (debug_file_in_step_ && debug_file_lines_ <= debug_lines_.size()) {
+    std::string tail;
+    for (std::size_t i = debug_file_lines_; i < debug_lines_.size(); ++i) {
+      tail += debug_lines_[i];
+      tail += "\r\n";
+    }
+    if (tail.empty() || AppendIfUnchanged(path, debug_file_bytes_, tail)) {
+      debug_file_lines_ = debug_lines_.size();
+      debug_file_bytes_ += tail.size();
+      return;
+    }
+  }
+  debug_file_in_step_ = false;
   std::string text;
   for (const auto& line : debug_lines_) {
     text += line;
     text += "\r\n";
   }
-  platform::WriteFileAtomically(FilePath("DEBUG.LOG"), text);
+  platform::WriteFileAtomically(path, text);
+  debug_file_in_step_ = true;
+  debug_file_lines_ = debug_lines_.size();
+  debug_file_bytes_ = text.size();
 }
 
 }  // namespace ravenox::engine

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "base/DateTime.h"
 #include "engine/ProcessorHost.h"
+#include "engine/Records.h"
 #include "outlook/OutlookApplication.h"
 #include "platform/Clock.h"
 #include "platform/ComApartment.h"
@@ -86,10 +88,11 @@ class TOutlookProcessor {
 
   // Debug log.
   void DebugLog(const std::string& message);
+  // A line without time stamp, recorded whether or not the log is on.
   void AddDebugLine(const std::string& line);
-  // Writes DebugLines to "DEBUG.LOG"; throws on failure.
+  // Makes "DEBUG.LOG" hold exactly DebugLines; throws on failure.
   void SaveDebugFile();
-  const std::vector<std::string>& DebugLines() const { return debug_lines_; }
+  const std::deque<std::string>& DebugLines() const { return debug_lines_; }
 
   // State files.
   void LoadTasks();
@@ -127,6 +130,9 @@ class TOutlookProcessor {
   int FailureCount = 0;
   int UrgentPassCounter = 0;
   std::shared_ptr<outlook::MAPIFolder> CalendarFolder, TaskFolder, InboxFolder;
+  TNotifyList NotifyList;
+  TTaskList TaskList;
+  TEmailList EmailList;
 
   outlook::TOutlookApplication& Outlook() { return *outlook_; }
   platform::WakeEvent& WakeEvent() { return *wake_event_; }
@@ -136,10 +142,19 @@ class TOutlookProcessor {
   std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
   bool Reconnect();
   void Shutdown();
+  template <typename List>
+  void LoadStateFile(const char* name, List& list);
+  template <typename List>
+  void SaveStateFile(const char* name, const List& list);
 
   ProcessorHost& host_;
   ProcessorEnvironment env_;
-  std::vector<std::string> debug_lines_;
+  std::deque<std::string> debug_lines_;
+  // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
+  // write append the new lines instead of rewriting the file.
+  bool debug_file_in_step_ = false;
+  std::size_t debug_file_lines_ = 0;
+  uint64_t debug_file_bytes_ = 0;
   std::mutex lock_;  // held while one mail is created and sent
   std::unique_ptr<outlook::TOutlookApplication> outlook_;
   // Connections replaced after Outlook errors. They are kept, not destroyed, until the engine

@@ -143,7 +143,7 @@ TEST(EngineLoop, UntimedLinesAreKeptWithTheLogOff) {
   p->DebugEnabled = false;
   RunUntilWait(rig, *p, 1);
   const std::vector<std::string> expected = {"Execute Start", "Loading From Disk"};
-  EXPECT_EQ(p->DebugLines(), expected);
+  EXPECT_EQ(std::vector<std::string>(p->DebugLines().begin(), p->DebugLines().end()), expected);
 }
 
 TEST(EngineLoop, ComFailureAtStartEndsWithShutdownSteps) {

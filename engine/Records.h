@@ -1,0 +1,99 @@
+// What the engine remembers of each meeting occurrence, task and urgent mail, in sorted lists
+// keyed by the record's text.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Collation.h"
+#include "base/DateTime.h"
+#include "base/RecordText.h"
+
+namespace ravenox::engine {
+
+// One upcoming calendar occurrence.
+struct TEventItem {
+  std::string Text;  // key and message text, at most 255 bytes
+  TDateTime StartTime;
+  TDateTime NotifyTime;
+  bool Notified = false;
+  TDateTime LastSeen;  // when a scan last met it; not stored
+};
+
+// One task.
+struct TTaskEvent {
+  std::string Text;
+  TDateTime StartDate;
+  TDateTime DueDay;
+  TDateTime NextReminder;
+  TDateTime PreNotifyDay;
+  TDateTime EventDate;
+  bool Notified = false;
+  bool PreNotified = false;
+  TDateTime LastNotified;
+  bool Complete = false;
+};
+
+// One urgent mail already reported.
+struct TEmailItem {
+  std::string Text;
+  TDateTime FirstSeen;
+};
+
+// A sorted list that owns its records: ordered by the locale-aware, case-insensitive comparison of
+// their texts, at most one record per key. Removing an entry frees its record.
+template <typename Record>
+class TSortedList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  Record& operator[](int index) { return *items_[static_cast<std::size_t>(index)]; }
+  const Record& operator[](int index) const { return *items_[static_cast<std::size_t>(index)]; }
+
+  // Binary search. True when found; `index` is then its position, else where it would go.
+  bool Find(std::string_view key, int& index) const {
+    int low = 0, high = Count() - 1;
+    while (low <= high) {
+      const int mid = low + (high - low) / 2;
+      const int c = CompareText(items_[static_cast<std::size_t>(mid)]->Text, key);
+      if (c < 0) {
+        low = mid + 1;
+      } else if (c > 0) {
+        high = mid - 1;
+      } else {
+        index = mid;
+        return true;
+      }
+    }
+    index = low;
+    return false;
+  }
+
+  Record* Lookup(std::string_view key) {
+    int index = 0;
+    return Find(key, index) ? items_[static_cast<std::size_t>(index)].get() : nullptr;
+  }
+
+  // Adds the record under its text (cut to the stored length first). When the key is already
+  // present the list keeps the earlier record, discards this one and returns false.
+  bool Add(std::unique_ptr<Record> record) {
+    record->Text = RecordText(record->Text);
+    int index = 0;
+    if (Find(record->Text, index)) return false;
+    items_.insert(items_.begin() + index, std::move(record));
+    return true;
+  }
+
+  void Delete(int index) { items_.erase(items_.begin() + index); }
+  void Clear() { items_.clear(); }
+
+ private:
+  std::vector<std::unique_ptr<Record>> items_;
+};
+
+using TNotifyList = TSortedList<TEventItem>;
+using TTaskList = TSortedList<TTaskEvent>;
+using TEmailList = TSortedList<TEmailItem>;
+
+}  // namespace ravenox::engine

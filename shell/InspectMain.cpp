@@ -1,0 +1,10 @@
+#include <clocale>
+#include <iostream>
+
+#include "shell/Inspect.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  return ravenox::shell::RunInspect(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                    std::cerr);
+}
