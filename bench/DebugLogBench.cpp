@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < lines; ++i) {
     engine.DebugLog(message);
     if (engine.DebugLines().size() > 250) {
-      for (const auto& l : engine.DebugLines()) rewrite_bytes += static_cast<long long>(l.size()) + 2;
+      for (const auto& l : engine.DebugLines())
+        rewrite_bytes += static_cast<long long>(l.size()) + 2;
     }
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;

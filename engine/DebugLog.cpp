@@ -50,7 +50,9 @@ bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size
 
 }  // namespace
 
-void TOutlookProcessor::AddDebugLine(const std::string& line) { debug_lines_.push_back(line); }
+void TOutlookProcessor::AddDebugLine(const std::string& line) {
+  debug_lines_.push_back(line);
+}
 
 void TOutlookProcessor::DebugLog(const std::string& message) {
   if (!DebugEnabled.load()) return;

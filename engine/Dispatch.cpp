@@ -5,6 +5,7 @@ namespace ravenox::engine {
 namespace {
 
 constexpr int kAwayConfirmationRounds = 30000;
+constexpr double kTwoMinutes = 2.0 / 1440.0;
 
 }  // namespace
 
@@ -21,10 +22,13 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
     env_.clock->Yield();
     const platform::CursorPoint position = env_.input->GetCursorPos();
     env_.input->GetKeyboardState(keys);
-    for (const uint8_t key : keys) {
-      if (key & 0x80) return false;
+    bool back = position != previous;
+    for (const uint8_t key : keys) back = back || (key & 0x80) != 0;
+    if (back) {
+      // Nothing was sent: say so, so no caller records a notification that never went out.
+      UserAway = false;
+      return false;
     }
-    if (position != previous) return false;
     previous = position;
   }
 
@@ -44,8 +48,58 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
   }
 }
 
+bool TOutlookProcessor::SendNotification(const std::string& subject) {
+  Changed = true;
+  std::string address;
+  host_.GetPhoneAddress(address);
+  host_.SetStatusText(subject);
+  if (!SendNewEmail(address, subject, "")) return false;
+  env_.debug_output->Write("Event:" + subject + ":Notificed");
+  return true;
+}
+
+bool TOutlookProcessor::NotifyEvent(TEventItem& record) {
+  if (!SendNotification(record.Text)) return false;
+  record.Notified = true;
+  return true;
+}
+
+bool TOutlookProcessor::NotifyFirstMeeting(TEventItem& record, const std::string& prefix) {
+  // Marks the meeting itself as notified, so it gets no notification of its own later.
+  if (!SendNotification(prefix + record.Text)) return false;
+  record.Notified = true;
+  return true;
+}
+
+bool TOutlookProcessor::NotifyTask(TTaskEvent& record) {
+  if (!SendNotification(record.Text)) return false;
+  record.Notified = true;
+  return true;
+}
+
 void TOutlookProcessor::HandleNotify() {
   DebugLog("HandleNotify");
+  for (int i = NotifyList.Count() - 1; i >= 0; --i) {
+    if (Terminated()) break;
+    TEventItem& record = NotifyList[i];
+    // Missed by more than two minutes (the user was here, or the engine was not running): given
+    // up without a message.
+    if (env_.clock->Now() - kTwoMinutes > record.NotifyTime) {
+      DebugLog(record.Text + " Already Notified");
+      record.Notified = true;
+    }
+    if (!record.Notified && record.NotifyTime <= env_.clock->Now() + kTwoMinutes) {
+      NotifyEvent(record);
+      record.Notified = true;  // one try: the user is back at the computer if it did not go out
+    }
+    if (env_.clock->Now() - kSixHours > record.NotifyTime) {
+      try {
+        NotifyList.Delete(i);
+      } catch (...) {
+        DebugLog("Failed Delete Notification");
+      }
+    }
+  }
   DebugLog("HandleNotify - Exit");
 }
 

@@ -106,6 +106,10 @@ class TOutlookProcessor {
   // Dispatch.
   bool SendNewEmail(const std::string& address, const std::string& subject,
                     const std::string& body);
+  // The three notification senders; true when the message went out.
+  bool NotifyEvent(TEventItem& record);
+  bool NotifyFirstMeeting(TEventItem& record, const std::string& prefix);
+  bool NotifyTask(TTaskEvent& record);
   void HandleNotify();
   void SendPendingTest();
   bool TestPending() const { return test_pending_.load(std::memory_order_acquire); }
@@ -141,6 +145,7 @@ class TOutlookProcessor {
  private:
   std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
   bool Reconnect();
+  bool SendNotification(const std::string& subject);
   void Shutdown();
   template <typename List>
   void LoadStateFile(const char* name, List& list);

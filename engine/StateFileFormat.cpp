@@ -146,9 +146,15 @@ DecodeResult DecodeList(std::string_view bytes, TSortedList<Record>& list, std::
 
 }  // namespace
 
-std::string EncodeStateFile(const TNotifyList& list) { return EncodeList(list); }
-std::string EncodeStateFile(const TTaskList& list) { return EncodeList(list); }
-std::string EncodeStateFile(const TEmailList& list) { return EncodeList(list); }
+std::string EncodeStateFile(const TNotifyList& list) {
+  return EncodeList(list);
+}
+std::string EncodeStateFile(const TTaskList& list) {
+  return EncodeList(list);
+}
+std::string EncodeStateFile(const TEmailList& list) {
+  return EncodeList(list);
+}
 
 DecodeResult DecodeStateFile(std::string_view bytes, TNotifyList& list) {
   return DecodeList(bytes, list, kNotifyRecordSize);

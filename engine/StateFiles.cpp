@@ -52,12 +52,24 @@ void TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
   }
 }
 
-void TOutlookProcessor::LoadTasks() { LoadStateFile(kTaskFileName, TaskList); }
-void TOutlookProcessor::LoadNotify() { LoadStateFile(kNotifyFileName, NotifyList); }
-void TOutlookProcessor::LoadEmail() { LoadStateFile(kEmailFileName, EmailList); }
-void TOutlookProcessor::SaveTasks() { SaveStateFile(kTaskFileName, TaskList); }
-void TOutlookProcessor::SaveNotify() { SaveStateFile(kNotifyFileName, NotifyList); }
-void TOutlookProcessor::SaveEmail() { SaveStateFile(kEmailFileName, EmailList); }
+void TOutlookProcessor::LoadTasks() {
+  LoadStateFile(kTaskFileName, TaskList);
+}
+void TOutlookProcessor::LoadNotify() {
+  LoadStateFile(kNotifyFileName, NotifyList);
+}
+void TOutlookProcessor::LoadEmail() {
+  LoadStateFile(kEmailFileName, EmailList);
+}
+void TOutlookProcessor::SaveTasks() {
+  SaveStateFile(kTaskFileName, TaskList);
+}
+void TOutlookProcessor::SaveNotify() {
+  SaveStateFile(kNotifyFileName, NotifyList);
+}
+void TOutlookProcessor::SaveEmail() {
+  SaveStateFile(kEmailFileName, EmailList);
+}
 
 void TOutlookProcessor::SaveState() {
   try {

@@ -31,9 +31,12 @@ Kind KindFromName(std::string name) {
 
 std::size_t RecordSize(Kind kind) {
   switch (kind) {
-    case Kind::kNotify: return engine::kNotifyRecordSize;
-    case Kind::kTask: return engine::kTaskRecordSize;
-    default: return engine::kEmailRecordSize;
+    case Kind::kNotify:
+      return engine::kNotifyRecordSize;
+    case Kind::kTask:
+      return engine::kTaskRecordSize;
+    default:
+      return engine::kEmailRecordSize;
   }
 }
 
@@ -51,7 +54,9 @@ std::string Date(TDateTime t) {
   return buf;
 }
 
-const char* Bool(bool b) { return b ? "1" : "0"; }
+const char* Bool(bool b) {
+  return b ? "1" : "0";
+}
 
 // Texts come from other people's meetings and mails: control characters are shown escaped, so a
 // record is always exactly one line.
@@ -121,9 +126,15 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
 
   DecodeResult result;
   switch (kind) {
-    case Kind::kNotify: result = Show<engine::TNotifyList>(bytes, prefix, out); break;
-    case Kind::kTask: result = Show<engine::TTaskList>(bytes, prefix, out); break;
-    default: result = Show<engine::TEmailList>(bytes, prefix, out); break;
+    case Kind::kNotify:
+      result = Show<engine::TNotifyList>(bytes, prefix, out);
+      break;
+    case Kind::kTask:
+      result = Show<engine::TTaskList>(bytes, prefix, out);
+      break;
+    default:
+      result = Show<engine::TEmailList>(bytes, prefix, out);
+      break;
   }
   if (!result.marker_ok) {
     if (bytes.size() < 4) {
@@ -131,8 +142,9 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
     } else {
       int32_t marker = 0;
       for (int i = 3; i >= 0; --i)
-        marker = static_cast<int32_t>(static_cast<uint32_t>(marker) << 8 |
-                                      static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
+        marker =
+            static_cast<int32_t>(static_cast<uint32_t>(marker) << 8 |
+                                 static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
       err << file << ": byte 0: marker " << marker << ", expected " << engine::kStateFileMarker
           << "; nothing read\n";
     }

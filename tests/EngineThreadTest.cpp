@@ -71,5 +71,69 @@ TEST(EngineThread, DestroyWithoutStopEndsTheThread) {
   EXPECT_TRUE(std::filesystem::exists(rig.dir.path() / "DEBUG.LOG"));
 }
 
+TEST(SendNewEmail, ASecondSenderWaitsForTheLock) {
+  EngineRig rig;
+  auto p = rig.Make();
+  p->DebugEnabled = false;  // both threads send; only the engine thread may log
+  std::mutex m;
+  std::condition_variable cv;
+  bool inside = false, release = false;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member != "Mail.Send") return;
+    std::unique_lock lock(m);
+    if (!inside) {
+      inside = true;
+      cv.notify_all();
+      cv.wait(lock, [&] { return release; });
+    }
+  });
+  std::thread first([&] { p->SendNewEmail("first@x", "1", ""); });
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return inside; });
+  }
+  std::thread second([&] { p->SendNewEmail("second@x", "2", ""); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(rig.outlook->faults->CountOf("Application.CreateItem"), 1);  // still waiting
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  first.join();
+  second.join();
+  const auto calls = rig.outlook->faults->Calls();
+  const auto first_send = std::find(calls.begin(), calls.end(), "Mail.Send");
+  const auto second_create = std::find(first_send, calls.end(), "Application.CreateItem");
+  EXPECT_NE(second_create, calls.end());  // the second mail was begun after the first was sent
+  EXPECT_EQ(rig.outlook->Sent().size(), 2u);
+}
+
+// The window hands test messages over while the engine sends them: every message arrives whole,
+// its three strings belonging together.
+TEST(EngineThread, TestMessageHandOverKeepsStringsTogether) {
+  ThreadRig rig;
+  rig.clock->Set(EncodeDateTime(2026, 12, 8, 2, 0));
+  auto p = std::make_unique<TOutlookProcessor>(rig.host, rig.env);
+  ASSERT_TRUE(rig.counting->WaitForWaits(1));
+  for (int i = 0; i < 50; ++i) {
+    const std::string n = std::to_string(i);
+    p->RequestTestMessage("to" + n + "@x", "subject " + n, "body " + n);
+    if (i % 10 == 0) {
+      ASSERT_TRUE(WaitFor([&] { return !p->TestPending(); }));
+    }
+  }
+  ASSERT_TRUE(WaitFor([&] { return !p->TestPending(); }));
+  p->Stop();
+  p.reset();
+  const auto sent = rig.outlook->Sent();
+  ASSERT_FALSE(sent.empty());
+  for (const auto& mail : sent) {
+    const std::string n = mail.subject.substr(8);
+    EXPECT_EQ(mail.to, "to" + n + "@x");
+    EXPECT_EQ(mail.body, "body " + n);
+  }
+}
+
 }  // namespace
 }  // namespace ravenox::engine

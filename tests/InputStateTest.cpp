@@ -1,6 +1,5 @@
 // The away test's view of a real X server (Xvfb), and of a session without one.
 #include <gtest/gtest.h>
-#include <X11/Xlib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,9 @@
 #include <thread>
 
 #include "platform/InputState.h"
+
+// Last: Xlib defines macros (None, Bool) that clash with the test framework's names.
+#include <X11/Xlib.h>
 
 namespace ravenox::platform {
 namespace {

@@ -44,11 +44,14 @@ TEST(Inspect, PrintsWhatTheEngineWrote) {
 
   const InspectRun notify = Inspect({"state", (dir / "NOTIFY.CLD").string()});
   EXPECT_EQ(notify.status, 0);
-  EXPECT_EQ(notify.out, "2026-12-09 09:30:00\t2026-12-09 09:15:00\t1\t09:30:00@loc:Room\\t4:Stand-up\\nnotes\n");
+  EXPECT_EQ(
+      notify.out,
+      "2026-12-09 09:30:00\t2026-12-09 09:15:00\t1\t09:30:00@loc:Room\\t4:Stand-up\\nnotes\n");
   EXPECT_EQ(notify.err, "");
 
   const InspectRun task = Inspect({"state", (dir / "TASK.CLD").string()});
-  EXPECT_EQ(task.out, "0\t2026-12-10 00:00:00\t0\t0\t4501-01-01 00:00:00\t0\t1\t0\t0\tReport:12/10/26\n");
+  EXPECT_EQ(task.out,
+            "0\t2026-12-10 00:00:00\t0\t0\t4501-01-01 00:00:00\t0\t1\t0\t0\tReport:12/10/26\n");
 
   std::filesystem::copy(dir / "EMAIL.CLD", dir / "copy.bin");
   const InspectRun email = Inspect({"state", "--kind", "email", (dir / "copy.bin").string()});
@@ -72,7 +75,8 @@ TEST(Inspect, ReportsDamageWithTheByteOffset) {
   const InspectRun cut = Inspect({"state", (dir / "EMAIL.CLD").string()});
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, "0\tA\n");  // the whole record before the cut
-  EXPECT_NE(cut.err.find("byte 268: record cut short (30 of 264 bytes)"), std::string::npos) << cut.err;
+  EXPECT_NE(cut.err.find("byte 268: record cut short (30 of 264 bytes)"), std::string::npos)
+      << cut.err;
 
   const InspectRun marker = Inspect({"state", (dir / "NOTIFY.CLD").string()});
   EXPECT_EQ(marker.status, 1);

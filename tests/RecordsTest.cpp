@@ -20,7 +20,8 @@ std::vector<std::string> Keys(const TEmailList& list) {
 
 TEST(SortedList, KeepsKeyOrderAndOneRecordPerKey) {
   TEmailList list;
-  for (const char* t : {"delta", "Alpha", "charlie", "BRAVO", "echo"}) EXPECT_TRUE(list.Add(Mail(t)));
+  for (const char* t : {"delta", "Alpha", "charlie", "BRAVO", "echo"})
+    EXPECT_TRUE(list.Add(Mail(t)));
   EXPECT_EQ(Keys(list), (std::vector<std::string>{"Alpha", "BRAVO", "charlie", "delta", "echo"}));
   // A key present in any letter case keeps the earlier record.
   EXPECT_FALSE(list.Add(Mail("bravo", 99)));

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include "EngineFakes.h"
+
+namespace ravenox::engine {
+namespace {
+
+using testing::EngineRig;
+
+TDateTime At(int h, int m, int s = 0, int ms = 0) {
+  return EncodeDate(2026, 12, 8) + EncodeTime(h, m, s, ms).Value();
+}
+
+TEventItem& AddEvent(TOutlookProcessor& p, const std::string& text, TDateTime notify,
+                     bool notified = false) {
+  auto r = std::make_unique<TEventItem>();
+  r->Text = text;
+  r->StartTime = notify + kFifteenMinutes;
+  r->NotifyTime = notify;
+  r->Notified = notified;
+  p.NotifyList.Add(std::move(r));
+  return *p.NotifyList.Lookup(text);
+}
+
+TEST(SendNewEmail, SendsInOrderUnderTheLock) {
+  EngineRig rig;
+  auto p = rig.Make();
+  EXPECT_TRUE(p->SendNewEmail("5551234567@vtext.com", "Subject line", ""));
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].to, "5551234567@vtext.com");
+  EXPECT_EQ(sent[0].subject, "Subject line");
+  EXPECT_EQ(sent[0].body, "");
+  const std::vector<std::string> order = {"Connect",         "Application.CreateItem", "Mail.SetTo",
+                                          "Mail.SetSubject", "Mail.SetBody",           "Mail.Send"};
+  EXPECT_EQ(rig.outlook->faults->Calls(), order);
+  EXPECT_EQ(rig.clock->yields, 30000);
+  EXPECT_EQ(EngineRig::Count(*p, "SendNewemail to 5551234567@vtext.com"), 1);
+}
+
+TEST(SendNewEmail, UserComingBackOrAStopEndsTheConfirmation) {
+  struct Case {
+    const char* name;
+    std::function<void(EngineRig&, TOutlookProcessor&)> at_read_500;
+  };
+  const Case cases[] = {
+      {"mouse moved", [](EngineRig& r, TOutlookProcessor&) { r.input->cursor.X += 1; }},
+      {"key down", [](EngineRig& r, TOutlookProcessor&) { r.input->keys[200] = 0x80; }},
+      {"stop requested", [](EngineRig&, TOutlookProcessor& p) { p.Stop(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    auto p = rig.Make();
+    p->UserAway = true;
+    rig.input->on_cursor_read = [&](long n, platform::CursorPoint&) {
+      if (n == 500) c.at_read_500(rig, *p);
+    };
+    EXPECT_FALSE(p->SendNewEmail("a@b", "s", ""));
+    EXPECT_EQ(rig.outlook->faults->CountOf("Application.CreateItem"), 0);
+    EXPECT_LT(rig.clock->yields, 600);
+  }
+}
+
+TEST(SendNewEmail, FailingSendShowsTheErrorOnceAndReportsFalse) {
+  EngineRig rig;
+  rig.outlook->faults->FailOn("Mail.Send", 1, "The message could not be sent.");
+  auto p = rig.Make();
+  EXPECT_FALSE(p->SendNewEmail("a@b", "s", ""));
+  EXPECT_EQ(rig.host.Exceptions(), (std::vector<std::string>{"The message could not be sent."}));
+  EXPECT_EQ(rig.host.Statuses().back(), "The message could not be sent.");
+}
+
+TEST(HandleNotify, TwoMinuteAndSixHourRules) {
+  struct Case {
+    const char* name;
+    double offset;  // notify time minus now, in days
+    bool notified_before;
+    bool sent;
+    bool notified_after;
+    bool kept;
+  };
+  const double ms = 1.0 / 86400000.0;
+  const double two = 2.0 / 1440.0;
+  const Case cases[] = {
+      {"exactly two minutes ahead", two, false, true, true, true},
+      {"a moment more than two minutes ahead", two + ms, false, false, false, true},
+      {"due now", 0, false, true, true, true},
+      {"exactly two minutes past", -two, false, true, true, true},
+      {"a moment more than two minutes past", -two - ms, false, false, true, true},
+      {"already notified", 0, true, false, true, true},
+      {"exactly six hours past", -kSixHours, false, false, true, true},
+      {"more than six hours past", -kSixHours - ms, false, false, true, false},
+      {"more than six hours past, notified", -kSixHours - ms, true, false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    rig.clock->Set(At(12, 0));
+    auto p = rig.Make();
+    AddEvent(*p, "meeting", rig.clock->Now() + c.offset, c.notified_before);
+    p->HandleNotify();
+    EXPECT_EQ(rig.outlook->Sent().size(), c.sent ? 1u : 0u);
+    TEventItem* r = p->NotifyList.Lookup("meeting");
+    EXPECT_EQ(r != nullptr, c.kept);
+    if (r != nullptr) {
+      EXPECT_EQ(r->Notified, c.notified_after);
+    }
+    EXPECT_EQ(p->Changed, c.sent);
+    EXPECT_EQ(EngineRig::Count(*p, "meeting Already Notified"), c.offset < -two ? 1 : 0);
+    if (c.sent) {
+      EXPECT_EQ(rig.outlook->Sent()[0].subject, "meeting");
+      EXPECT_EQ(rig.outlook->Sent()[0].to, rig.host.phone_address);
+      EXPECT_EQ(rig.trace->lines, (std::vector<std::string>{"Event:meeting:Notificed"}));
+    }
+  }
+}
+
+TEST(HandleNotify, AFailedSendIsTriedOnceAndTheUserSeesIt) {
+  EngineRig rig;
+  rig.clock->Set(At(12, 0));
+  rig.outlook->faults->FailOn("Mail.Send", 1);
+  auto p = rig.Make();
+  TEventItem& r = AddEvent(*p, "meeting", rig.clock->Now());
+  EXPECT_FALSE(p->NotifyEvent(r));
+  EXPECT_FALSE(r.Notified);  // the sender leaves the flag to its caller
+  rig.outlook->faults->FailOn("Mail.Send", 1);
+  p->HandleNotify();
+  EXPECT_TRUE(p->NotifyList.Lookup("meeting")->Notified);
+  EXPECT_EQ(rig.host.Exceptions().size(), 2u);
+  p->HandleNotify();
+  EXPECT_EQ(rig.outlook->faults->CountOf("Application.CreateItem"), 2);  // not tried again
+  EXPECT_TRUE(rig.trace->lines.empty());
+}
+
+TEST(HandleNotify, UserComingBackGivesTheNotificationUp) {
+  EngineRig rig;
+  rig.clock->Set(At(12, 0));
+  auto p = rig.Make();
+  AddEvent(*p, "meeting", rig.clock->Now());
+  rig.input->on_cursor_read = [](long n, platform::CursorPoint& c) {
+    if (n == 10) c.X += 5;
+  };
+  p->HandleNotify();
+  EXPECT_TRUE(rig.outlook->Sent().empty());
+  EXPECT_TRUE(p->NotifyList.Lookup("meeting")->Notified);
+}
+
+TEST(HandleNotify, FirstMeetingNoticeMarksTheMeeting) {
+  EngineRig rig;
+  rig.clock->Set(At(7, 5));
+  auto p = rig.Make();
+  TEventItem& r = AddEvent(*p, "09:00:00@loc:Room:Plan ", At(8, 45));
+  EXPECT_TRUE(p->NotifyFirstMeeting(r, "First:"));
+  EXPECT_TRUE(r.Notified);
+  rig.clock->Set(At(8, 45));
+  p->HandleNotify();
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].subject, "First:09:00:00@loc:Room:Plan ");
+}
+
+TEST(HandleNotify, WalksFromTheLastRecordAndStopsWhenStopping) {
+  EngineRig rig;
+  rig.clock->Set(At(12, 0));
+  auto p = rig.Make();
+  AddEvent(*p, "a", rig.clock->Now());
+  AddEvent(*p, "b", rig.clock->Now());
+  AddEvent(*p, "c", rig.clock->Now());
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") p->Stop();
+  });
+  p->HandleNotify();
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].subject, "c");
+  EXPECT_FALSE(p->NotifyList.Lookup("a")->Notified);
+}
+
+TEST(NotifyTask, SendsTheTaskText) {
+  EngineRig rig;
+  auto p = rig.Make();
+  TTaskEvent t;
+  t.Text = "Report:12/10/26";
+  EXPECT_TRUE(p->NotifyTask(t));
+  EXPECT_TRUE(t.Notified);
+  EXPECT_EQ(rig.outlook->Sent()[0].subject, "Report:12/10/26");
+}
+
+TEST(SendPendingTest, GoesOutWithoutConfirmationWhileTheUserTypes) {
+  EngineRig rig;
+  rig.clock->Set(At(23, 0));
+  rig.input->SetKey(40, true);
+  auto p = rig.Make();
+  p->SendPendingTest();
+  EXPECT_TRUE(rig.outlook->Sent().empty());
+  p->RequestTestMessage("a@b", "Ravenox Test message",
+                        "If you got this message Ravenox Notification is working.");
+  EXPECT_TRUE(rig.event->signaled);
+  p->SendPendingTest();
+  ASSERT_EQ(rig.outlook->Sent().size(), 1u);
+  EXPECT_EQ(rig.clock->yields, 0);
+  EXPECT_FALSE(p->TestPending());
+  EXPECT_EQ(rig.host.Statuses().front(), "Ravenox Test message");
+}
+
+}  // namespace
+}  // namespace ravenox::engine
