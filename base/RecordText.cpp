@@ -11,4 +11,13 @@ std::string CutUtf8(std::string_view text, std::size_t limit) {
   return std::string(text.substr(0, cut));
 }
 
+std::string FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t i = 0;
+  for (std::size_t seen = 0; i < text.size(); ++i) {
+    // Each lead byte (anything but 10xxxxxx) starts a character.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) break;
+  }
+  return std::string(text.substr(0, i));
+}
+
 }  // namespace ravenox

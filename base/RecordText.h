@@ -14,6 +14,9 @@ inline constexpr std::size_t kMaxRecordText = 255;
 // stored text never ends in half a character.
 std::string CutUtf8(std::string_view text, std::size_t limit);
 
+// The first `count` characters (UTF-8 code points) of `text`.
+std::string FirstCharacters(std::string_view text, std::size_t count);
+
 // The stored form of a record text.
 inline std::string RecordText(std::string_view text) {
   return CutUtf8(text, kMaxRecordText);

@@ -1,7 +1,35 @@
 // The calendar scan and the first-meeting notices.
+#include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
+#include "platform/AtomicFile.h"
 
 namespace ravenox::engine {
+namespace {
+
+constexpr int kAppointmentBudget = 150;
+constexpr double kLookAhead = 3.0;
+constexpr double kFourHours = 1.0 / 6.0;
+constexpr std::size_t kBodyCharacters = 200;
+
+// The key of a meeting: its start time of day, where, what, and the start of its notes. The date
+// is not part of it, so a series' occurrences on different days share one record.
+std::string MeetingKey(TDateTime start, const std::string& location, const std::string& subject,
+                       const std::string& body) {
+  return RecordText(FormatLongTime(start) + "@loc:" + location + ":" + subject + " " +
+                    FirstCharacters(body, kBodyCharacters));
+}
+
+// One key per line; line breaks inside a key (from meeting notes) are shown as spaces.
+std::string KeyLines(const TNotifyList& list) {
+  std::string text;
+  for (int i = 0; i < list.Count(); ++i) {
+    for (const char c : list[i].Text) text.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    text += "\r\n";
+  }
+  return text;
+}
+
+}  // namespace
 
 void TOutlookProcessor::GetCalendarFolder() {
   DebugLog("Getting Calendar");
@@ -11,15 +39,104 @@ void TOutlookProcessor::GetCalendarFolder() {
 }
 
 void TOutlookProcessor::CheckAppointments() {
+  if (AppointmentCursor == 0) AppointmentCursor = 1;
+  int examined = 0;
+  ScanTime = env_.clock->Now();
   GetCalendarFolder();
+  if (CalendarFolder == nullptr) throw std::runtime_error("No calendar folder");
+
+  host_.SetStatusText("Checking for New Appointments...");
+  DebugLog("Scanning Meeting Folder, Count:" + std::to_string(CalendarFolder->Items()->Count()));
+  DebugLog("Checking Appt");
+  while (CalendarFolder->Items()->Count() >= AppointmentCursor && examined < kAppointmentBudget) {
+    if (Terminated()) return;
+    if (KeyboardPressed()) break;
+    host_.SetStatusText("Checking for New Appointments..." + std::to_string(AppointmentCursor));
+    try {
+      const auto item = CalendarFolder->Items()->Item(AppointmentCursor);
+      ++AppointmentCursor;
+      ++examined;
+      if (item == nullptr) continue;
+      const auto appointment = outlook::As<outlook::AppointmentItem>(item);
+      DebugLog(appointment->Subject());
+
+      TDateTime start;
+      if (appointment->IsRecurring()) {
+        start = NextOccurrence(*appointment->GetRecurrencePattern(), ScanTime);
+      } else {
+        DebugLog("Signal Occurance Meeting");
+        start = appointment->Start();
+      }
+      if (start == TDateTime(0.0)) {
+        DebugLog("No Next Meeting Time");
+        continue;
+      }
+      const TDateTime now = env_.clock->Now();
+      if (now - kOneHour > start || now + kLookAhead < start) continue;
+
+      auto record = std::make_unique<TEventItem>();
+      record->StartTime = start;
+      // The lead is used whether or not the reminder is switched on.
+      record->NotifyTime = start - appointment->ReminderMinutesBeforeStart() * kOneMinute;
+      record->Text =
+          MeetingKey(start, appointment->Location(), appointment->Subject(), appointment->Body());
+      record->LastSeen = now;
+      DebugLog("Checking for:" + record->Text);
+      if (TEventItem* existing = NotifyList.Lookup(record->Text)) {
+        existing->LastSeen = now;  // what it was and whether it was sent stay as they are
+      } else {
+        NotifyList.Add(std::move(record));
+        DebugLog("Added");
+      }
+      try {
+        platform::WriteFileAtomically(FilePath("Test-Note.NST"), KeyLines(NotifyList), 0644,
+                                      /*durable=*/false);
+      } catch (const std::exception& e) {
+        DebugLog(std::string("Save Error") + e.what());
+      }
+    } catch (const std::exception& e) {
+      DebugLog(std::string("Save Error") + e.what());
+      ++AppointmentCursor;
+      ++examined;
+    }
+  }
+
+  if (CalendarFolder->Items()->Count() < AppointmentCursor) {
+    DebugLog("Reseting To First Meeting");
+    AppointmentCursor = 1;
+  }
+  DebugLog("End Checking Appt");
+
+  const TDateTime cutoff = env_.clock->Now() - kFourHours;
+  for (int i = NotifyList.Count() - 1; i >= 0; --i) {
+    if (NotifyList[i].LastSeen < cutoff) NotifyList.Delete(i);
+  }
+}
+
+TEventItem* TOutlookProcessor::FirstMeetingBetween(TDateTime from, TDateTime to) {
+  TEventItem* chosen = nullptr;
+  for (int i = NotifyList.Count() - 1; i >= 0; --i) {
+    if (Terminated()) break;
+    TEventItem& r = NotifyList[i];
+    if (r.Notified || !(from < r.NotifyTime && r.NotifyTime < to)) continue;
+    // Earliest notify time; on a tie the one met first in this walk stays.
+    if (chosen == nullptr || r.NotifyTime < chosen->NotifyTime) chosen = &r;
+  }
+  return chosen;
 }
 
 void TOutlookProcessor::MorningFirstMeeting() {
-  NextMorningCheck = DateOf(env_.clock->Now()) + 1.0;
+  const TDateTime today = DateOf(env_.clock->Now());
+  if (TEventItem* first = FirstMeetingBetween(today, today + 1.0))
+    NotifyFirstMeeting(*first, "First:");
+  NextMorningCheck = today + 1.0;
 }
 
 void TOutlookProcessor::EveningFirstMeeting() {
-  NextEveningCheck = DateOf(env_.clock->Now()) + 1.0;
+  const TDateTime today = DateOf(env_.clock->Now());
+  if (TEventItem* first = FirstMeetingBetween(today + 1.0, today + 2.0))
+    NotifyFirstMeeting(*first, "First:");
+  NextEveningCheck = today + 1.0;
 }
 
 }  // namespace ravenox::engine

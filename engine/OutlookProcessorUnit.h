@@ -116,6 +116,11 @@ class TOutlookProcessor {
 
   // Scans.
   void CheckAppointments();
+  TDateTime NextOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference);
+  TDateTime DailyOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference);
+  TDateTime WeeklyOccurrence(outlook::RecurrencePattern& pattern, TDateTime first, TDateTime last);
+  TDateTime MonthlyOccurrence(outlook::RecurrencePattern& pattern);
+  TDateTime YearlyOccurrence(outlook::RecurrencePattern& pattern);
   void GetCalendarFolder();
   void MorningFirstMeeting();
   void EveningFirstMeeting();
@@ -131,6 +136,7 @@ class TOutlookProcessor {
   bool Changed = false;
   TDateTime NextMorningCheck = 0.0, NextEveningCheck = 0.0;
   int32_t AppointmentCursor = 0, TaskCursor = 0;
+  TDateTime ScanTime;
   int FailureCount = 0;
   int UrgentPassCounter = 0;
   std::shared_ptr<outlook::MAPIFolder> CalendarFolder, TaskFolder, InboxFolder;
@@ -146,6 +152,8 @@ class TOutlookProcessor {
   std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
   bool Reconnect();
   bool SendNotification(const std::string& subject);
+  // The unnotified meeting with the earliest notify time strictly between the two.
+  TEventItem* FirstMeetingBetween(TDateTime from, TDateTime to);
   void Shutdown();
   template <typename List>
   void LoadStateFile(const char* name, List& list);

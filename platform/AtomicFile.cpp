@@ -17,7 +17,8 @@ namespace {
 
 }  // namespace
 
-void WriteFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode) {
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode,
+                         bool durable) {
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   const std::filesystem::path folder =
@@ -40,7 +41,7 @@ void WriteFileAtomically(const std::filesystem::path& path, std::string_view con
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::fchmod(fd, mode) != 0) {
+  if ((durable && ::fsync(fd) != 0) || ::fchmod(fd, mode) != 0) {
     const int error = errno;
     ::close(fd);
     ::unlink(temp.c_str());
@@ -56,6 +57,7 @@ void WriteFileAtomically(const std::filesystem::path& path, std::string_view con
     ::unlink(temp.c_str());
     Fail(error, "Cannot replace", path);
   }
+  if (!durable) return;
   // Make the rename itself durable.
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {

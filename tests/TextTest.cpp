@@ -32,6 +32,14 @@ TEST(RecordText, CutsAtWholeCharacters) {
   }
 }
 
+TEST(RecordText, FirstCharactersCountsCodePoints) {
+  EXPECT_EQ(FirstCharacters("abc", 200), "abc");
+  EXPECT_EQ(FirstCharacters("abcdef", 3), "abc");
+  EXPECT_EQ(FirstCharacters("\xC3\xA9t\xC3\xA9!", 3), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(FirstCharacters("\xF0\x9F\x98\x80x", 1), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(FirstCharacters("xyz", 0), "");
+}
+
 TEST(Collation, CaseInsensitiveLocaleAwareOrder) {
   EXPECT_EQ(CompareText("Meeting", "meeting"), 0);
   EXPECT_EQ(CompareText("STAFF call", "staff CALL"), 0);
