@@ -1,7 +1,6 @@
 // The calendar scan and the first-meeting notices.
 #include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
-#include "platform/AtomicFile.h"
 
 namespace ravenox::engine {
 namespace {
@@ -89,8 +88,8 @@ void TOutlookProcessor::CheckAppointments() {
         DebugLog("Added");
       }
       try {
-        platform::WriteFileAtomically(FilePath("Test-Note.NST"), KeyLines(NotifyList), 0644,
-                                      /*durable=*/false);
+        WriteIfChanged("Test-Note.NST", KeyLines(NotifyList),
+                       /*durable=*/false);
       } catch (const std::exception& e) {
         DebugLog(std::string("Save Error") + e.what());
       }

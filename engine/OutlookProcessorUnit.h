@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,10 @@ struct ProcessorEnvironment {
   // Tests drive single operations without the thread.
   bool start_thread = true;
 };
+
+// The past-due reminder period in days for the TaskRemindPeriod setting; `valid` is false for a
+// value outside 0..3 (which then means one day).
+double TaskRemindPeriodDays(int32_t setting, bool& valid);
 
 // How long the engine sleeps after a pass.
 int ChooseWaitMilliseconds(bool user_away, TDateTime now, TDateTime early, TDateTime late);
@@ -159,9 +164,12 @@ class TOutlookProcessor {
   void LoadStateFile(const char* name, List& list);
   template <typename List>
   void SaveStateFile(const char* name, const List& list);
+  // Replaces a file of the working folder unless it already holds exactly these bytes.
+  void WriteIfChanged(const std::string& name, const std::string& bytes, bool durable);
 
   ProcessorHost& host_;
   ProcessorEnvironment env_;
+  std::map<std::string, std::string> written_files_;  // what each file was last written with
   std::deque<std::string> debug_lines_;
   // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
   // write append the new lines instead of rewriting the file.

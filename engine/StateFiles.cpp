@@ -44,12 +44,27 @@ void TOutlookProcessor::LoadStateFile(const char* name, List& list) {
 template <typename List>
 void TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
   try {
-    // Written beside the old file and renamed over it: a crash or a full disk leaves the previous
-    // file whole instead of an empty one.
-    platform::WriteFileAtomically(FilePath(name), EncodeStateFile(list));
+    WriteIfChanged(name, EncodeStateFile(list), /*durable=*/true);
   } catch (const std::exception& e) {
     host_.SetStatusText(e.what());
   }
+}
+
+void TOutlookProcessor::WriteIfChanged(const std::string& name, const std::string& bytes,
+                                       bool durable) {
+  // The files are saved on every pass, every 15 seconds through the day; most passes change
+  // nothing, and the disk need not hear about it.
+  const std::filesystem::path path = FilePath(name);
+  const auto last = written_files_.find(name);
+  std::error_code ec;
+  if (last != written_files_.end() && last->second == bytes &&
+      std::filesystem::file_size(path, ec) == bytes.size() && !ec)
+    return;
+  written_files_.erase(name);
+  // Written beside the old file and renamed over it: a crash or a full disk leaves the previous
+  // file whole instead of an empty one.
+  platform::WriteFileAtomically(path, bytes, 0644, durable);
+  written_files_[name] = bytes;
 }
 
 void TOutlookProcessor::LoadTasks() {

@@ -1,7 +1,13 @@
-// The urgent e-mail watch.
+// The urgent e-mail watch: unread, high-importance mail of the last day, reported once.
 #include "engine/OutlookProcessorUnit.h"
 
 namespace ravenox::engine {
+namespace {
+
+constexpr double kOneDay = 1.0;
+constexpr unsigned kPauseAfterUnreadMs = 54;
+
+}  // namespace
 
 void TOutlookProcessor::GetInbox() {
   DebugLog("Getting Inbox");
@@ -12,6 +18,39 @@ void TOutlookProcessor::GetInbox() {
 
 void TOutlookProcessor::CheckUrgentEmail() {
   GetInbox();
+  if (InboxFolder == nullptr) throw std::runtime_error("No inbox folder");
+  const int count = InboxFolder->Items()->Count();
+  for (int position = 1; position <= count; ++position) {
+    // Cheap ways out first: nothing unread left, or the user is typing.
+    if (InboxFolder->UnReadItemCount() == 0) break;
+    if (KeyboardPressed()) break;
+    const auto item = InboxFolder->Items()->Item(position);
+    if (item == nullptr) continue;
+    const auto mail = outlook::As<outlook::MailItem>(item);
+    if (!mail->UnRead()) continue;
+
+    const TDateTime now = env_.clock->Now();
+    if (mail->Importance() == outlook::olImportanceHigh &&
+        !(mail->ReceivedTime() < now - kOneDay)) {
+      const std::string text = mail->Subject() + " From:" + mail->SenderName();
+      if (EmailList.Lookup(RecordText(text)) == nullptr) {
+        auto record = std::make_unique<TEmailItem>();
+        record->Text = RecordText(text);
+        record->FirstSeen = now;
+        EmailList.Add(std::move(record));
+        // Kept whether or not the message goes out: an urgent mail is never retried.
+        std::string address;
+        host_.GetPhoneAddress(address);
+        SendNewEmail(address, "Urgent Email:" + text, "");
+      }
+    }
+    env_.clock->Sleep(kPauseAfterUnreadMs);
+  }
+
+  const TDateTime cutoff = env_.clock->Now() - kOneDay;
+  for (int i = EmailList.Count() - 1; i >= 0; --i) {
+    if (EmailList[i].FirstSeen < cutoff) EmailList.Delete(i);
+  }
 }
 
 }  // namespace ravenox::engine

@@ -75,8 +75,8 @@ class TaskItem : public virtual OutlookItem {
   virtual TDateTime ReminderTime() = 0;
   virtual bool Complete() = 0;
   virtual bool IsRecurring() = 0;
-  // Moves the task on to its next instance.
-  virtual void SkipRecurrence() = 0;
+  // Moves the task on to its next instance; false when Outlook refuses.
+  virtual bool SkipRecurrence() = 0;
 };
 
 class MailItem : public virtual OutlookItem {

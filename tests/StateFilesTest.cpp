@@ -208,7 +208,7 @@ TEST(StateFiles, EngineLoadsAtStartAndSavesAtShutdown) {
   EXPECT_EQ(ReadAll(rig.dir.path() / "TASK.CLD"), Bytes().U32(20).b);
 }
 
-// A process killed at any moment while saving leaves either the old file or the new one, whole.
+// A process killed at any moment while saving leaves one of the versions it saved, whole.
 TEST(StateFiles, KilledWhileSavingLeavesAWholeFile) {
   EngineRig rig;
   auto p = rig.Make();
@@ -218,22 +218,53 @@ TEST(StateFiles, KilledWhileSavingLeavesAWholeFile) {
   TNotifyList next;
   for (int i = 0; i < 60; ++i) next.Add(Event("new " + std::to_string(i)));
   const std::string new_bytes = EncodeStateFile(next);
+  next.Add(Event("toggled"));
+  const std::string toggled_bytes = EncodeStateFile(next);
 
   std::mt19937 random(7);
   for (int round = 0; round < 15; ++round) {
     const pid_t child = fork();
     if (child == 0) {
+      p->NotifyList.Clear();
       for (int i = 0; i < 60; ++i) p->NotifyList.Add(Event("new " + std::to_string(i)));
-      while (p->NotifyList.Count() > 60) p->NotifyList.Delete(p->NotifyList.Count() - 1);
-      while (true) p->SaveNotify();
+      // Each save differs from the one before, so every one of them goes to the disk.
+      for (bool extra = false;; extra = !extra) {
+        if (extra) {
+          p->NotifyList.Add(Event("toggled"));
+        } else {
+          int index = 0;
+          if (p->NotifyList.Find("toggled", index)) p->NotifyList.Delete(index);
+        }
+        p->SaveNotify();
+      }
     }
     usleep(1000 + random() % 20000);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     const std::string now = ReadAll(rig.dir.path() / "NOTIFY.CLD");
-    EXPECT_TRUE(now == old_bytes || now == new_bytes) << "round " << round << ": " << now.size();
+    EXPECT_TRUE(now == old_bytes || now == new_bytes || now == toggled_bytes)
+        << "round " << round << ": " << now.size();
     WriteAll(rig.dir.path() / "NOTIFY.CLD", old_bytes);
   }
+}
+
+TEST(StateFiles, UnchangedStateIsNotRewritten) {
+  EngineRig rig;
+  auto p = rig.Make();
+  p->NotifyList.Add(Event("a"));
+  p->SaveNotify();
+  const auto file = rig.dir.path() / "NOTIFY.CLD";
+  const auto first = std::filesystem::last_write_time(file);
+  std::filesystem::last_write_time(file, first - std::chrono::hours(1));
+  p->SaveNotify();
+  EXPECT_EQ(std::filesystem::last_write_time(file), first - std::chrono::hours(1));
+  p->NotifyList[0].Notified = true;
+  p->SaveNotify();
+  EXPECT_NE(std::filesystem::last_write_time(file), first - std::chrono::hours(1));
+  // A file removed behind the engine's back is written again.
+  std::filesystem::remove(file);
+  p->SaveNotify();
+  EXPECT_EQ(ReadAll(file), EncodeStateFile(p->NotifyList));
 }
 
 TEST(StateFiles, FailedSaveKeepsThePreviousFileAndTellsTheStatusLine) {

@@ -50,14 +50,17 @@ void Faults::SetHook(std::function<void(const std::string&)> hook) {
   hook_ = std::move(hook);
 }
 
-void FakeTask::SkipRecurrence() {
+bool FakeTask::SkipRecurrence() {
   faults_->Check("Task.SkipRecurrence");
+  if (skip_refused) return false;
   if (on_skip) {
     on_skip(*this);
-    return;
+    return true;
   }
   if (start_date.Value() != kNoDateValue) start_date += skip_days;
   if (due_date.Value() != kNoDateValue) due_date += skip_days;
+  if (reminder_time.Value() != kNoDateValue) reminder_time += skip_days;
+  return true;
 }
 
 void FakeMail::Send() {

@@ -106,8 +106,9 @@ class FakeTask final : public TaskItem {
   std::string subject;
   TDateTime start_date = kNoDateValue, due_date = kNoDateValue, reminder_time = kNoDateValue;
   bool reminder_set = false, complete = false, is_recurring = false;
-  // What SkipRecurrence does to the task; by default it moves both dates on by `skip_days`.
+  // What SkipRecurrence does to the task; by default it moves the dates on by `skip_days`.
   double skip_days = 7;
+  bool skip_refused = false;
   std::function<void(FakeTask&)> on_skip;
 
   std::string Subject() override { return Get("Subject", subject); }
@@ -117,7 +118,7 @@ class FakeTask final : public TaskItem {
   TDateTime ReminderTime() override { return Get("ReminderTime", reminder_time); }
   bool Complete() override { return Get("Complete", complete); }
   bool IsRecurring() override { return Get("IsRecurring", is_recurring); }
-  void SkipRecurrence() override;
+  bool SkipRecurrence() override;
 
   static constexpr double kNoDateValue = 949998.0;
 
