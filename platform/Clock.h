@@ -21,4 +21,16 @@ class SystemClock final : public Clock {
   void Yield() override;
 };
 
+// A clock stopped at one moment, for answering "what would the engine do at this time?".
+class FixedClock final : public Clock {
+ public:
+  explicit FixedClock(TDateTime at) : at_(at) {}
+  TDateTime Now() override { return at_; }
+  void Sleep(unsigned) override {}
+  void Yield() override {}
+
+ private:
+  TDateTime at_;
+};
+
 }  // namespace ravenox::platform

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
+#include "outlook/localstore/LocalStore.h"
 
 namespace ravenox::shell {
 namespace {
@@ -17,7 +19,9 @@ using engine::DecodeResult;
 
 constexpr const char* kUsage =
     "usage: ravenox-inspect state [--kind notify|task|email] FILE...\n"
-    "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order.\n";
+    "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
+    "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order,\n"
+    "or what the engine sees of the calendar, the tasks or the inbox, one line per item.\n";
 
 enum class Kind { kUnknown, kNotify, kTask, kEmail };
 
@@ -159,9 +163,161 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
   return true;
 }
 
+// --- What the engine sees of the store ------------------------------------------------------
+
+// The engine's host when nobody is watching: the settings it needs for an occurrence are none.
+class QuietHost final : public engine::ProcessorHost {
+ public:
+  bool MeetingNotify() const override { return false; }
+  bool MorningNotify() const override { return false; }
+  bool EveningNotify() const override { return false; }
+  bool TaskNotify() const override { return false; }
+  bool TaskPreNotify() const override { return false; }
+  bool TaskReminder() const override { return false; }
+  bool UrgentEmail() const override { return false; }
+  int32_t TaskRemindPeriod() const override { return 2; }
+  TDateTime EarlyTime() const override { return 0.0; }
+  TDateTime LateTime() const override { return 0.0; }
+  void SetTaskRemindPeriod(int32_t) override {}
+  void GetPhoneAddress(std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void SetProcessorRunning(bool) override {}
+  void ShowException(const std::string&) override {}
+  bool IsApplicationMainWindow() const override { return true; }
+};
+
+bool ParseAt(const std::string& text, TDateTime& at) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char tail = 0;
+  const int n = std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail);
+  if (n < 5 || n == 7 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h < 0 ||
+      h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+    return false;
+  at = EncodeDateTime(y, mo, d, h, mi, s);
+  return true;
+}
+
+int InspectStore(const std::string& what, const std::vector<std::string>& args, std::ostream& out,
+                 std::ostream& err) {
+  std::filesystem::path profile = outlook::localstore::DefaultProfilePath();
+  bool have_at = false;
+  TDateTime at;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--profile" && i + 1 < args.size()) {
+      profile = args[++i];
+    } else if (args[i] == "--at" && i + 1 < args.size()) {
+      if (!ParseAt(args[++i], at)) {
+        err << "ravenox-inspect: --at wants a local time as \"YYYY-MM-DD HH:MM\", not '" << args[i]
+            << "'\n";
+        return 2;
+      }
+      have_at = true;
+    } else {
+      err << kUsage;
+      return 2;
+    }
+  }
+
+  std::shared_ptr<outlook::Application> app;
+  std::shared_ptr<outlook::MAPIFolder> folder;
+  int count = 0;
+  const int folder_number = what == "calendar" ? outlook::olFolderCalendar
+                            : what == "tasks"  ? outlook::olFolderTasks
+                                               : outlook::olFolderInbox;
+  try {
+    app = outlook::localstore::MakeLocalStoreConnector(profile)();
+    folder = app->GetNamespace("MAPI")->GetDefaultFolder(folder_number);
+    count = folder->Items()->Count();
+  } catch (const std::exception& e) {
+    err << "ravenox-inspect: " << e.what() << '\n';
+    return 1;
+  }
+
+  // The engine itself answers when each recurring meeting next occurs.
+  std::unique_ptr<engine::TOutlookProcessor> engine;
+  QuietHost host;
+  std::filesystem::path scratch;
+  if (have_at && what == "calendar") {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ravenox-inspect-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) scratch = pattern;
+    engine::ProcessorEnvironment env;
+    env.clock = std::make_shared<platform::FixedClock>(at);
+    env.start_thread = false;
+    env.working_dir = scratch;
+    env.open_event = [](const std::string&, std::string&) {
+      return std::make_unique<platform::LocalEvent>();
+    };
+    engine = std::make_unique<engine::TOutlookProcessor>(host, env);
+  }
+
+  bool ok = true;
+  for (int position = 1; position <= count; ++position) {
+    try {
+      const auto item = folder->Items()->Item(position);
+      if (item == nullptr) continue;
+      const std::string problem = outlook::localstore::ItemError(*item);
+      if (!problem.empty()) {
+        out << position << "\t\t\t\t# " << Text(problem) << '\n';
+        ok = false;
+        continue;
+      }
+      if (what == "calendar") {
+        const auto a = outlook::As<outlook::AppointmentItem>(item);
+        out << position << '\t' << Text(a->Subject()) << '\t' << Date(a->Start()) << '\t'
+            << Bool(a->IsRecurring());
+        std::shared_ptr<outlook::RecurrencePattern> p;
+        if (a->IsRecurring()) {
+          p = a->GetRecurrencePattern();
+          out << '\t' << p->RecurrenceType() << '\t' << p->Interval() << '\t' << p->DayOfWeekMask()
+              << '\t' << p->DayOfMonth() << '\t' << p->MonthOfYear() << '\t' << p->Occurrences()
+              << '\t' << Date(p->PatternStartDate()) << '\t' << Date(p->PatternEndDate()) << '\t'
+              << Bool(p->NoEndDate()) << '\t' << Date(p->StartTime());
+        } else {
+          out << "\t\t\t\t\t\t\t\t\t\t";
+        }
+        out << '\t' << a->ReminderMinutesBeforeStart();
+        if (engine != nullptr) {
+          const TDateTime start = p != nullptr ? engine->NextOccurrence(*p, at) : a->Start();
+          const TDateTime notify = start - a->ReminderMinutesBeforeStart() * kOneMinute;
+          const bool taken = start != TDateTime(0.0) && !(at - kOneHour > start) && !(at + 3.0 < start);
+          out << '\t' << Date(start) << '\t' << (start == TDateTime(0.0) ? "0" : Date(notify)) << '\t'
+              << (taken ? "taken" : "skipped");
+        }
+        if (const char* why = outlook::localstore::NoExpansionReason(*item)) {
+          out << "\t# no expansion: " << why;
+        }
+        out << '\n';
+      } else if (what == "tasks") {
+        const auto t = outlook::As<outlook::TaskItem>(item);
+        out << position << '\t' << Text(t->Subject()) << '\t' << Date(t->StartDate()) << '\t'
+            << Date(t->DueDate()) << '\t' << Bool(t->ReminderSet()) << '\t'
+            << (t->ReminderSet() ? Date(t->ReminderTime()) : "0") << '\t' << Bool(t->Complete())
+            << '\t' << Bool(t->IsRecurring()) << '\n';
+      } else {
+        const auto m = outlook::As<outlook::MailItem>(item);
+        out << position << '\t' << Bool(m->UnRead()) << '\t' << m->Importance() << '\t'
+            << Date(m->ReceivedTime()) << '\t' << Text(m->Subject()) << '\t'
+            << Text(m->SenderName()) << '\n';
+      }
+    } catch (const std::exception& e) {
+      out << position << "\t\t\t\t# " << Text(e.what()) << '\n';
+      ok = false;
+    }
+  }
+  engine.reset();
+  if (!scratch.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  }
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && (args[0] == "calendar" || args[0] == "tasks" || args[0] == "inbox")) {
+    return InspectStore(args[0], std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  }
   if (args.empty() || args[0] != "state") {
     err << kUsage;
     return 2;

@@ -1,0 +1,775 @@
+#include "outlook/localstore/IcsStore.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <libical/ical.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unicode/ucal.h>
+#include <unicode/ustring.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "base/RecordText.h"
+#include "platform/AtomicFile.h"
+
+namespace outlook::localstore {
+namespace {
+
+constexpr std::size_t kBodyCharacters = 200;
+constexpr int kDefaultReminder = 15;
+constexpr int kMaxCountWalk = 100000;
+
+struct LibicalSetup {
+  LibicalSetup() { icalerror_set_errors_are_fatal(0); }
+};
+void EnsureLibical() { static LibicalSetup setup; }
+
+struct ComponentDeleter {
+  void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+};
+using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
+
+// Text from a calendar is meant to be UTF-8; some files are Latin-1 all the same.
+std::string Utf8(const char* text) {
+  if (text == nullptr) return {};
+  if (g_utf8_validate(text, -1, nullptr)) return text;
+  gchar* converted = g_convert(text, -1, "UTF-8", "ISO-8859-1", nullptr, nullptr, nullptr);
+  std::string out = converted != nullptr ? converted : "";
+  g_free(converted);
+  return out;
+}
+
+bool StartsWithNoCase(const char* line, std::size_t length, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  return length >= n && g_ascii_strncasecmp(line, prefix, n) == 0;
+}
+
+// The name after "BEGIN:" or "END:", upper-cased, without trailing blanks.
+std::string ComponentName(const char* p, std::size_t n) {
+  std::string s(p, n);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  for (char& c : s) c = static_cast<char>(g_ascii_toupper(c));
+  return s;
+}
+
+// The value of a "NAME:value" or "NAME;params:value" line, when the line starts with NAME.
+std::optional<std::string> PropertyValue(const char* line, std::size_t length, const char* name) {
+  const std::size_t n = std::strlen(name);
+  if (length <= n || g_ascii_strncasecmp(line, name, n) != 0) return std::nullopt;
+  if (line[n] != ':' && line[n] != ';') return std::nullopt;
+  const char* colon = static_cast<const char*>(std::memchr(line + n, ':', length - n));
+  if (colon == nullptr) return std::string();
+  return std::string(colon + 1, line + length);
+}
+
+// "Pacific Standard Time" and other Windows zone names, as Outlook writes them.
+std::string OlsonFromWindows(const std::string& windows) {
+  UChar win[128], olson[128];
+  int32_t win_length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8(win, 128, &win_length, windows.c_str(), static_cast<int32_t>(windows.size()),
+                &status);
+  if (U_FAILURE(status)) return {};
+  const int32_t length = ucal_getTimeZoneIDForWindowsID(win, win_length, nullptr, olson, 128, &status);
+  if (U_FAILURE(status) || length <= 0) return {};
+  char out[256];
+  int32_t out_length = 0;
+  u_strToUTF8(out, sizeof out, &out_length, olson, length, &status);
+  if (U_FAILURE(status)) return {};
+  return std::string(out, static_cast<std::size_t>(out_length));
+}
+
+}  // namespace
+
+TDateTime LocalFromUnix(time_t t) { return ravenox::FromUnixLocal(t); }
+
+// Time zones by TZID: Windows names mapped to the system's zones first, then the system's own
+// zones (also under prefixes such as "/mozilla.org/20070129_1/"), then the file's VTIMEZONEs.
+class IcsFile::ZoneCache {
+ public:
+  explicit ZoneCache(IcsFile& file) : file_(file) {}
+  ~ZoneCache() {
+    for (icaltimezone* z : owned_) icaltimezone_free(z, 1);
+  }
+  ZoneCache(const ZoneCache&) = delete;
+  ZoneCache& operator=(const ZoneCache&) = delete;
+
+  icaltimezone* Find(const std::string& tzid) {
+    const auto it = cache_.find(tzid);
+    if (it != cache_.end()) return it->second;
+    icaltimezone* zone = Resolve(tzid);
+    cache_[tzid] = zone;
+    return zone;
+  }
+
+ private:
+  icaltimezone* Resolve(const std::string& tzid) {
+    const std::string olson = OlsonFromWindows(tzid);
+    if (!olson.empty()) {
+      if (icaltimezone* z = icaltimezone_get_builtin_timezone(olson.c_str())) return z;
+    }
+    for (std::size_t from = 0; from != std::string::npos;) {
+      const std::string candidate = tzid.substr(from);
+      if (candidate.find('/') != std::string::npos || from == 0) {
+        if (icaltimezone* z = icaltimezone_get_builtin_timezone(candidate.c_str())) return z;
+      }
+      const std::size_t slash = tzid.find('/', from);
+      from = slash == std::string::npos ? slash : slash + 1;
+    }
+    // The file's own definition; its name sometimes carries a stray trailing colon.
+    for (const auto& [name, block] : file_.zone_blocks_) {
+      std::string trimmed = name;
+      while (!trimmed.empty() && (trimmed.back() == ':' || trimmed.back() == ' ')) trimmed.pop_back();
+      if (name != tzid && trimmed != tzid) continue;
+      Block b;
+      b.offset = block.first;
+      b.length = block.second;
+      icalcomponent* c = icalparser_parse_string(file_.BlockText(b).c_str());
+      if (c == nullptr) return nullptr;
+      if (icalcomponent_isa(c) != ICAL_VTIMEZONE_COMPONENT) {
+        icalcomponent_free(c);
+        return nullptr;
+      }
+      icaltimezone* zone = icaltimezone_new();
+      if (!icaltimezone_set_component(zone, c)) {
+        icaltimezone_free(zone, 1);
+        icalcomponent_free(c);
+        return nullptr;
+      }
+      owned_.push_back(zone);
+      return zone;
+    }
+    return nullptr;
+  }
+
+  IcsFile& file_;
+  std::map<std::string, icaltimezone*> cache_;
+  std::vector<icaltimezone*> owned_;
+};
+
+namespace {
+
+// A date-time property in local wall-clock time: UTC and zoned times converted, floating times
+// as written, dates at local midnight.
+struct LocalTime {
+  TDateTime value;
+  bool present = false;
+  bool is_date = false;
+  icaltimetype raw = icaltime_null_time();
+  icaltimezone* zone = nullptr;  // null: floating or a date
+};
+
+template <typename Zones>
+LocalTime ReadTime(icalproperty* prop, Zones& zones) {
+  LocalTime out;
+  if (prop == nullptr) return out;
+  icalvalue* value = icalproperty_get_value(prop);
+  if (value == nullptr) return out;
+  icaltimetype t = icalvalue_get_datetime(value);
+  if (icaltime_is_null_time(t) || !icaltime_is_valid_time(t)) return out;
+  out.present = true;
+  out.raw = t;
+  if (t.is_date) {
+    out.is_date = true;
+    out.value = ravenox::EncodeDate(t.year, t.month, t.day);
+    return out;
+  }
+  if (icaltime_is_utc(t)) {
+    out.zone = icaltimezone_get_utc_timezone();
+  } else if (icalparameter* p = icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER)) {
+    const char* tzid = icalparameter_get_tzid(p);
+    if (tzid != nullptr) out.zone = zones.Find(tzid);
+  }
+  if (out.zone != nullptr) {
+    out.value = LocalFromUnix(icaltime_as_timet_with_zone(t, out.zone));
+  } else {
+    out.value = ravenox::EncodeDateTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  }
+  return out;
+}
+
+time_t AsUnix(const LocalTime& t) {
+  if (t.zone != nullptr) return icaltime_as_timet_with_zone(t.raw, t.zone);
+  // Floating times and dates are the local wall-clock.
+  std::tm tm{};
+  tm.tm_year = t.raw.year - 1900;
+  tm.tm_mon = t.raw.month - 1;
+  tm.tm_mday = t.raw.day;
+  if (!t.raw.is_date) {
+    tm.tm_hour = t.raw.hour;
+    tm.tm_min = t.raw.minute;
+    tm.tm_sec = t.raw.second;
+  }
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+std::string Text(icalcomponent* c, icalproperty_kind kind) {
+  icalproperty* p = icalcomponent_get_first_property(c, kind);
+  if (p == nullptr) return {};
+  icalvalue* v = icalproperty_get_value(p);
+  if (v == nullptr) return {};
+  return Utf8(icalvalue_get_text(v));
+}
+
+struct Trigger {
+  bool found = false;
+  bool absolute = false;
+  time_t at = 0;
+  int seconds = 0;  // relative to the anchor; negative: before it
+  bool related_end = false;
+};
+
+// The first alarm that would go off: ACTION:NONE and alarms without a trigger do not count.
+Trigger FirstTrigger(icalcomponent* c) {
+  Trigger out;
+  for (icalcomponent* a = icalcomponent_get_first_component(c, ICAL_VALARM_COMPONENT); a != nullptr;
+       a = icalcomponent_get_next_component(c, ICAL_VALARM_COMPONENT)) {
+    if (icalproperty* action = icalcomponent_get_first_property(a, ICAL_ACTION_PROPERTY)) {
+      const char* value = icalproperty_get_value_as_string(action);
+      if (value != nullptr && g_ascii_strcasecmp(value, "NONE") == 0) continue;
+    }
+    icalproperty* p = icalcomponent_get_first_property(a, ICAL_TRIGGER_PROPERTY);
+    if (p == nullptr) continue;
+    const icaltriggertype trigger = icalproperty_get_trigger(p);
+    if (!icaltime_is_null_time(trigger.time)) {
+      out.found = true;
+      out.absolute = true;
+      out.at = icaltime_as_timet_with_zone(
+          trigger.time, icaltime_is_utc(trigger.time) ? icaltimezone_get_utc_timezone() : nullptr);
+      return out;
+    }
+    out.found = true;
+    out.seconds = icaldurationtype_as_int(trigger.duration);
+    if (icalparameter* rel = icalproperty_get_first_parameter(p, ICAL_RELATED_PARAMETER))
+      out.related_end = icalparameter_get_related(rel) == ICAL_RELATED_END;
+    return out;
+  }
+  return out;
+}
+
+int WeekdayBit(int day_of_week) { return 1 << (day_of_week - 1); }  // Sunday 1 ... Saturday 64
+
+bool HasAny(const short* array, int size) {
+  return size > 0 && array[0] != ICAL_RECURRENCE_ARRAY_MAX;
+}
+int CountOf(const short* array, int size) {
+  int n = 0;
+  while (n < size && array[n] != ICAL_RECURRENCE_ARRAY_MAX) ++n;
+  return n;
+}
+
+template <typename Zones>
+void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zones& zones) {
+  (void)zones;
+  icalproperty* rp = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
+  const icalrecurrencetype r = icalproperty_get_rrule(rp);
+  pattern.interval = r.interval > 0 ? r.interval : 1;
+  pattern.pattern_start_date = ravenox::DateOf(start.value);
+  pattern.start_time = start.value;
+  const ravenox::DateParts s = ravenox::DecodeDateTime(start.value);
+
+  const bool by_day = HasAny(r.by_day, ICAL_BY_DAY_SIZE);
+  bool positioned_day = false;
+  int mask = 0;
+  for (int i = 0; i < CountOf(r.by_day, ICAL_BY_DAY_SIZE); ++i) {
+    if (icalrecurrencetype_day_position(r.by_day[i]) != 0) positioned_day = true;
+    mask |= WeekdayBit(static_cast<int>(icalrecurrencetype_day_day_of_week(r.by_day[i])));
+  }
+  const bool by_time = HasAny(r.by_second, ICAL_BY_SECOND_SIZE) ||
+                       HasAny(r.by_minute, ICAL_BY_MINUTE_SIZE) ||
+                       HasAny(r.by_hour, ICAL_BY_HOUR_SIZE);
+  const bool by_other = HasAny(r.by_year_day, ICAL_BY_YEARDAY_SIZE) ||
+                        HasAny(r.by_week_no, ICAL_BY_WEEKNO_SIZE) ||
+                        HasAny(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
+  const int month_days = CountOf(r.by_month_day, ICAL_BY_MONTHDAY_SIZE);
+  const int months = CountOf(r.by_month, ICAL_BY_MONTH_SIZE);
+
+  auto no_expansion = [&](const char* why) {
+    pattern.type = kNoExpansion;
+    pattern.why_no_expansion = why;
+  };
+  switch (r.freq) {
+    case ICAL_DAILY_RECURRENCE:
+      if (by_time || by_other || month_days > 0 || months > 0 || positioned_day) {
+        no_expansion("a daily rule limited by more than weekdays");
+      } else {
+        pattern.type = 0;
+        pattern.day_of_week_mask = mask;
+      }
+      break;
+    case ICAL_WEEKLY_RECURRENCE:
+      if (by_time || by_other || month_days > 0 || months > 0 || positioned_day) {
+        no_expansion("a weekly rule limited by more than weekdays");
+      } else {
+        pattern.type = 1;
+        pattern.day_of_week_mask = by_day ? mask : WeekdayBit(ravenox::DayOfWeek(start.value));
+      }
+      break;
+    case ICAL_MONTHLY_RECURRENCE:
+      if (by_time || months > 0) {
+        no_expansion("a monthly rule limited by months or times of day");
+      } else if (by_day || HasAny(r.by_set_pos, ICAL_BY_SETPOS_SIZE)) {
+        pattern.type = 3;  // the n-th weekday of the month
+        pattern.day_of_week_mask = mask;
+        pattern.why_no_expansion = "the n-th weekday of a month";
+      } else if (by_other || month_days > 1 || (month_days == 1 && r.by_month_day[0] < 1)) {
+        no_expansion("several or counted-from-the-end month days");
+      } else {
+        pattern.type = 2;
+        pattern.day_of_month = month_days == 1 ? r.by_month_day[0] : s.day;
+      }
+      break;
+    case ICAL_YEARLY_RECURRENCE:
+      if (by_time) {
+        no_expansion("a yearly rule limited by times of day");
+      } else if (by_day) {
+        pattern.type = 6;  // the n-th weekday of a month of the year
+        pattern.day_of_week_mask = mask;
+        pattern.month_of_year = months == 1 ? r.by_month[0] : s.month;
+        pattern.why_no_expansion = "the n-th weekday of a month of the year";
+      } else if (by_other || months > 1 || month_days > 1 ||
+                 (month_days == 1 && r.by_month_day[0] < 1)) {
+        no_expansion("several months or days of the year");
+      } else {
+        pattern.type = 5;
+        pattern.month_of_year = months == 1 ? r.by_month[0] : s.month;
+        pattern.day_of_month = month_days == 1 ? r.by_month_day[0] : s.day;
+      }
+      break;
+    default: no_expansion("a rule repeating within a day"); break;
+  }
+
+  if (r.count > 0) {
+    pattern.no_end_date = false;
+    pattern.occurrences = r.count;
+    // The day of the last occurrence.
+    icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
+    icaltimetype last = icaltime_null_time();
+    for (int i = 0; it != nullptr && i < std::min(r.count, kMaxCountWalk); ++i) {
+      const icaltimetype next = icalrecur_iterator_next(it);
+      if (icaltime_is_null_time(next)) break;
+      last = next;
+    }
+    if (it != nullptr) icalrecur_iterator_free(it);
+    if (!icaltime_is_null_time(last)) {
+      LocalTime l = start;
+      l.raw = last;
+      if (l.zone != nullptr) {
+        l.value = LocalFromUnix(icaltime_as_timet_with_zone(last, l.zone));
+      } else {
+        l.value = ravenox::EncodeDate(last.year, last.month, last.day);
+      }
+      pattern.pattern_end_date = ravenox::DateOf(l.value);
+    }
+  } else if (!icaltime_is_null_time(r.until)) {
+    pattern.no_end_date = false;
+    if (r.until.is_date) {
+      // A date includes the whole day.
+      pattern.pattern_end_date =
+          ravenox::EncodeDate(r.until.year, r.until.month, r.until.day) + (86399.0 / 86400.0);
+    } else if (icaltime_is_utc(r.until)) {
+      pattern.pattern_end_date =
+          LocalFromUnix(icaltime_as_timet_with_zone(r.until, icaltimezone_get_utc_timezone()));
+    } else if (start.zone != nullptr) {
+      pattern.pattern_end_date = LocalFromUnix(icaltime_as_timet_with_zone(r.until, start.zone));
+    } else {
+      pattern.pattern_end_date = ravenox::EncodeDateTime(r.until.year, r.until.month, r.until.day,
+                                                         r.until.hour, r.until.minute,
+                                                         r.until.second);
+    }
+  } else {
+    pattern.no_end_date = true;
+  }
+}
+
+}  // namespace
+
+bool IcsFile::Stamp::operator==(const Stamp& o) const {
+  return size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+         inode == o.inode;
+}
+
+IcsFile::IcsFile(std::filesystem::path path, ComponentKind kind)
+    : path_(std::move(path)), kind_(kind) {
+  EnsureLibical();
+}
+
+IcsFile::~IcsFile() = default;
+
+void IcsFile::Refresh() {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) {
+    const std::string message = std::strerror(errno);
+    items_.clear();
+    stamp_ = Stamp{};
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + message);
+  }
+  Stamp now{st.st_size, st.st_mtim, st.st_ino};
+  if (now == stamp_) return;
+  stamp_ = now;
+  Index();
+}
+
+std::string IcsFile::ReadAll() const {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void IcsFile::Index() {
+  items_.clear();
+  zone_blocks_.clear();
+  zones_ = std::make_unique<ZoneCache>(*this);
+  converted_.clear();
+
+  // The bytes: mapped for an ordinary file; converted to UTF-8 when stored as UTF-16.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  const auto size = static_cast<std::size_t>(stamp_.size);
+  const char* data = nullptr;
+  void* map = MAP_FAILED;
+  if (size > 0) {
+    map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
+      ::close(fd);
+      throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+    }
+    data = static_cast<const char*>(map);
+  }
+  ::close(fd);
+  std::size_t length = size;
+  if (size >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
+    const char* from = data[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+    gsize written = 0;
+    gchar* utf8 = g_convert(data + 2, static_cast<gssize>(size - 2), "UTF-8", from, nullptr,
+                            &written, nullptr);
+    if (utf8 != nullptr) converted_.assign(utf8, written);
+    g_free(utf8);
+    ::munmap(map, size);
+    map = MAP_FAILED;
+    data = converted_.data();
+    length = converted_.size();
+  }
+
+  const char* wanted = kind_ == ComponentKind::kEvent ? "VEVENT" : "VTODO";
+  std::vector<std::string> stack;
+  struct Open {
+    std::size_t offset;
+    bool is_item;
+    bool is_override;
+    std::string uid, tzid;
+  };
+  std::optional<Open> open;
+  struct Found {
+    std::size_t offset, length;
+    bool is_override;
+    std::string uid;
+  };
+  std::vector<Found> found;
+  std::unordered_set<std::string> master_uids;
+
+  std::size_t pos = 0;
+  while (pos < length) {
+    const char* line = data + pos;
+    const void* nl = std::memchr(line, '\n', length - pos);
+    std::size_t line_length = nl != nullptr ? static_cast<const char*>(nl) - line : length - pos;
+    const std::size_t next = pos + line_length + (nl != nullptr ? 1 : 0);
+    std::size_t n = line_length;
+    if (n > 0 && line[n - 1] == '\r') --n;
+
+    if (StartsWithNoCase(line, n, "BEGIN:")) {
+      const std::string name = ComponentName(line + 6, n - 6);
+      const bool top = stack.empty() || (stack.size() == 1 && stack[0] == "VCALENDAR");
+      if (top && !open && (name == wanted || name == "VTIMEZONE")) {
+        open = Open{pos, name == wanted, false, {}, {}};
+      }
+      stack.push_back(name);
+    } else if (StartsWithNoCase(line, n, "END:")) {
+      const std::string name = ComponentName(line + 4, n - 4);
+      // Close up to the matching BEGIN; a stray END is ignored.
+      const auto match = std::find(stack.rbegin(), stack.rend(), name);
+      if (match != stack.rend()) {
+        stack.erase(std::next(match).base(), stack.end());
+        const bool top = stack.empty() || (stack.size() == 1 && stack[0] == "VCALENDAR");
+        if (open && top) {
+          const std::size_t block_length = next - open->offset;
+          if (open->is_item) {
+            found.push_back({open->offset, block_length, open->is_override, open->uid});
+            if (!open->is_override && !open->uid.empty()) master_uids.insert(open->uid);
+          } else if (!open->tzid.empty()) {
+            zone_blocks_[open->tzid] = {open->offset, block_length};
+          }
+          open.reset();
+        }
+      }
+    } else if (open && stack.size() >= 1) {
+      // Properties of the block itself, not of its alarms.
+      const bool own_level = !stack.empty() && (stack.back() == wanted || stack.back() == "VTIMEZONE");
+      if (own_level) {
+        if (open->is_item) {
+          if (PropertyValue(line, n, "RECURRENCE-ID")) open->is_override = true;
+          if (auto uid = PropertyValue(line, n, "UID")) open->uid = *uid;
+        } else if (auto tzid = PropertyValue(line, n, "TZID")) {
+          open->tzid = *tzid;
+        }
+      }
+    }
+    pos = next;
+  }
+  if (map != MAP_FAILED) ::munmap(map, size);
+
+  // Changed instances of a series belong to it, as in Outlook's item list; an instance whose
+  // series is not in the file stands for itself.
+  for (const auto& f : found) {
+    if (f.is_override && master_uids.count(f.uid) > 0) continue;
+    Block b;
+    b.offset = f.offset;
+    b.length = f.length;
+    items_.push_back(std::move(b));
+  }
+}
+
+std::string IcsFile::BlockText(const Block& b) const {
+  if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
+  std::string text(b.length, '\0');
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  std::size_t done = 0;
+  while (done < b.length) {
+    const ssize_t r = ::pread(fd, text.data() + done, b.length - done,
+                              static_cast<off_t>(b.offset + done));
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  text.resize(done);
+  return text;
+}
+
+const EventData& IcsFile::Event(std::size_t index) {
+  Block& b = items_.at(index);
+  if (b.event) return *b.event;
+  auto data = std::make_unique<EventData>();
+  ++parsed_;
+  ComponentPtr c(icalparser_parse_string(BlockText(b).c_str()));
+  if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VEVENT_COMPONENT) {
+    data->error = "unreadable event at byte " + std::to_string(b.offset);
+    b.event = std::move(data);
+    return *b.event;
+  }
+  data->subject = Text(c.get(), ICAL_SUMMARY_PROPERTY);
+  data->location = Text(c.get(), ICAL_LOCATION_PROPERTY);
+  data->body = ravenox::FirstCharacters(Text(c.get(), ICAL_DESCRIPTION_PROPERTY), kBodyCharacters);
+  const LocalTime start =
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
+  if (!start.present) data->error = "event without a start";
+  data->start = start.value;
+
+  const Trigger trigger = FirstTrigger(c.get());
+  if (trigger.found && start.present) {
+    long long before = 0;
+    if (trigger.absolute) {
+      before = (static_cast<long long>(AsUnix(start)) - trigger.at) / 60;
+    } else {
+      long long seconds = trigger.seconds;
+      if (trigger.related_end) {
+        const LocalTime end =
+            ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTEND_PROPERTY), *zones_);
+        if (end.present) seconds += static_cast<long long>(AsUnix(end) - AsUnix(start));
+      }
+      before = -seconds / 60;
+    }
+    // A reminder after the start is taken as at the start.
+    data->reminder_minutes = static_cast<int>(std::clamp<long long>(before, 0, 1000000000));
+  } else {
+    data->reminder_minutes = kDefaultReminder;
+  }
+
+  if (icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY) != nullptr && start.present) {
+    data->recurring = true;
+    MapRule(c.get(), start, data->pattern, *zones_);
+  }
+  b.event = std::move(data);
+  return *b.event;
+}
+
+const TaskData& IcsFile::Task(std::size_t index) {
+  Block& b = items_.at(index);
+  if (b.task) return *b.task;
+  auto data = std::make_unique<TaskData>();
+  ++parsed_;
+  ComponentPtr c(icalparser_parse_string(BlockText(b).c_str()));
+  if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VTODO_COMPONENT) {
+    data->error = "unreadable task at byte " + std::to_string(b.offset);
+    b.task = std::move(data);
+    return *b.task;
+  }
+  data->subject = Text(c.get(), ICAL_SUMMARY_PROPERTY);
+  const LocalTime start =
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
+  const LocalTime due =
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DUE_PROPERTY), *zones_);
+  // Outlook keeps task dates as days.
+  if (start.present) data->start_date = ravenox::DateOf(start.value);
+  if (due.present) data->due_date = ravenox::DateOf(due.value);
+
+  const Trigger trigger = FirstTrigger(c.get());
+  if (trigger.found) {
+    if (trigger.absolute) {
+      data->reminder_set = true;
+      data->reminder_time = LocalFromUnix(trigger.at);
+    } else {
+      const LocalTime& anchor = trigger.related_end ? due : start;
+      if (anchor.present) {
+        data->reminder_set = true;
+        data->reminder_time = LocalFromUnix(AsUnix(anchor) + trigger.seconds);
+      }
+    }
+  }
+  icalproperty* status = icalcomponent_get_first_property(c.get(), ICAL_STATUS_PROPERTY);
+  icalproperty* percent = icalcomponent_get_first_property(c.get(), ICAL_PERCENTCOMPLETE_PROPERTY);
+  data->complete =
+      (status != nullptr && icalproperty_get_status(status) == ICAL_STATUS_COMPLETED) ||
+      icalcomponent_get_first_property(c.get(), ICAL_COMPLETED_PROPERTY) != nullptr ||
+      (percent != nullptr && icalproperty_get_percentcomplete(percent) >= 100);
+  data->recurring = icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY) != nullptr;
+  b.task = std::move(data);
+  return *b.task;
+}
+
+bool IcsFile::SkipRecurrence(std::size_t index) {
+  // Only a file that is still what was read may be written back.
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return false;
+  if (!(Stamp{st.st_size, st.st_mtim, st.st_ino} == stamp_) || !converted_.empty()) return false;
+  const Block& b = items_.at(index);
+  const std::string block = BlockText(b);
+  ComponentPtr c(icalparser_parse_string(block.c_str()));
+  if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VTODO_COMPONENT) return false;
+  icalproperty* rrule = icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY);
+  icalproperty* dtstart = icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY);
+  icalproperty* due = icalcomponent_get_first_property(c.get(), ICAL_DUE_PROPERTY);
+  icalproperty* anchor_prop = dtstart != nullptr ? dtstart : due;
+  if (rrule == nullptr || anchor_prop == nullptr) return false;
+
+  const LocalTime anchor = ReadTime(anchor_prop, *zones_);
+  if (!anchor.present) return false;
+  icalrecurrencetype rule = icalproperty_get_rrule(rrule);
+  icalrecur_iterator* it = icalrecur_iterator_new(rule, anchor.raw);
+  if (it == nullptr) return false;
+  icaltimetype next = icalrecur_iterator_next(it);  // the current instance itself
+  if (!icaltime_is_null_time(next) && icaltime_compare(next, anchor.raw) <= 0)
+    next = icalrecur_iterator_next(it);
+  icalrecur_iterator_free(it);
+  if (icaltime_is_null_time(next)) return false;  // the series has ended
+
+  LocalTime moved = anchor;
+  moved.raw = next;
+  const time_t shift = AsUnix(moved) - AsUnix(anchor);
+  icaldurationtype delta = icaldurationtype_from_int(static_cast<int>(shift));
+
+  auto shift_property = [&](icalproperty* p) {
+    if (p == nullptr) return;
+    icalvalue* v = icalproperty_get_value(p);
+    icaltimetype t = icalvalue_get_datetime(v);
+    const bool is_date = t.is_date;
+    t = icaltime_add(t, delta);
+    t.is_date = is_date;
+    icalvalue_set_datetime(v, t);
+  };
+  shift_property(dtstart);
+  shift_property(due);
+  if (rule.count > 0) {
+    // One instance fewer remains.
+    rule.count -= 1;
+    icalproperty_set_rrule(rrule, rule);
+  }
+  for (icalcomponent* a = icalcomponent_get_first_component(c.get(), ICAL_VALARM_COMPONENT);
+       a != nullptr; a = icalcomponent_get_next_component(c.get(), ICAL_VALARM_COMPONENT)) {
+    icalproperty* p = icalcomponent_get_first_property(a, ICAL_TRIGGER_PROPERTY);
+    if (p == nullptr) continue;
+    icaltriggertype trigger = icalproperty_get_trigger(p);
+    if (icaltime_is_null_time(trigger.time)) continue;
+    trigger.time = icaltime_add(trigger.time, delta);
+    icalproperty_set_trigger(p, trigger);
+  }
+
+  char* text = icalcomponent_as_ical_string_r(c.get());
+  const std::string replacement = text != nullptr ? text : "";
+  free(text);
+  if (replacement.empty()) return false;
+
+  std::string whole = ReadAll();
+  if (whole.size() != static_cast<std::size_t>(stamp_.size) ||
+      whole.compare(b.offset, b.length, block) != 0)
+    return false;
+  whole.replace(b.offset, b.length, replacement);
+  ravenox::platform::WriteFileAtomically(path_, whole, 0600);
+  stamp_ = Stamp{};
+  Refresh();
+  return true;
+}
+
+IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind)
+    : sources_(std::move(sources)), kind_(kind) {}
+
+void IcsCollection::Refresh() {
+  problems_.clear();
+  std::vector<std::filesystem::path> paths;
+  for (const auto& source : sources_) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(source, ec)) {
+      std::vector<std::filesystem::path> inside;
+      for (const auto& entry : std::filesystem::directory_iterator(source, ec)) {
+        if (entry.path().extension() == ".ics" && entry.is_regular_file(ec))
+          inside.push_back(entry.path());
+      }
+      std::sort(inside.begin(), inside.end());
+      paths.insert(paths.end(), inside.begin(), inside.end());
+    } else {
+      paths.push_back(source);
+    }
+  }
+  order_.clear();
+  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> kept;
+  for (const auto& path : paths) {
+    auto it = files_.find(path);
+    std::shared_ptr<IcsFile> file =
+        it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_);
+    try {
+      file->Refresh();
+    } catch (const std::exception& e) {
+      problems_.push_back(e.what());
+    }
+    order_.push_back(file);
+    kept[path] = std::move(file);
+  }
+  files_ = std::move(kept);
+}
+
+std::size_t IcsCollection::Count() const {
+  std::size_t n = 0;
+  for (const auto& f : order_) n += f->Count();
+  return n;
+}
+
+std::pair<std::shared_ptr<IcsFile>, std::size_t> IcsCollection::At(std::size_t index) {
+  for (const auto& f : order_) {
+    if (index < f->Count()) return {f, index};
+    index -= f->Count();
+  }
+  return {nullptr, 0};
+}
+
+}  // namespace outlook::localstore

@@ -1,0 +1,127 @@
+// Calendars and task lists kept as iCalendar: a single .ics file or a vdir (a folder of .ics
+// files). A file is indexed in one pass over its bytes (where each VEVENT, VTODO and VTIMEZONE
+// lies); a block is handed to libical only when it is first read, and what the engine reads of it
+// is kept instead of libical's tree. A file is indexed again only when it changes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/DateTime.h"
+
+namespace outlook::localstore {
+
+using ravenox::TDateTime;
+
+// A recurrence rule the engine's pattern cannot express.
+inline constexpr int kNoExpansion = -1;
+
+struct PatternData {
+  int type = kNoExpansion;
+  int interval = 1;
+  int day_of_week_mask = 0;
+  int day_of_month = 0;
+  int month_of_year = 0;
+  int occurrences = 0;
+  TDateTime pattern_start_date, pattern_end_date, start_time;
+  bool no_end_date = true;
+  const char* why_no_expansion = nullptr;
+};
+
+struct EventData {
+  std::string subject, location;
+  std::string body;  // the first 200 characters of the description: all the engine reads
+  TDateTime start;
+  int reminder_minutes = 15;
+  bool recurring = false;
+  PatternData pattern;
+  std::string error;  // set when the block could not be read
+};
+
+struct TaskData {
+  std::string subject;
+  TDateTime start_date = ravenox::kNoDate, due_date = ravenox::kNoDate;
+  TDateTime reminder_time = ravenox::kNoDate;
+  bool reminder_set = false, complete = false, recurring = false;
+  std::string error;
+};
+
+enum class ComponentKind { kEvent, kTodo };
+
+// One .ics file.
+class IcsFile {
+ public:
+  IcsFile(std::filesystem::path path, ComponentKind kind);
+  ~IcsFile();
+  IcsFile(const IcsFile&) = delete;
+  IcsFile& operator=(const IcsFile&) = delete;
+
+  // Indexes the file again if it changed on disk. Throws std::runtime_error when it cannot be read.
+  void Refresh();
+  std::size_t Count() const { return items_.size(); }
+  const EventData& Event(std::size_t index);
+  const TaskData& Task(std::size_t index);
+  // Moves a recurring task to its next instance and writes the file back; false when the rule
+  // has no next instance or the file changed since it was read.
+  bool SkipRecurrence(std::size_t index);
+  const std::filesystem::path& Path() const { return path_; }
+  // How many blocks libical has parsed since the file was opened (for tests and benchmarks).
+  std::size_t Parsed() const { return parsed_; }
+
+ private:
+  struct Block {
+    std::size_t offset = 0, length = 0;
+    std::unique_ptr<EventData> event;
+    std::unique_ptr<TaskData> task;
+  };
+  struct Stamp {
+    off_t size = -1;
+    timespec mtime{};
+    ino_t inode = 0;
+    bool operator==(const Stamp& o) const;
+  };
+  class ZoneCache;
+
+  void Index();
+  std::string BlockText(const Block& b) const;
+  std::string ReadAll() const;
+
+  std::filesystem::path path_;
+  ComponentKind kind_;
+  Stamp stamp_;
+  std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
+  std::vector<Block> items_;
+  std::map<std::string, std::pair<std::size_t, std::size_t>> zone_blocks_;  // TZID -> block
+  std::unique_ptr<ZoneCache> zones_;
+  std::size_t parsed_ = 0;
+};
+
+// The items of several sources (files and vdirs) as one list, in a stable order.
+class IcsCollection {
+ public:
+  IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind);
+  void Refresh();
+  std::size_t Count() const;
+  // The file and index within it of position `index` (0-based).
+  std::pair<std::shared_ptr<IcsFile>, std::size_t> At(std::size_t index);
+  // Problems met while refreshing (a source that cannot be read), for the status line.
+  const std::vector<std::string>& Problems() const { return problems_; }
+
+ private:
+  std::vector<std::filesystem::path> sources_;
+  ComponentKind kind_;
+  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> files_;
+  std::vector<std::shared_ptr<IcsFile>> order_;
+  std::vector<std::string> problems_;
+};
+
+// Local time of a moment given by the system clock (seconds since the epoch).
+TDateTime LocalFromUnix(time_t t);
+
+}  // namespace outlook::localstore

@@ -1,0 +1,237 @@
+#include "outlook/localstore/LocalStore.h"
+
+#include <stdexcept>
+
+#include "outlook/localstore/IcsStore.h"
+#include "outlook/localstore/Maildir.h"
+#include "outlook/localstore/Sender.h"
+
+namespace outlook::localstore {
+namespace {
+
+class LocalPattern final : public RecurrencePattern {
+ public:
+  explicit LocalPattern(const PatternData& p) : p_(p) {}
+  int RecurrenceType() override { return p_.type; }
+  int Interval() override { return p_.interval; }
+  int DayOfWeekMask() override { return p_.day_of_week_mask; }
+  int DayOfMonth() override { return p_.day_of_month; }
+  int MonthOfYear() override { return p_.month_of_year; }
+  int Occurrences() override { return p_.occurrences; }
+  TDateTime PatternStartDate() override { return p_.pattern_start_date; }
+  TDateTime PatternEndDate() override { return p_.pattern_end_date; }
+  bool NoEndDate() override { return p_.no_end_date; }
+  TDateTime StartTime() override { return p_.start_time; }
+
+ private:
+  PatternData p_;
+};
+
+// Reads its data from the file at each call, like a live automation object.
+class LocalAppointment final : public AppointmentItem {
+ public:
+  LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index)
+      : file_(std::move(file)), index_(index) {}
+  std::string Subject() override { return Data().subject; }
+  TDateTime Start() override { return Data().start; }
+  std::string Location() override { return Data().location; }
+  std::string Body() override { return Data().body; }
+  bool IsRecurring() override { return Data().recurring; }
+  std::shared_ptr<RecurrencePattern> GetRecurrencePattern() override {
+    const EventData& d = Data();
+    if (!d.recurring) throw AutomationError("The appointment does not recur");
+    return std::make_shared<LocalPattern>(d.pattern);
+  }
+  int ReminderMinutesBeforeStart() override { return Data().reminder_minutes; }
+  const EventData& Data(bool strict = true) {
+    const EventData& d = file_->Event(index_);
+    if (strict && !d.error.empty()) throw AutomationError(file_->Path().string() + ": " + d.error);
+    return d;
+  }
+
+ private:
+  std::shared_ptr<IcsFile> file_;
+  std::size_t index_;
+};
+
+class LocalTask final : public TaskItem {
+ public:
+  LocalTask(std::shared_ptr<IcsFile> file, std::size_t index) : file_(std::move(file)), index_(index) {}
+  std::string Subject() override { return Data().subject; }
+  TDateTime StartDate() override { return Data().start_date; }
+  TDateTime DueDate() override { return Data().due_date; }
+  bool ReminderSet() override { return Data().reminder_set; }
+  TDateTime ReminderTime() override { return Data().reminder_time; }
+  bool Complete() override { return Data().complete; }
+  bool IsRecurring() override { return Data().recurring; }
+  bool SkipRecurrence() override {
+    try {
+      return file_->SkipRecurrence(index_);
+    } catch (const std::exception& e) {
+      throw AutomationError(e.what());
+    }
+  }
+  const TaskData& Data(bool strict = true) {
+    const TaskData& d = file_->Task(index_);
+    if (strict && !d.error.empty()) throw AutomationError(file_->Path().string() + ": " + d.error);
+    return d;
+  }
+
+ private:
+  std::shared_ptr<IcsFile> file_;
+  std::size_t index_;
+};
+
+class ReceivedMail final : public MailItem {
+ public:
+  explicit ReceivedMail(const MessageData& m) : m_(m) {}
+  bool UnRead() override { return m_.unread; }
+  int Importance() override { return m_.importance; }
+  TDateTime ReceivedTime() override { return m_.received; }
+  std::string Subject() override { return m_.subject; }
+  std::string SenderName() override { return m_.sender_name; }
+  void SetTo(const std::string&) override { ReadOnly(); }
+  void SetSubject(const std::string&) override { ReadOnly(); }
+  void SetBody(const std::string&) override { ReadOnly(); }
+  void Send() override { ReadOnly(); }
+
+ private:
+  [[noreturn]] static void ReadOnly() { throw AutomationError("A received mail cannot be sent"); }
+  MessageData m_;
+};
+
+class NewMail final : public MailItem {
+ public:
+  explicit NewMail(SendSettings settings) : settings_(std::move(settings)) {}
+  bool UnRead() override { return false; }
+  int Importance() override { return 1; }
+  TDateTime ReceivedTime() override { return 0.0; }
+  std::string Subject() override { return subject_; }
+  std::string SenderName() override { return settings_.from; }
+  void SetTo(const std::string& to) override { to_ = to; }
+  void SetSubject(const std::string& subject) override { subject_ = subject; }
+  void SetBody(const std::string& body) override { body_ = body; }
+  void Send() override { SendMessage(settings_, to_, subject_, body_); }
+
+ private:
+  SendSettings settings_;
+  std::string to_, subject_, body_;
+};
+
+// A folder of iCalendar items; it is its own item collection.
+class IcsFolder final : public MAPIFolder, public Items, public std::enable_shared_from_this<IcsFolder> {
+ public:
+  IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind)
+      : collection_(std::move(sources), kind), kind_(kind) {}
+  std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
+  int UnReadItemCount() override { return 0; }
+  int Count() override {
+    collection_.Refresh();
+    const std::size_t n = collection_.Count();
+    if (n == 0 && !collection_.Problems().empty()) throw std::runtime_error(collection_.Problems()[0]);
+    return static_cast<int>(n);
+  }
+  std::shared_ptr<OutlookItem> Item(int index) override {
+    if (index < 1) throw AutomationError("Array index out of bounds.");
+    auto [file, local] = collection_.At(static_cast<std::size_t>(index - 1));
+    if (file == nullptr) throw AutomationError("Array index out of bounds.");
+    if (kind_ == ComponentKind::kEvent) return std::make_shared<LocalAppointment>(file, local);
+    return std::make_shared<LocalTask>(file, local);
+  }
+
+ private:
+  IcsCollection collection_;
+  ComponentKind kind_;
+};
+
+class InboxFolder final : public MAPIFolder, public Items, public std::enable_shared_from_this<InboxFolder> {
+ public:
+  explicit InboxFolder(std::filesystem::path dir) : inbox_(std::move(dir)) {}
+  std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
+  int UnReadItemCount() override {
+    inbox_.Refresh();
+    return static_cast<int>(inbox_.UnreadCount());
+  }
+  int Count() override {
+    inbox_.Refresh();
+    return static_cast<int>(inbox_.Count());
+  }
+  std::shared_ptr<OutlookItem> Item(int index) override {
+    if (index < 1 || static_cast<std::size_t>(index) > inbox_.Count())
+      throw AutomationError("Array index out of bounds.");
+    return std::make_shared<ReceivedMail>(inbox_.Message(static_cast<std::size_t>(index - 1)));
+  }
+
+ private:
+  MaildirInbox inbox_;
+};
+
+class LocalApplication final : public Application,
+                               public NameSpace,
+                               public std::enable_shared_from_this<LocalApplication> {
+ public:
+  explicit LocalApplication(const StoreProfile& profile)
+      : calendar_(std::make_shared<IcsFolder>(profile.calendars, ComponentKind::kEvent)),
+        tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo)),
+        inbox_(std::make_shared<InboxFolder>(profile.inbox)) {
+    send_.outbox = profile.outbox;
+    send_.sent = profile.sent;
+    send_.from = profile.from;
+    send_.sendmail = profile.sendmail;
+  }
+  std::shared_ptr<NameSpace> GetNamespace(const std::string& type) override {
+    if (type != "MAPI") throw AutomationError("Unknown name space " + type);
+    return shared_from_this();
+  }
+  std::shared_ptr<OutlookItem> CreateItem(int type) override {
+    if (type != olMailItem) throw AutomationError("Only mail items can be created");
+    return std::make_shared<NewMail>(send_);
+  }
+  void Quit() override {}
+  std::shared_ptr<MAPIFolder> GetDefaultFolder(int folder) override {
+    switch (folder) {
+      case olFolderCalendar: return calendar_;
+      case olFolderTasks: return tasks_;
+      case olFolderInbox: return inbox_;
+      default: return nullptr;
+    }
+  }
+
+ private:
+  std::shared_ptr<IcsFolder> calendar_, tasks_;
+  std::shared_ptr<InboxFolder> inbox_;
+  SendSettings send_;
+};
+
+}  // namespace
+
+std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile) {
+  return std::make_shared<LocalApplication>(profile);
+}
+
+Connector MakeLocalStoreConnector(std::filesystem::path profile_path) {
+  return [profile_path]() -> std::shared_ptr<Application> {
+    try {
+      return OpenLocalStore(LoadProfile(profile_path));
+    } catch (const AutomationError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw AutomationError(e.what());
+    }
+  };
+}
+
+const char* NoExpansionReason(OutlookItem& item) {
+  auto* appointment = dynamic_cast<LocalAppointment*>(&item);
+  if (appointment == nullptr) return nullptr;
+  const EventData& d = appointment->Data(false);
+  return d.recurring ? d.pattern.why_no_expansion : nullptr;
+}
+
+std::string ItemError(OutlookItem& item) {
+  if (auto* a = dynamic_cast<LocalAppointment*>(&item)) return a->Data(false).error;
+  if (auto* t = dynamic_cast<LocalTask*>(&item)) return t->Data(false).error;
+  return {};
+}
+
+}  // namespace outlook::localstore

@@ -1,0 +1,164 @@
+#include "outlook/localstore/Profile.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/AtomicFile.h"
+
+namespace outlook::localstore {
+namespace {
+
+std::filesystem::path XdgDir(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && *value == '/') return value;
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home != nullptr ? home : ".") / fallback;
+}
+
+std::filesystem::path Expand(const std::string& text) {
+  if (text.rfind("~/", 0) == 0) {
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : ".") / text.substr(2);
+  }
+  return text;
+}
+
+std::string DefaultSender() {
+  const char* user = std::getenv("USER");
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
+  return std::string(user != nullptr && *user != '\0' ? user : "ravenox") + "@" + host;
+}
+
+void MakeMaildir(const std::filesystem::path& dir) {
+  for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(dir / sub);
+}
+
+constexpr const char* kExample =
+    "# Where Ravenox reads your calendar, tasks and mail, and how it sends its messages.\n"
+    "# Lists are separated by ';'. A calendar or task source is an .ics file or a folder of .ics\n"
+    "# files (a vdir, as kept by khal and vdirsyncer). Mail folders are Maildirs.\n"
+    "#\n"
+    "# [Store]\n"
+    "# calendars=~/.local/share/evolution/calendar/system/calendar.ics;~/.calendars/work/\n"
+    "# tasks=~/.local/share/evolution/tasks/system/tasks.ics\n"
+    "# inbox=~/Mail/INBOX\n"
+    "# outbox=~/.local/share/Brindlemoor/Ravenox/Outbox\n"
+    "# sent=~/.local/share/Brindlemoor/Ravenox/Sent\n"
+    "# from=me@example.org\n"
+    "# The sendmail interface: the program and its options. The recipient is added after \"--\".\n"
+    "# sendmail=/usr/bin/msmtp;--read-envelope-from\n"
+    "#\n"
+    "# Without a [Store] group Ravenox uses its own store folder:\n";
+
+}  // namespace
+
+std::filesystem::path DefaultProfilePath() {
+  return XdgDir("XDG_CONFIG_HOME", ".config") / "Brindlemoor" / "Ravenox-store.conf";
+}
+
+std::filesystem::path DefaultStoreFolder() {
+  return XdgDir("XDG_DATA_HOME", ".local/share") / "Brindlemoor" / "Ravenox";
+}
+
+StoreProfile DefaultProfile(const std::filesystem::path& folder) {
+  StoreProfile p;
+  p.calendars = {folder / "calendar.ics"};
+  p.tasks = {folder / "tasks.ics"};
+  p.inbox = folder / "Inbox";
+  p.outbox = folder / "Outbox";
+  p.sent = folder / "Sent";
+  p.from = DefaultSender();
+  if (::access("/usr/sbin/sendmail", X_OK) == 0) p.sendmail = {"/usr/sbin/sendmail", "-i"};
+  return p;
+}
+
+void CreateStore(const StoreProfile& profile) {
+  static constexpr const char* kEmptyCalendar =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brindlemoor//Ravenox//EN\r\nEND:VCALENDAR\r\n";
+  for (const auto& list : {profile.calendars, profile.tasks}) {
+    for (const auto& source : list) {
+      if (std::filesystem::exists(source)) continue;
+      if (source.extension() == ".ics") {
+        std::filesystem::create_directories(source.parent_path());
+        ravenox::platform::WriteFileAtomically(source, kEmptyCalendar, 0600);
+      } else {
+        std::filesystem::create_directories(source);
+      }
+    }
+  }
+  for (const auto& dir : {profile.inbox, profile.outbox, profile.sent}) {
+    if (!dir.empty()) MakeMaildir(dir);
+  }
+}
+
+StoreProfile LoadProfile(const std::filesystem::path& path) {
+  GKeyFile* file = g_key_file_new();
+  GError* error = nullptr;
+  const bool loaded = g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, &error);
+  if (!loaded) {
+    const bool missing = error != nullptr && error->domain == G_FILE_ERROR &&
+                         error->code == G_FILE_ERROR_NOENT;
+    const std::string message = error != nullptr ? error->message : "unknown error";
+    g_clear_error(&error);
+    g_key_file_free(file);
+    if (!missing) throw std::runtime_error("Cannot read " + path.string() + ": " + message);
+    // First use: the embedded default store, and an example to start from.
+    StoreProfile profile = DefaultProfile(DefaultStoreFolder());
+    CreateStore(profile);
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    try {
+      ravenox::platform::WriteFileAtomically(
+          path, std::string(kExample) + "# " + DefaultStoreFolder().string() + "\n", 0600);
+    } catch (...) {
+      // The example is a convenience; the store works without it.
+    }
+    return profile;
+  }
+
+  auto strings = [&](const char* key) {
+    std::vector<std::string> out;
+    gsize n = 0;
+    gchar** list = g_key_file_get_string_list(file, "Store", key, &n, nullptr);
+    for (gsize i = 0; list != nullptr && i < n; ++i) {
+      std::string s = list[i];
+      if (!s.empty()) out.push_back(s);
+    }
+    g_strfreev(list);
+    return out;
+  };
+  auto one = [&](const char* key) {
+    gchar* v = g_key_file_get_string(file, "Store", key, nullptr);
+    std::string s = v != nullptr ? v : "";
+    g_free(v);
+    return s;
+  };
+
+  StoreProfile profile = DefaultProfile(DefaultStoreFolder());
+  if (g_key_file_has_group(file, "Store")) {
+    if (g_key_file_has_key(file, "Store", "calendars", nullptr)) {
+      profile.calendars.clear();
+      for (const auto& s : strings("calendars")) profile.calendars.push_back(Expand(s));
+    }
+    if (g_key_file_has_key(file, "Store", "tasks", nullptr)) {
+      profile.tasks.clear();
+      for (const auto& s : strings("tasks")) profile.tasks.push_back(Expand(s));
+    }
+    if (!one("inbox").empty()) profile.inbox = Expand(one("inbox"));
+    if (!one("outbox").empty()) profile.outbox = Expand(one("outbox"));
+    if (!one("sent").empty()) profile.sent = Expand(one("sent"));
+    if (!one("from").empty()) profile.from = one("from");
+    if (g_key_file_has_key(file, "Store", "sendmail", nullptr)) profile.sendmail = strings("sendmail");
+  } else {
+    CreateStore(profile);
+  }
+  g_key_file_free(file);
+  return profile;
+}
+
+}  // namespace outlook::localstore

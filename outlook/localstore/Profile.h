@@ -1,0 +1,43 @@
+// Where the local store keeps the user's calendar, tasks and mail, and how it sends: the store's
+// own configuration, like a mail profile. A GLib key file:
+//
+//   [Store]
+//   calendars=~/.local/share/evolution/calendar/system/calendar.ics;~/.calendars/work/
+//   tasks=~/.local/share/evolution/tasks/system/tasks.ics
+//   inbox=~/Mail/INBOX
+//   outbox=~/.local/share/Brindlemoor/Ravenox/Outbox
+//   sent=~/.local/share/Brindlemoor/Ravenox/Sent
+//   from=me@example.org
+//   sendmail=/usr/bin/msmtp;--read-envelope-from
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace outlook::localstore {
+
+struct StoreProfile {
+  std::vector<std::filesystem::path> calendars;  // .ics files or vdir folders
+  std::vector<std::filesystem::path> tasks;
+  std::filesystem::path inbox, outbox, sent;  // Maildirs
+  std::string from;                           // the sender's address
+  std::vector<std::string> sendmail;          // argv; empty: nothing is handed on
+};
+
+// $XDG_CONFIG_HOME/Brindlemoor/Ravenox-store.conf
+std::filesystem::path DefaultProfilePath();
+// $XDG_DATA_HOME/Brindlemoor/Ravenox/
+std::filesystem::path DefaultStoreFolder();
+
+// The profile at `path`; when there is none, the default store (created on first use, with a
+// commented example profile written at `path`). Throws std::runtime_error for a profile that
+// cannot be read.
+StoreProfile LoadProfile(const std::filesystem::path& path);
+
+// The default store in `folder`: calendar.ics, tasks.ics, Inbox/, Outbox/, Sent/.
+StoreProfile DefaultProfile(const std::filesystem::path& folder);
+// Creates the default store's files and folders when missing.
+void CreateStore(const StoreProfile& profile);
+
+}  // namespace outlook::localstore

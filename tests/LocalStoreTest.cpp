@@ -1,0 +1,433 @@
+// The local store against calendars, tasks and mail written here, and against real files from
+// other projects' test suites (read in place from the shared corpora).
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "EngineFakes.h"
+#include "outlook/localstore/IcsStore.h"
+#include "outlook/localstore/LocalStore.h"
+#include "outlook/localstore/Maildir.h"
+
+namespace outlook::localstore {
+namespace {
+
+using ravenox::EncodeDate;
+using ravenox::EncodeDateTime;
+using ravenox::testing::TempDir;
+
+const std::filesystem::path kCorpora = std::filesystem::path(RAVENOX_SHARED_DIR) / "corpora";
+
+// Every test runs in one known zone, so wall-clock results can be written down.
+class LocalStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "America/New_York", 1);
+    tzset();
+  }
+  void TearDown() override {
+    unsetenv("TZ");
+    tzset();
+  }
+  std::filesystem::path Write(const std::string& name, const std::string& text) {
+    const auto path = dir_.path() / name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  static std::string Calendar(const std::string& body) {
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n" + body + "END:VCALENDAR\r\n";
+  }
+  static std::string Event(const std::string& props) {
+    return "BEGIN:VEVENT\r\nUID:" + std::to_string(++uid_) + "\r\n" + props + "END:VEVENT\r\n";
+  }
+  TempDir dir_;
+  static inline int uid_ = 0;
+};
+
+TEST_F(LocalStore, EventTimes) {
+  struct Case {
+    const char* name;
+    std::string props;
+    ravenox::TDateTime start;
+  };
+  const Case cases[] = {
+      {"UTC", "DTSTART:20261208T150000Z\r\n", EncodeDateTime(2026, 12, 8, 10, 0)},
+      {"floating", "DTSTART:20261208T150000\r\n", EncodeDateTime(2026, 12, 8, 15, 0)},
+      {"all day", "DTSTART;VALUE=DATE:20261208\r\n", EncodeDate(2026, 12, 8)},
+      {"Olson zone", "DTSTART;TZID=Europe/Berlin:20261208T150000\r\n",
+       EncodeDateTime(2026, 12, 8, 9, 0)},
+      {"Windows zone name", "DTSTART;TZID=W. Europe Standard Time:20260708T150000\r\n",
+       EncodeDateTime(2026, 7, 8, 9, 0)},
+      {"quoted Windows zone name", "DTSTART;TZID=\"Pacific Standard Time\":20261208T090000\r\n",
+       EncodeDateTime(2026, 12, 8, 12, 0)},
+      {"prefixed zone", "DTSTART;TZID=/mozilla.org/20070129_1/Europe/London:20261208T150000\r\n",
+       EncodeDateTime(2026, 12, 8, 10, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = Write("c.ics", Calendar(Event("SUMMARY:x\r\n" + c.props)));
+    IcsFile file(path, ComponentKind::kEvent);
+    file.Refresh();
+    ASSERT_EQ(file.Count(), 1u);
+    const EventData& e = file.Event(0);
+    EXPECT_EQ(e.error, "");
+    EXPECT_EQ(e.start, c.start);
+  }
+}
+
+TEST_F(LocalStore, FileTimezoneIsUsedForUnknownNames) {
+  const auto path = Write(
+      "c.ics", Calendar("BEGIN:VTIMEZONE\r\nTZID:Office Time\r\nBEGIN:STANDARD\r\n"
+                        "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0300\r\nTZOFFSETTO:+0300\r\n"
+                        "END:STANDARD\r\nEND:VTIMEZONE\r\n" +
+                        Event("SUMMARY:x\r\nDTSTART;TZID=Office Time:20261208T150000\r\n")));
+  IcsFile file(path, ComponentKind::kEvent);
+  file.Refresh();
+  EXPECT_EQ(file.Event(0).start, EncodeDateTime(2026, 12, 8, 7, 0));
+}
+
+TEST_F(LocalStore, TextAndReminders) {
+  struct Case {
+    const char* name;
+    std::string alarms;
+    int minutes;
+  };
+  const Case cases[] = {
+      {"none", "", 15},
+      {"relative", "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT30M\r\nEND:VALARM\r\n", 30},
+      {"relative to the end",
+       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT90M\r\nEND:VALARM\r\n", 30},
+      {"absolute",
+       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DATE-TIME:20261208T140000Z\r\nEND:VALARM\r\n",
+       60},
+      {"after the start", "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:PT5M\r\nEND:VALARM\r\n", 0},
+      {"the first that would go off",
+       "BEGIN:VALARM\r\nACTION:NONE\r\nTRIGGER:-PT1M\r\nEND:VALARM\r\n"
+       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nEND:VALARM\r\n"
+       "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER:-P1D\r\nEND:VALARM\r\n",
+       1440},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = Write(
+        "c.ics", Calendar(Event("SUMMARY:Plan\\, review\r\nLOCATION:Room 4\r\nDESCRIPTION:" +
+                                std::string(250, 'd') +
+                                "\r\nDTSTART:20261208T150000Z\r\nDTEND:20261208T160000Z\r\n" +
+                                c.alarms)));
+    IcsFile file(path, ComponentKind::kEvent);
+    file.Refresh();
+    const EventData& e = file.Event(0);
+    EXPECT_EQ(e.subject, "Plan, review");
+    EXPECT_EQ(e.location, "Room 4");
+    EXPECT_EQ(e.body, std::string(200, 'd'));
+    EXPECT_EQ(e.reminder_minutes, c.minutes);
+  }
+}
+
+TEST_F(LocalStore, RecurrenceRules) {
+  struct Case {
+    const char* rule;
+    int type, interval, mask, day_of_month, month, occurrences;
+    bool no_end;
+    ravenox::TDateTime end;
+  };
+  // DTSTART is Tuesday 2026-12-08 09:00 local (14:00Z).
+  const Case cases[] = {
+      {"FREQ=DAILY;INTERVAL=3", 0, 3, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", 0, 1, 62, 0, 0, 0, true, 0.0},
+      {"FREQ=WEEKLY", 1, 1, 4, 0, 0, 0, true, 0.0},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,WE", 1, 2, 10, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY", 2, 1, 0, 8, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYMONTHDAY=15", 2, 1, 0, 15, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYDAY=2TU", 3, 1, 4, 0, 0, 0, true, 0.0},
+      {"FREQ=YEARLY", 5, 1, 0, 8, 12, 0, true, 0.0},
+      {"FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=1", 5, 1, 0, 1, 3, 0, true, 0.0},
+      {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 6, 1, 1, 0, 10, 0, true, 0.0},
+      {"FREQ=DAILY;COUNT=5", 0, 1, 0, 0, 0, 5, false, EncodeDate(2026, 12, 12)},
+      {"FREQ=WEEKLY;COUNT=3", 1, 1, 4, 0, 0, 3, false, EncodeDate(2026, 12, 22)},
+      {"FREQ=DAILY;UNTIL=20261220T140000Z", 0, 1, 0, 0, 0, 0, false,
+       EncodeDateTime(2026, 12, 20, 9, 0)},
+      {"FREQ=HOURLY", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYMONTHDAY=1,15", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYMONTHDAY=-1", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    const auto path = Write(
+        "c.ics", Calendar(Event("SUMMARY:r\r\nDTSTART:20261208T140000Z\r\nRRULE:" +
+                                std::string(c.rule) + "\r\n")));
+    IcsFile file(path, ComponentKind::kEvent);
+    file.Refresh();
+    const EventData& e = file.Event(0);
+    ASSERT_TRUE(e.recurring);
+    const PatternData& p = e.pattern;
+    EXPECT_EQ(p.type, c.type);
+    if (c.type == kNoExpansion) {
+      EXPECT_NE(p.why_no_expansion, nullptr);
+      continue;
+    }
+    EXPECT_EQ(p.interval, c.interval);
+    EXPECT_EQ(p.day_of_week_mask, c.mask);
+    if (c.type == 2 || c.type == 5) {
+      EXPECT_EQ(p.day_of_month, c.day_of_month);
+    }
+    EXPECT_EQ(p.month_of_year, c.month);
+    EXPECT_EQ(p.occurrences, c.occurrences);
+    EXPECT_EQ(p.no_end_date, c.no_end);
+    EXPECT_EQ(p.pattern_end_date, c.end);
+    EXPECT_EQ(p.pattern_start_date, EncodeDate(2026, 12, 8));
+    EXPECT_EQ(p.start_time, EncodeDateTime(2026, 12, 8, 9, 0));
+  }
+}
+
+TEST_F(LocalStore, OverridesFoldIntoTheirSeriesAndOrphansStand) {
+  const std::string series =
+      "BEGIN:VEVENT\r\nUID:s1\r\nSUMMARY:Series\r\nDTSTART:20261208T140000Z\r\nRRULE:FREQ=DAILY\r\n"
+      "END:VEVENT\r\n";
+  const std::string moved =
+      "BEGIN:VEVENT\r\nUID:s1\r\nRECURRENCE-ID:20261209T140000Z\r\nSUMMARY:Moved\r\n"
+      "DTSTART:20261209T160000Z\r\nEND:VEVENT\r\n";
+  const std::string orphan =
+      "BEGIN:VEVENT\r\nUID:o1\r\nRECURRENCE-ID:20261209T140000Z\r\nSUMMARY:Orphan\r\n"
+      "DTSTART:20261209T160000Z\r\nEND:VEVENT\r\n";
+  const auto path = Write("c.ics", Calendar(moved + series + orphan));
+  IcsFile file(path, ComponentKind::kEvent);
+  file.Refresh();
+  ASSERT_EQ(file.Count(), 2u);
+  EXPECT_EQ(file.Event(0).subject, "Series");
+  EXPECT_EQ(file.Event(1).subject, "Orphan");
+}
+
+TEST_F(LocalStore, PositionsStayAndChangesAreSeen) {
+  const auto path = Write("c.ics", Calendar(Event("SUMMARY:a\r\nDTSTART:20261208T140000Z\r\n") +
+                                            Event("SUMMARY:b\r\nDTSTART:20261208T150000Z\r\n")));
+  IcsFile file(path, ComponentKind::kEvent);
+  file.Refresh();
+  EXPECT_EQ(file.Event(1).subject, "b");
+  file.Refresh();
+  file.Event(0);
+  file.Event(1);
+  EXPECT_EQ(file.Parsed(), 2u);  // unchanged: nothing parsed again
+  Write("c.ics", Calendar(Event("SUMMARY:c\r\nDTSTART:20261208T140000Z\r\n")));
+  file.Refresh();
+  ASSERT_EQ(file.Count(), 1u);
+  EXPECT_EQ(file.Event(0).subject, "c");
+}
+
+TEST_F(LocalStore, MalformedInputIsAnErrorNotACrash) {
+  const std::string inputs[] = {
+      "",
+      "garbage without structure",
+      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:never closed\r\n",
+      Calendar("BEGIN:VEVENT\r\nSUMMARY:no start\r\nEND:VEVENT\r\n"),
+      Calendar("BEGIN:VEVENT\r\nDTSTART:20261332T999999\r\nEND:VEVENT\r\n"),
+      Calendar("BEGIN:VEVENT\r\nDTSTART:20261208T140000Z\r\nRRULE:FREQ=NONSENSE;COUNT=-4\r\n"
+               "END:VEVENT\r\n"),
+      Calendar("END:VEVENT\r\nEND:VALARM\r\nBEGIN:VEVENT\r\nDTSTART;TZID=Nowhere/Never:20261208T1"
+               "\r\nEND:VEVENT\r\n"),
+      std::string("BEGIN:VEVENT\r\nSUMMARY:\0nul\r\nDTSTART:20261208T140000Z\r\nEND:VEVENT\r\n", 64),
+  };
+  for (const auto& input : inputs) {
+    const auto path = Write("bad.ics", input);
+    IcsFile file(path, ComponentKind::kEvent);
+    file.Refresh();
+    for (std::size_t i = 0; i < file.Count(); ++i) file.Event(i);
+  }
+  IcsFile missing(dir_.path() / "none.ics", ComponentKind::kEvent);
+  EXPECT_THROW(missing.Refresh(), std::runtime_error);
+}
+
+TEST_F(LocalStore, EveryCorpusCalendarLoads) {
+  int files = 0;
+  std::size_t events = 0, tasks = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kCorpora / "ics")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    ++files;
+    IcsFile ev(entry.path(), ComponentKind::kEvent);
+    IcsFile todo(entry.path(), ComponentKind::kTodo);
+    ev.Refresh();
+    todo.Refresh();
+    for (std::size_t i = 0; i < ev.Count(); ++i, ++events) ev.Event(i);
+    for (std::size_t i = 0; i < todo.Count(); ++i, ++tasks) todo.Task(i);
+  }
+  EXPECT_GE(files, 80);
+  EXPECT_GT(events, 300u);
+  EXPECT_GT(tasks, 10u);
+}
+
+TEST_F(LocalStore, Tasks) {
+  const auto path = Write(
+      "t.ics",
+      Calendar("BEGIN:VTODO\r\nUID:t1\r\nSUMMARY:Report\r\nDTSTART:20261207T090000\r\n"
+               "DUE:20261210T170000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT1H\r\n"
+               "END:VALARM\r\nEND:VTODO\r\n"
+               "BEGIN:VTODO\r\nUID:t2\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\nEND:VTODO\r\n"
+               "BEGIN:VTODO\r\nUID:t3\r\nSUMMARY:Half\r\nPERCENT-COMPLETE:100\r\nEND:VTODO\r\n"
+               "BEGIN:VTODO\r\nUID:t4\r\nSUMMARY:Open\r\nCOMPLETED:20261201T000000Z\r\nEND:VTODO\r\n"));
+  IcsFile file(path, ComponentKind::kTodo);
+  file.Refresh();
+  ASSERT_EQ(file.Count(), 4u);
+  const TaskData& t = file.Task(0);
+  EXPECT_EQ(t.start_date, EncodeDate(2026, 12, 7));
+  EXPECT_EQ(t.due_date, EncodeDate(2026, 12, 10));
+  EXPECT_TRUE(t.reminder_set);
+  EXPECT_EQ(t.reminder_time, EncodeDateTime(2026, 12, 10, 16, 0));
+  EXPECT_FALSE(t.complete);
+  EXPECT_EQ(file.Task(1).start_date, ravenox::TDateTime(ravenox::kNoDate));
+  EXPECT_TRUE(file.Task(1).complete);
+  EXPECT_TRUE(file.Task(2).complete);
+  EXPECT_TRUE(file.Task(3).complete);
+}
+
+TEST_F(LocalStore, SkipRecurrenceMovesTheTaskAndKeepsTheRest) {
+  struct Case {
+    const char* rule;
+    std::vector<std::string> starts;  // DTSTART after each successful skip
+    bool ends;                        // no further instance after those
+  };
+  const Case cases[] = {
+      {"FREQ=DAILY", {"20261208T090000", "20261209T090000"}, false},
+      {"FREQ=WEEKLY;BYDAY=MO,TH", {"20261210T090000", "20261214T090000"}, false},
+      {"FREQ=DAILY;COUNT=3", {"20261208T090000", "20261209T090000"}, true},
+      {"FREQ=DAILY;UNTIL=20261208T235959", {"20261208T090000"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    const std::string other = Event("SUMMARY:keep me\r\nDTSTART:20261208T140000Z\r\nX-ODD:1\r\n");
+    const auto path = Write(
+        "t.ics", Calendar(other + "BEGIN:VTODO\r\nUID:r1\r\nSUMMARY:Timesheet\r\n"
+                                  "DTSTART:20261207T090000\r\nDUE:20261207T170000\r\nRRULE:" +
+                          std::string(c.rule) + "\r\nX-KEEP:yes\r\nEND:VTODO\r\n"));
+    IcsFile file(path, ComponentKind::kTodo);
+    file.Refresh();
+    for (const auto& start : c.starts) {
+      ASSERT_TRUE(file.SkipRecurrence(0));
+      std::ifstream in(path);
+      std::stringstream s;
+      s << in.rdbuf();
+      EXPECT_NE(s.str().find("DTSTART:" + start), std::string::npos) << s.str();
+      EXPECT_NE(s.str().find("X-KEEP:yes"), std::string::npos);
+      EXPECT_NE(s.str().find(other), std::string::npos);
+    }
+    if (c.ends) {
+      EXPECT_FALSE(file.SkipRecurrence(0));  // the series has ended
+    }
+    if (std::string(c.rule) == "FREQ=DAILY;COUNT=3") {
+      std::ifstream in(path);
+      std::stringstream s;
+      s << in.rdbuf();
+      EXPECT_NE(s.str().find("COUNT=1"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(LocalStore, SkipRecurrenceRefusesAFileChangedSinceItWasRead) {
+  const std::string todo =
+      "BEGIN:VTODO\r\nUID:r1\r\nSUMMARY:T\r\nDTSTART:20261207T090000\r\nRRULE:FREQ=DAILY\r\n"
+      "END:VTODO\r\n";
+  const auto path = Write("t.ics", Calendar(todo));
+  IcsFile file(path, ComponentKind::kTodo);
+  file.Refresh();
+  Write("t.ics", Calendar(todo + "BEGIN:VTODO\r\nUID:r2\r\nSUMMARY:new\r\nEND:VTODO\r\n"));
+  EXPECT_FALSE(file.SkipRecurrence(0));
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_NE(s.str().find("DTSTART:20261207T090000"), std::string::npos);
+}
+
+// --- Mail -----------------------------------------------------------------------------------
+
+TEST_F(LocalStore, MessageHeaders) {
+  struct Case {
+    const char* name;
+    std::string headers;
+    std::string subject, sender;
+    int importance;
+  };
+  const Case cases[] = {
+      {"UTF-8 B", "Subject: =?UTF-8?B?TW90w7ZyaGVhZA==?=\nFrom: =?UTF-8?B?TcO8?= <m@x.org>\n",
+       "Mot\xC3\xB6rhead", "M\xC3\xBC", 1},
+      {"ISO-8859-1 Q", "Subject: Essai =?iso-8859-1?Q?accentu=E9?=\nFrom: a@b.org\n",
+       "Essai accentu\xC3\xA9", "a@b.org", 1},
+      {"raw Latin-1", "Subject: caf\xE9\nFrom: \"Jos\xE9\" <j@x.org>\n", "caf\xC3\xA9",
+       "Jos\xC3\xA9", 1},
+      {"missing headers", "X-Other: 1\n", "", "", 1},
+      {"Importance", "Importance: High\n", "", "", 2},
+      {"X-Priority 2", "X-Priority: 2 (High)\n", "", "", 2},
+      {"X-Priority 5", "X-Priority: 5 (Lowest)\n", "", "", 0},
+      {"Priority urgent", "Priority: urgent\n", "", "", 2},
+      {"Priority normal", "Priority: normal\n", "", "", 1},
+      {"X-MSMail-Priority", "X-MSMail-Priority: High\n", "", "", 2},
+      {"Precedence is not importance", "Precedence: high\n", "", "", 1},
+      {"300-character subject", "Subject: " + std::string(300, 's') + "\n", std::string(300, 's'),
+       "", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = Write("m.eml", c.headers + "\nbody\n");
+    const MessageData m = ReadMessageHeaders(path);
+    EXPECT_EQ(m.subject, c.subject);
+    EXPECT_EQ(m.sender_name, c.sender);
+    EXPECT_EQ(m.importance, c.importance);
+  }
+}
+
+TEST_F(LocalStore, ReceivedTimeComesFromTheNewestReceivedHeader) {
+  const auto path = Write("m.eml",
+                          "Received: from a by b; Tue, 8 Dec 2026 15:00:00 +0000\n"
+                          "Received: from c by a; Tue, 8 Dec 2026 14:00:00 +0000\n"
+                          "Date: Mon, 7 Dec 2026 10:00:00 +0000\nSubject: x\n\n");
+  EXPECT_EQ(ReadMessageHeaders(path).received, EncodeDateTime(2026, 12, 8, 10, 0));
+  const auto dated = Write("d.eml", "Date: Mon, 7 Dec 2026 10:00:00 +0000\nSubject: x\n\n");
+  EXPECT_EQ(ReadMessageHeaders(dated).received, EncodeDateTime(2026, 12, 7, 5, 0));
+}
+
+TEST_F(LocalStore, MaildirFlagsAndCaching) {
+  const auto box = dir_.path() / "Inbox";
+  Write("Inbox/new/1.a", "Subject: new one\n\n");
+  Write("Inbox/cur/2.a:2,S", "Subject: seen\n\n");
+  Write("Inbox/cur/3.a:2,RF", "Subject: replied\n\n");
+  Write("Inbox/cur/4.a!2,S", "Subject: seen, written by mu\n\n");
+  std::filesystem::create_directories(box / "tmp");
+  MaildirInbox inbox(box);
+  inbox.Refresh();
+  ASSERT_EQ(inbox.Count(), 4u);
+  EXPECT_EQ(inbox.UnreadCount(), 2u);
+  EXPECT_EQ(inbox.Opened(), 4u);
+  inbox.Refresh();
+  EXPECT_EQ(inbox.Opened(), 4u);  // unchanged: no message opened
+  // A client marks the new one seen: it moves to cur/ with the S flag; nothing is read again.
+  std::filesystem::rename(box / "new/1.a", box / "cur/1.a:2,S");
+  inbox.Refresh();
+  EXPECT_EQ(inbox.UnreadCount(), 1u);
+  EXPECT_EQ(inbox.Opened(), 4u);
+}
+
+TEST_F(LocalStore, EveryCorpusMessageReads) {
+  int read = 0;
+  for (const auto& dir : {kCorpora / "mail" / "eml"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      SCOPED_TRACE(entry.path().filename().string());
+      const MessageData m = ReadMessageHeaders(entry.path());
+      EXPECT_TRUE(g_utf8_validate(m.subject.c_str(), -1, nullptr));
+      ++read;
+    }
+  }
+  EXPECT_GE(read, 25);
+  for (const char* name : {"maildir-notmuch", "maildir-mu"}) {
+    MaildirInbox inbox(kCorpora / "mail" / name);
+    inbox.Refresh();
+    EXPECT_GE(inbox.Count(), 5u) << name;
+  }
+  const auto high = ReadMessageHeaders(kCorpora / "mail/eml/stalwart__legacy-029.eml");
+  EXPECT_EQ(high.importance, 2);
+  const auto low = ReadMessageHeaders(kCorpora / "mail/eml/stalwart__legacy-033.eml");
+  EXPECT_EQ(low.importance, 0);
+}
+
+}  // namespace
+}  // namespace outlook::localstore
