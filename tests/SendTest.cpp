@@ -1,0 +1,280 @@
+// Sending through the sendmail interface: what reaches the program and what a real one delivers.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "EngineFakes.h"
+#include "base/Formats.h"
+#include "outlook/localstore/LocalStore.h"
+#include "outlook/localstore/Sender.h"
+
+namespace outlook::localstore {
+namespace {
+
+using ravenox::testing::TempDir;
+using namespace std::chrono_literals;
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int Files(const std::filesystem::path& dir) {
+  int n = 0;
+  std::error_code ec;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir, ec)) ++n;
+  return n;
+}
+
+// A stand-in sendmail: records its arguments and the message, and exits as told.
+std::filesystem::path FakeSendmail(const std::filesystem::path& dir, int exit_status,
+                                   const std::string& extra = "") {
+  const auto script = dir / "sendmail";
+  std::ofstream(script) << "#!/bin/sh\n"
+                        << "printf '%s\\n' \"$@\" > " << (dir / "argv").string() << "\n"
+                        << "cat > " << (dir / "stdin").string() << "\n"
+                        << extra << "echo 'relay said no' >&2\nexit " << exit_status << "\n";
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  return script;
+}
+
+SendSettings Settings(const std::filesystem::path& dir, std::vector<std::string> sendmail) {
+  SendSettings s;
+  s.outbox = dir / "Outbox";
+  s.sent = dir / "Sent";
+  s.from = "ravenox@example.org";
+  s.sendmail = std::move(sendmail);
+  s.timeout = 5s;
+  return s;
+}
+
+TEST(Compose, NoTextCanAddAHeaderOrARecipient) {
+  const std::string message = ComposeMessage(
+      "me@example.org", "5551234567@vtext.com",
+      "09:00@loc:Room\r\nBcc: victim@example.org\r\nX-Evil: 1:Plan", "");
+  const std::string head = message.substr(0, message.find("\n\n"));
+  EXPECT_EQ(head.find("\nBcc:"), std::string::npos) << head;
+  EXPECT_EQ(head.find("\nX-Evil:"), std::string::npos) << head;
+  EXPECT_NE(head.find("To: 5551234567@vtext.com"), std::string::npos) << head;
+  for (const char* h : {"From: ", "Date: ", "Message-Id: ", "MIME-Version: 1.0", "Content-Type: text/plain"})
+    EXPECT_NE(head.find(h), std::string::npos) << h << "\n" << head;
+  const std::string encoded = ComposeMessage("me@example.org", "a@b.c", "Caf\xC3\xA9 at 9", "");
+  EXPECT_NE(encoded.find("Subject: =?"), std::string::npos) << encoded;
+}
+
+TEST(SendMessage, HandsTheMessageToSendmailAfterDoubleDash) {
+  TempDir dir;
+  const auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 0).string(), "-i"});
+  SendMessage(settings, "5551234567@vtext.com", "Meeting at 9", "");
+  EXPECT_EQ(ReadAll(dir.path() / "argv"), "-i\n--\n5551234567@vtext.com\n");
+  EXPECT_NE(ReadAll(dir.path() / "stdin").find("Subject: Meeting at 9"), std::string::npos);
+  EXPECT_EQ(Files(settings.outbox / "new"), 0);
+  EXPECT_EQ(Files(settings.sent / "cur"), 1);
+}
+
+TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
+  struct Case {
+    const char* name;
+    std::string to;
+    int status;
+    std::string extra;
+    std::string expected;
+    bool queued;
+  };
+  const Case cases[] = {
+      {"empty address", "", 0, "", "not a valid e-mail address", false},
+      {"no domain", "5551234567@", 0, "", "not a valid e-mail address", false},
+      {"two recipients", "a@b.c, d@e.f", 0, "", "not a valid e-mail address", false},
+      {"an option in disguise", "-oQ/tmp@x", 0, "", "not a valid e-mail address", false},
+      {"sendmail fails", "a@b.c", 75, "", "exit status 75): relay said no", true},
+      {"sendmail hangs", "a@b.c", 0, "sleep 30\n", "did not finish", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), c.status, c.extra).string()});
+    settings.timeout = 1s;
+    try {
+      SendMessage(settings, c.to, "s", "");
+      ADD_FAILURE() << "expected an error";
+    } catch (const AutomationError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Files(settings.outbox / "new"), c.queued ? 1 : 0);
+  }
+  TempDir dir;
+  try {
+    SendMessage(Settings(dir.path(), {}), "a@b.c", "s", "");
+    ADD_FAILURE() << "expected an error";
+  } catch (const AutomationError& e) {
+    EXPECT_NE(std::string(e.what()).find("No sendmail program"), std::string::npos);
+  }
+  EXPECT_EQ(Files(dir.path() / "Outbox" / "new"), 1);
+}
+
+// --- A real sendmail (msmtp) delivering to a local SMTP sink -----------------------------------
+
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+bool PortOpen(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return ok;
+}
+
+// Prints each message's envelope recipients and its text, then a separator line.
+constexpr const char* kSinkScript = R"(
+import asyncio, sys
+from aiosmtpd.controller import Controller
+
+class Sink:
+    async def handle_DATA(self, server, session, envelope):
+        for rcpt in envelope.rcpt_tos:
+            print('X-RcptTo: ' + rcpt)
+        print(envelope.content.decode('utf-8', 'replace'))
+        print('---------- MESSAGE FOLLOWS')
+        sys.stdout.flush()
+        return '250 OK'
+
+controller = Controller(Sink(), hostname='127.0.0.1', port=int(sys.argv[1]))
+controller.start()
+try:
+    asyncio.get_event_loop().run_forever()
+except KeyboardInterrupt:
+    pass
+)";
+
+class SmtpSink {
+ public:
+  SmtpSink(const std::filesystem::path& log) : port_(FreePort()) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+      const std::string port = std::to_string(port_);
+      execl("/usr/bin/python3", "python3", "-u", "-c", kSinkScript, port.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && !PortOpen(port_); ++i) std::this_thread::sleep_for(20ms);
+  }
+  ~SmtpSink() { Stop(); }
+  void Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  int port() const { return port_; }
+  bool up() const { return PortOpen(port_); }
+
+ private:
+  int port_;
+  pid_t pid_ = -1;
+};
+
+bool HaveRealTools() {
+  return ::access("/usr/bin/msmtp", X_OK) == 0 &&
+         std::system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") == 0;
+}
+
+std::vector<std::string> Msmtp(const std::filesystem::path& dir, int port) {
+  std::ofstream(dir / "msmtprc") << "";
+  return {"/usr/bin/msmtp",   "--file=" + (dir / "msmtprc").string(), "--host=127.0.0.1",
+          "--port=" + std::to_string(port), "--auth=off", "--tls=off",
+          "--from=ravenox@example.org"};
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
+  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
+  TempDir dir;
+  SmtpSink sink(dir.path() / "sink.log");
+  ASSERT_TRUE(sink.up());
+
+  // A calendar with one meeting due now, written as a user's program would.
+  setenv("TZ", "UTC", 1);
+  tzset();
+  std::ofstream(dir.path() / "calendar.ics")
+      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:1\r\n"
+         "SUMMARY:Plan\\nBcc: victim@example.org\r\nLOCATION:Room 4\r\n"
+         "DTSTART:20261208T121500Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
+         "END:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  StoreProfile profile;
+  profile.calendars = {dir.path() / "calendar.ics"};
+  profile.outbox = dir.path() / "Outbox";
+  profile.sent = dir.path() / "Sent";
+  profile.from = "ravenox@example.org";
+  profile.sendmail = Msmtp(dir.path(), sink.port());
+
+  ravenox::testing::EngineRig rig;
+  rig.env.connector = [&] { return OpenLocalStore(profile); };
+  rig.host.meeting = true;
+  rig.host.phone_address = "5551234567@vtext.com";
+  rig.clock->Set(ravenox::EncodeDateTime(2026, 12, 8, 12, 0));
+  auto p = rig.Make();
+  p->LastCursor = rig.input->cursor;
+  rig.event->on_wait = [&](int) { p->Stop(); };
+  p->RunPass();
+  EXPECT_TRUE(rig.host.Exceptions().empty()) << rig.host.Exceptions()[0];
+  unsetenv("TZ");
+  tzset();
+
+  for (int i = 0; i < 250 && Count(ReadAll(dir.path() / "sink.log"), "---------- MESSAGE FOLLOWS") < 1; ++i)
+    std::this_thread::sleep_for(20ms);
+  sink.Stop();
+  const std::string log = ReadAll(dir.path() / "sink.log");
+  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 1) << log;
+  EXPECT_EQ(Count(log, "X-RcptTo: 5551234567@vtext.com"), 1) << log;
+  EXPECT_EQ(Count(log, "victim@example.org"), 1) << log;  // in the subject text only
+  EXPECT_EQ(Count(log, "\nSubject: "), 1) << log;
+  EXPECT_NE(log.find("Subject: " + ravenox::FormatLongTime(ravenox::EncodeTime(12, 15, 0)) +
+                     "@loc:Room 4:Plan Bcc: victim@example.org"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Files(dir.path() / "Sent" / "cur"), 1);
+}
+
+TEST(RealSendmail, SinkDownIsAnErrorAndTheMessageWaits) {
+  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
+  TempDir dir;
+  const int port = FreePort();  // nothing listens there
+  const auto settings = Settings(dir.path(), Msmtp(dir.path(), port));
+  EXPECT_THROW(SendMessage(settings, "5551234567@vtext.com", "s", ""), AutomationError);
+  EXPECT_EQ(Files(settings.outbox / "new"), 1);
+}
+
+}  // namespace
+}  // namespace outlook::localstore
