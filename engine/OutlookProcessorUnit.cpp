@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "base/Formats.h"
+#include "outlook/localstore/LocalStore.h"
 
 namespace ravenox::engine {
 namespace {
@@ -56,6 +57,8 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
   if (!env_.open_event) env_.open_event = platform::OpenNamedEvent;
   if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
   if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();
+  // The local store (iCalendar, Maildir, sendmail) stands in for Outlook on this platform.
+  if (!env_.connector) env_.connector = outlook::localstore::MakeLocalStoreConnector();
 
   outlook_ = NewConnection();
   if (!host_.IsApplicationMainWindow()) {

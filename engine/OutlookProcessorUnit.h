@@ -39,7 +39,8 @@ struct ProcessorEnvironment {
       open_event;
   std::shared_ptr<platform::ComApartment> com;
   std::shared_ptr<platform::DebugOutput> debug_output;
-  // Makes the Outlook application for a new connection object.
+  // Makes the Outlook application for a new connection object (by default the local store of
+  // the user's profile).
   outlook::Connector connector;
   // Where the state files and logs live; empty means the process's current directory.
   std::filesystem::path working_dir;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <malloc.h>
 #include <libical/ical.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -429,6 +430,10 @@ std::string IcsFile::ReadAll() const {
 
 void IcsFile::Index() {
   items_.clear();
+  text_pool_.clear();
+  text_pool_.shrink_to_fit();
+  patterns_.clear();
+  errors_.clear();
   zone_blocks_.clear();
   zones_ = std::make_unique<ZoneCache>(*this);
   converted_.clear();
@@ -533,10 +538,10 @@ void IcsFile::Index() {
   // series is not in the file stands for itself.
   for (const auto& f : found) {
     if (f.is_override && master_uids.count(f.uid) > 0) continue;
-    Block b;
-    b.offset = f.offset;
-    b.length = f.length;
-    items_.push_back(std::move(b));
+    Slot slot;
+    slot.offset = f.offset;
+    slot.length = f.length;
+    items_.push_back(std::move(slot));
   }
 }
 
@@ -557,24 +562,52 @@ std::string IcsFile::BlockText(const Block& b) const {
   return text;
 }
 
-const EventData& IcsFile::Event(std::size_t index) {
-  Block& b = items_.at(index);
-  if (b.event) return *b.event;
-  auto data = std::make_unique<EventData>();
-  ++parsed_;
-  ComponentPtr c(icalparser_parse_string(BlockText(b).c_str()));
+EventData IcsFile::Event(std::size_t index) {
+  Slot& slot = items_.at(index);
+  if (!slot.parsed) ParseEvent(slot);
+  EventData data;
+  data.subject = text_pool_.substr(slot.text, slot.subject_length);
+  data.location = text_pool_.substr(slot.text + slot.subject_length, slot.location_length);
+  data.body = text_pool_.substr(slot.text + slot.subject_length + slot.location_length,
+                                slot.body_length);
+  data.start = slot.start;
+  data.reminder_minutes = slot.reminder_minutes;
+  data.recurring = slot.recurring;
+  if (slot.pattern >= 0) data.pattern = patterns_[static_cast<std::size_t>(slot.pattern)];
+  if (slot.error >= 0) data.error = errors_[static_cast<std::size_t>(slot.error)];
+  return data;
+}
+
+void IcsFile::ParseEvent(Slot& slot) {
+  slot.parsed = true;
+  // libical builds and frees a tree per block; now and then hand the freed pages back, or a
+  // sweep of a large calendar leaves the heap full of holes.
+  if (++parsed_ % 1024 == 0) malloc_trim(0);
+  auto fail = [&](std::string text) {
+    slot.error = static_cast<int32_t>(errors_.size());
+    errors_.push_back(std::move(text));
+  };
+  ComponentPtr c(icalparser_parse_string(BlockText(slot).c_str()));
   if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VEVENT_COMPONENT) {
-    data->error = "unreadable event at byte " + std::to_string(b.offset);
-    b.event = std::move(data);
-    return *b.event;
+    fail("unreadable event at byte " + std::to_string(slot.offset));
+    return;
   }
-  data->subject = Text(c.get(), ICAL_SUMMARY_PROPERTY);
-  data->location = Text(c.get(), ICAL_LOCATION_PROPERTY);
-  data->body = ravenox::FirstCharacters(Text(c.get(), ICAL_DESCRIPTION_PROPERTY), kBodyCharacters);
+  // Texts longer than a length field holds are cut at a character boundary.
+  auto pooled = [&](const std::string& text, uint16_t& length) {
+    const std::string kept = ravenox::CutUtf8(text, 65535);
+    length = static_cast<uint16_t>(kept.size());
+    text_pool_ += kept;
+  };
+  slot.text = static_cast<uint32_t>(text_pool_.size());
+  pooled(Text(c.get(), ICAL_SUMMARY_PROPERTY), slot.subject_length);
+  pooled(Text(c.get(), ICAL_LOCATION_PROPERTY), slot.location_length);
+  pooled(ravenox::FirstCharacters(Text(c.get(), ICAL_DESCRIPTION_PROPERTY), kBodyCharacters),
+         slot.body_length);
+
   const LocalTime start =
       ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
-  if (!start.present) data->error = "event without a start";
-  data->start = start.value;
+  if (!start.present) fail("event without a start");
+  slot.start = start.value.Value();
 
   const Trigger trigger = FirstTrigger(c.get());
   if (trigger.found && start.present) {
@@ -591,21 +624,22 @@ const EventData& IcsFile::Event(std::size_t index) {
       before = -seconds / 60;
     }
     // A reminder after the start is taken as at the start.
-    data->reminder_minutes = static_cast<int>(std::clamp<long long>(before, 0, 1000000000));
+    slot.reminder_minutes = static_cast<int32_t>(std::clamp<long long>(before, 0, 1000000000));
   } else {
-    data->reminder_minutes = kDefaultReminder;
+    slot.reminder_minutes = kDefaultReminder;
   }
 
   if (icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY) != nullptr && start.present) {
-    data->recurring = true;
-    MapRule(c.get(), start, data->pattern, *zones_);
+    slot.recurring = true;
+    PatternData pattern;
+    MapRule(c.get(), start, pattern, *zones_);
+    slot.pattern = static_cast<int32_t>(patterns_.size());
+    patterns_.push_back(pattern);
   }
-  b.event = std::move(data);
-  return *b.event;
 }
 
 const TaskData& IcsFile::Task(std::size_t index) {
-  Block& b = items_.at(index);
+  Slot& b = items_.at(index);
   if (b.task) return *b.task;
   auto data = std::make_unique<TaskData>();
   ++parsed_;

@@ -65,7 +65,7 @@ class IcsFile {
   // Indexes the file again if it changed on disk. Throws std::runtime_error when it cannot be read.
   void Refresh();
   std::size_t Count() const { return items_.size(); }
-  const EventData& Event(std::size_t index);
+  EventData Event(std::size_t index);
   const TaskData& Task(std::size_t index);
   // Moves a recurring task to its next instance and writes the file back; false when the rule
   // has no next instance or the file changed since it was read.
@@ -77,7 +77,19 @@ class IcsFile {
  private:
   struct Block {
     std::size_t offset = 0, length = 0;
-    std::unique_ptr<EventData> event;
+  };
+  // An event as kept after parsing: its texts in the file's text pool, its pattern (if it
+  // recurs) and error (if any) in side tables. A sweep of a large calendar keeps a few dozen bytes
+  // per event besides its texts.
+  struct Slot : Block {
+    bool parsed = false;
+    bool recurring = false;
+    uint16_t subject_length = 0, location_length = 0, body_length = 0;
+    uint32_t text = 0;  // offset in text_pool_
+    int32_t reminder_minutes = 15;
+    int32_t pattern = -1;  // index in patterns_
+    int32_t error = -1;    // index in errors_
+    double start = 0.0;
     std::unique_ptr<TaskData> task;
   };
   struct Stamp {
@@ -89,6 +101,7 @@ class IcsFile {
   class ZoneCache;
 
   void Index();
+  void ParseEvent(Slot& slot);
   std::string BlockText(const Block& b) const;
   std::string ReadAll() const;
 
@@ -96,7 +109,10 @@ class IcsFile {
   ComponentKind kind_;
   Stamp stamp_;
   std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
-  std::vector<Block> items_;
+  std::vector<Slot> items_;
+  std::string text_pool_;
+  std::vector<PatternData> patterns_;
+  std::vector<std::string> errors_;
   std::map<std::string, std::pair<std::size_t, std::size_t>> zone_blocks_;  // TZID -> block
   std::unique_ptr<ZoneCache> zones_;
   std::size_t parsed_ = 0;

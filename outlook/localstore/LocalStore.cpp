@@ -1,5 +1,6 @@
 #include "outlook/localstore/LocalStore.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "outlook/localstore/IcsStore.h"
@@ -43,15 +44,18 @@ class LocalAppointment final : public AppointmentItem {
     return std::make_shared<LocalPattern>(d.pattern);
   }
   int ReminderMinutesBeforeStart() override { return Data().reminder_minutes; }
+  // Read once per item object: the engine asks for several members of one item in a row.
   const EventData& Data(bool strict = true) {
-    const EventData& d = file_->Event(index_);
-    if (strict && !d.error.empty()) throw AutomationError(file_->Path().string() + ": " + d.error);
-    return d;
+    if (!data_) data_ = file_->Event(index_);
+    if (strict && !data_->error.empty())
+      throw AutomationError(file_->Path().string() + ": " + data_->error);
+    return *data_;
   }
 
  private:
   std::shared_ptr<IcsFile> file_;
   std::size_t index_;
+  std::optional<EventData> data_;
 };
 
 class LocalTask final : public TaskItem {

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "EngineFakes.h"
+#include "shell/Inspect.h"
+
+namespace ravenox::shell {
+namespace {
+
+using testing::TempDir;
+
+const std::filesystem::path kCorpora = std::filesystem::path(RAVENOX_SHARED_DIR) / "corpora";
+
+struct Output {
+  int status;
+  std::string out, err;
+  std::vector<std::string> lines;
+};
+
+Output Inspect(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  Output o;
+  o.status = RunInspect(args, out, err);
+  o.out = out.str();
+  o.err = err.str();
+  std::istringstream in(o.out);
+  for (std::string line; std::getline(in, line);) o.lines.push_back(line);
+  return o;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t tab = line.find('\t', start);
+    out.push_back(line.substr(start, tab - start));
+    if (tab == std::string::npos) return out;
+    start = tab + 1;
+  }
+}
+
+class InspectStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void TearDown() override {
+    unsetenv("TZ");
+    tzset();
+  }
+  std::string Profile(const std::filesystem::path& calendar, const std::filesystem::path& tasks,
+                      const std::filesystem::path& inbox) {
+    const auto path = dir_.path() / "store.conf";
+    std::ofstream(path) << "[Store]\ncalendars=" << calendar.string() << "\ntasks=" << tasks.string()
+                        << "\ninbox=" << inbox.string() << "\noutbox=" << (dir_.path() / "Out").string()
+                        << "\nsent=" << (dir_.path() / "Sent").string() << "\n";
+    return path.string();
+  }
+  TempDir dir_;
+};
+
+TEST_F(InspectStore, CalendarShowsWhatTheScanWouldDo) {
+  const auto ics = dir_.path() / "c.ics";
+  std::ofstream(ics) << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                        "BEGIN:VEVENT\r\nUID:1\r\nSUMMARY:Standup\r\nDTSTART:20261208T090000Z\r\n"
+                        "RRULE:FREQ=WEEKLY;BYDAY=MO,TU\r\nEND:VEVENT\r\n"
+                        "BEGIN:VEVENT\r\nUID:2\r\nSUMMARY:Far away\r\nDTSTART:20270101T090000Z\r\n"
+                        "END:VEVENT\r\n"
+                        "BEGIN:VEVENT\r\nUID:3\r\nSUMMARY:Hourly\r\nDTSTART:20261208T090000Z\r\n"
+                        "RRULE:FREQ=HOURLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  const Output o = Inspect({"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"), "--at",
+                            "2026-12-14 08:00"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.lines.size(), 3u) << o.out;
+  const auto standup = Fields(o.lines[0]);
+  ASSERT_EQ(standup.size(), 18u) << o.lines[0];
+  EXPECT_EQ(standup[1], "Standup");
+  EXPECT_EQ(standup[3], "1");
+  EXPECT_EQ(standup[4], "1");   // weekly
+  EXPECT_EQ(standup[6], "6");   // Monday and Tuesday
+  EXPECT_EQ(standup[14], "15");
+  EXPECT_EQ(standup[15], "2026-12-14 09:00:00");  // the engine's next occurrence
+  EXPECT_EQ(standup[16], "2026-12-14 08:45:00");
+  EXPECT_EQ(standup[17], "taken");
+  const auto far = Fields(o.lines[1]);
+  EXPECT_EQ(far.back(), "skipped");
+  EXPECT_NE(o.lines[2].find("# no expansion: a rule repeating within a day"), std::string::npos);
+
+  EXPECT_EQ(Inspect({"calendar", "--at", "tomorrow"}).status, 2);
+}
+
+TEST_F(InspectStore, RealExportsListEveryEvent) {
+  struct Case {
+    const char* file;
+    std::size_t events;
+  };
+  const Case cases[] = {
+      {"icalnet__Bug2912657.ics", 3},         // Windows Calendar, UTF-16
+      {"icalevents__floating.ics", 2},        // SabreDAV
+      {"rie__daylight_saving_time.ics", 58},  // Google
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const auto ics = kCorpora / "ics" / c.file;
+    const Output o = Inspect({"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"),
+                              "--at", "2021-06-01 09:00"});
+    EXPECT_EQ(o.lines.size(), c.events) << o.out << o.err;
+    for (const auto& line : o.lines) EXPECT_GE(Fields(line).size(), 18u) << line;
+  }
+}
+
+TEST_F(InspectStore, TasksAndInbox) {
+  const auto ics = dir_.path() / "t.ics";
+  std::ofstream(ics) << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:1\r\nSUMMARY:Report\r\n"
+                        "DUE;VALUE=DATE:20261210\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+  const auto inbox = dir_.path() / "In";
+  std::filesystem::create_directories(inbox / "new");
+  std::filesystem::create_directories(inbox / "cur");
+  std::ofstream(inbox / "new" / "1.x") << "From: Ops <ops@x.org>\nSubject: Server down\n"
+                                          "Importance: high\nDate: Tue, 8 Dec 2026 10:00:00 +0000\n\n";
+  const std::string profile = Profile(ics, ics, inbox);
+  const Output tasks = Inspect({"tasks", "--profile", profile});
+  ASSERT_EQ(tasks.lines.size(), 1u) << tasks.err;
+  EXPECT_EQ(tasks.lines[0], "1\tReport\t4501-01-01 00:00:00\t2026-12-10 00:00:00\t0\t0\t0\t0");
+  const Output mail = Inspect({"inbox", "--profile", profile});
+  ASSERT_EQ(mail.lines.size(), 1u) << mail.err;
+  EXPECT_EQ(mail.lines[0], "1\t1\t2\t2026-12-08 10:00:00\tServer down\tOps");
+}
+
+TEST_F(InspectStore, AProfileThatCannotBeReadIsReported) {
+  const auto path = dir_.path() / "bad.conf";
+  std::ofstream(path) << "this is [not a key file\n";
+  const Output o = Inspect({"calendar", "--profile", path.string()});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("bad.conf"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ravenox::shell
