@@ -115,8 +115,8 @@ int Engine(const char* file) {
   profile.calendars = {file};
   QuietHost host;
   ravenox::engine::ProcessorEnvironment env;
-  env.clock = std::make_shared<ravenox::platform::FixedClock>(
-      ravenox::EncodeDateTime(2024, 6, 3, 8, 0));
+  env.clock =
+      std::make_shared<ravenox::platform::FixedClock>(ravenox::EncodeDateTime(2024, 6, 3, 8, 0));
   env.start_thread = false;
   char scratch[] = "/tmp/ravenox-bench-XXXXXX";
   env.working_dir = mkdtemp(scratch);

@@ -42,6 +42,8 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
     mail->Send();
     return true;
   } catch (const std::exception& e) {
+    // Why a message did not go out (no sendmail, a refused address) belongs in the log too.
+    DebugLog(std::string("Send failed: ") + e.what());
     host_.SetStatusText(e.what());
     host_.ShowException(e.what());
     return false;

@@ -190,8 +190,8 @@ bool ParseAt(const std::string& text, TDateTime& at) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
   char tail = 0;
   const int n = std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail);
-  if (n < 5 || n == 7 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h < 0 ||
-      h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+  if (n < 5 || n == 7 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h < 0 || h > 23 ||
+      mi < 0 || mi > 59 || s < 0 || s > 59)
     return false;
   at = EncodeDateTime(y, mo, d, h, mi, s);
   return true;
@@ -238,7 +238,8 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
   QuietHost host;
   std::filesystem::path scratch;
   if (have_at && what == "calendar") {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ravenox-inspect-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "ravenox-inspect-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) scratch = pattern;
     engine::ProcessorEnvironment env;
     env.clock = std::make_shared<platform::FixedClock>(at);
@@ -279,9 +280,10 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
         if (engine != nullptr) {
           const TDateTime start = p != nullptr ? engine->NextOccurrence(*p, at) : a->Start();
           const TDateTime notify = start - a->ReminderMinutesBeforeStart() * kOneMinute;
-          const bool taken = start != TDateTime(0.0) && !(at - kOneHour > start) && !(at + 3.0 < start);
-          out << '\t' << Date(start) << '\t' << (start == TDateTime(0.0) ? "0" : Date(notify)) << '\t'
-              << (taken ? "taken" : "skipped");
+          const bool taken =
+              start != TDateTime(0.0) && !(at - kOneHour > start) && !(at + 3.0 < start);
+          out << '\t' << Date(start) << '\t' << (start == TDateTime(0.0) ? "0" : Date(notify))
+              << '\t' << (taken ? "taken" : "skipped");
         }
         if (const char* why = outlook::localstore::NoExpansionReason(*item)) {
           out << "\t# no expansion: " << why;

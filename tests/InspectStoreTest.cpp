@@ -54,8 +54,9 @@ class InspectStore : public ::testing::Test {
   std::string Profile(const std::filesystem::path& calendar, const std::filesystem::path& tasks,
                       const std::filesystem::path& inbox) {
     const auto path = dir_.path() / "store.conf";
-    std::ofstream(path) << "[Store]\ncalendars=" << calendar.string() << "\ntasks=" << tasks.string()
-                        << "\ninbox=" << inbox.string() << "\noutbox=" << (dir_.path() / "Out").string()
+    std::ofstream(path) << "[Store]\ncalendars=" << calendar.string()
+                        << "\ntasks=" << tasks.string() << "\ninbox=" << inbox.string()
+                        << "\noutbox=" << (dir_.path() / "Out").string()
                         << "\nsent=" << (dir_.path() / "Sent").string() << "\n";
     return path.string();
   }
@@ -71,16 +72,16 @@ TEST_F(InspectStore, CalendarShowsWhatTheScanWouldDo) {
                         "END:VEVENT\r\n"
                         "BEGIN:VEVENT\r\nUID:3\r\nSUMMARY:Hourly\r\nDTSTART:20261208T090000Z\r\n"
                         "RRULE:FREQ=HOURLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-  const Output o = Inspect({"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"), "--at",
-                            "2026-12-14 08:00"});
+  const Output o = Inspect(
+      {"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"), "--at", "2026-12-14 08:00"});
   EXPECT_EQ(o.status, 0) << o.err;
   ASSERT_EQ(o.lines.size(), 3u) << o.out;
   const auto standup = Fields(o.lines[0]);
   ASSERT_EQ(standup.size(), 18u) << o.lines[0];
   EXPECT_EQ(standup[1], "Standup");
   EXPECT_EQ(standup[3], "1");
-  EXPECT_EQ(standup[4], "1");   // weekly
-  EXPECT_EQ(standup[6], "6");   // Monday and Tuesday
+  EXPECT_EQ(standup[4], "1");  // weekly
+  EXPECT_EQ(standup[6], "6");  // Monday and Tuesday
   EXPECT_EQ(standup[14], "15");
   EXPECT_EQ(standup[15], "2026-12-14 09:00:00");  // the engine's next occurrence
   EXPECT_EQ(standup[16], "2026-12-14 08:45:00");
@@ -114,13 +115,15 @@ TEST_F(InspectStore, RealExportsListEveryEvent) {
 
 TEST_F(InspectStore, TasksAndInbox) {
   const auto ics = dir_.path() / "t.ics";
-  std::ofstream(ics) << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:1\r\nSUMMARY:Report\r\n"
-                        "DUE;VALUE=DATE:20261210\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+  std::ofstream(ics)
+      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:1\r\nSUMMARY:Report\r\n"
+         "DUE;VALUE=DATE:20261210\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
   const auto inbox = dir_.path() / "In";
   std::filesystem::create_directories(inbox / "new");
   std::filesystem::create_directories(inbox / "cur");
-  std::ofstream(inbox / "new" / "1.x") << "From: Ops <ops@x.org>\nSubject: Server down\n"
-                                          "Importance: high\nDate: Tue, 8 Dec 2026 10:00:00 +0000\n\n";
+  std::ofstream(inbox / "new" / "1.x")
+      << "From: Ops <ops@x.org>\nSubject: Server down\n"
+         "Importance: high\nDate: Tue, 8 Dec 2026 10:00:00 +0000\n\n";
   const std::string profile = Profile(ics, ics, inbox);
   const Output tasks = Inspect({"tasks", "--profile", profile});
   ASSERT_EQ(tasks.lines.size(), 1u) << tasks.err;

@@ -101,7 +101,8 @@ TEST_F(LocalStore, TextAndReminders) {
       {"relative to the end",
        "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT90M\r\nEND:VALARM\r\n", 30},
       {"absolute",
-       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DATE-TIME:20261208T140000Z\r\nEND:VALARM\r\n",
+       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DATE-TIME:20261208T140000Z\r\nEND:"
+       "VALARM\r\n",
        60},
       {"after the start", "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:PT5M\r\nEND:VALARM\r\n", 0},
       {"the first that would go off",
@@ -113,10 +114,10 @@ TEST_F(LocalStore, TextAndReminders) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = Write(
-        "c.ics", Calendar(Event("SUMMARY:Plan\\, review\r\nLOCATION:Room 4\r\nDESCRIPTION:" +
-                                std::string(250, 'd') +
-                                "\r\nDTSTART:20261208T150000Z\r\nDTEND:20261208T160000Z\r\n" +
-                                c.alarms)));
+        "c.ics",
+        Calendar(Event(
+            "SUMMARY:Plan\\, review\r\nLOCATION:Room 4\r\nDESCRIPTION:" + std::string(250, 'd') +
+            "\r\nDTSTART:20261208T150000Z\r\nDTEND:20261208T160000Z\r\n" + c.alarms)));
     IcsFile file(path, ComponentKind::kEvent);
     file.Refresh();
     const EventData& e = file.Event(0);
@@ -156,9 +157,9 @@ TEST_F(LocalStore, RecurrenceRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rule);
-    const auto path = Write(
-        "c.ics", Calendar(Event("SUMMARY:r\r\nDTSTART:20261208T140000Z\r\nRRULE:" +
-                                std::string(c.rule) + "\r\n")));
+    const auto path =
+        Write("c.ics", Calendar(Event("SUMMARY:r\r\nDTSTART:20261208T140000Z\r\nRRULE:" +
+                                      std::string(c.rule) + "\r\n")));
     IcsFile file(path, ComponentKind::kEvent);
     file.Refresh();
     const EventData& e = file.Event(0);
@@ -228,7 +229,8 @@ TEST_F(LocalStore, MalformedInputIsAnErrorNotACrash) {
                "END:VEVENT\r\n"),
       Calendar("END:VEVENT\r\nEND:VALARM\r\nBEGIN:VEVENT\r\nDTSTART;TZID=Nowhere/Never:20261208T1"
                "\r\nEND:VEVENT\r\n"),
-      std::string("BEGIN:VEVENT\r\nSUMMARY:\0nul\r\nDTSTART:20261208T140000Z\r\nEND:VEVENT\r\n", 64),
+      std::string("BEGIN:VEVENT\r\nSUMMARY:\0nul\r\nDTSTART:20261208T140000Z\r\nEND:VEVENT\r\n",
+                  64),
   };
   for (const auto& input : inputs) {
     const auto path = Write("bad.ics", input);
@@ -261,12 +263,13 @@ TEST_F(LocalStore, EveryCorpusCalendarLoads) {
 TEST_F(LocalStore, Tasks) {
   const auto path = Write(
       "t.ics",
-      Calendar("BEGIN:VTODO\r\nUID:t1\r\nSUMMARY:Report\r\nDTSTART:20261207T090000\r\n"
-               "DUE:20261210T170000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT1H\r\n"
-               "END:VALARM\r\nEND:VTODO\r\n"
-               "BEGIN:VTODO\r\nUID:t2\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\nEND:VTODO\r\n"
-               "BEGIN:VTODO\r\nUID:t3\r\nSUMMARY:Half\r\nPERCENT-COMPLETE:100\r\nEND:VTODO\r\n"
-               "BEGIN:VTODO\r\nUID:t4\r\nSUMMARY:Open\r\nCOMPLETED:20261201T000000Z\r\nEND:VTODO\r\n"));
+      Calendar(
+          "BEGIN:VTODO\r\nUID:t1\r\nSUMMARY:Report\r\nDTSTART:20261207T090000\r\n"
+          "DUE:20261210T170000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;RELATED=END:-PT1H\r\n"
+          "END:VALARM\r\nEND:VTODO\r\n"
+          "BEGIN:VTODO\r\nUID:t2\r\nSUMMARY:Done\r\nSTATUS:COMPLETED\r\nEND:VTODO\r\n"
+          "BEGIN:VTODO\r\nUID:t3\r\nSUMMARY:Half\r\nPERCENT-COMPLETE:100\r\nEND:VTODO\r\n"
+          "BEGIN:VTODO\r\nUID:t4\r\nSUMMARY:Open\r\nCOMPLETED:20261201T000000Z\r\nEND:VTODO\r\n"));
   IcsFile file(path, ComponentKind::kTodo);
   file.Refresh();
   ASSERT_EQ(file.Count(), 4u);
@@ -297,10 +300,11 @@ TEST_F(LocalStore, SkipRecurrenceMovesTheTaskAndKeepsTheRest) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rule);
     const std::string other = Event("SUMMARY:keep me\r\nDTSTART:20261208T140000Z\r\nX-ODD:1\r\n");
-    const auto path = Write(
-        "t.ics", Calendar(other + "BEGIN:VTODO\r\nUID:r1\r\nSUMMARY:Timesheet\r\n"
-                                  "DTSTART:20261207T090000\r\nDUE:20261207T170000\r\nRRULE:" +
-                          std::string(c.rule) + "\r\nX-KEEP:yes\r\nEND:VTODO\r\n"));
+    const auto path =
+        Write("t.ics", Calendar(other +
+                                "BEGIN:VTODO\r\nUID:r1\r\nSUMMARY:Timesheet\r\n"
+                                "DTSTART:20261207T090000\r\nDUE:20261207T170000\r\nRRULE:" +
+                                std::string(c.rule) + "\r\nX-KEEP:yes\r\nEND:VTODO\r\n"));
     IcsFile file(path, ComponentKind::kTodo);
     file.Refresh();
     for (const auto& start : c.starts) {

@@ -1,6 +1,6 @@
 // Sending through the sendmail interface: what reaches the program and what a real one delivers.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -59,14 +59,15 @@ SendSettings Settings(const std::filesystem::path& dir, std::vector<std::string>
 }
 
 TEST(Compose, NoTextCanAddAHeaderOrARecipient) {
-  const std::string message = ComposeMessage(
-      "me@example.org", "5551234567@vtext.com",
-      "09:00@loc:Room\r\nBcc: victim@example.org\r\nX-Evil: 1:Plan", "");
+  const std::string message =
+      ComposeMessage("me@example.org", "5551234567@vtext.com",
+                     "09:00@loc:Room\r\nBcc: victim@example.org\r\nX-Evil: 1:Plan", "");
   const std::string head = message.substr(0, message.find("\n\n"));
   EXPECT_EQ(head.find("\nBcc:"), std::string::npos) << head;
   EXPECT_EQ(head.find("\nX-Evil:"), std::string::npos) << head;
   EXPECT_NE(head.find("To: 5551234567@vtext.com"), std::string::npos) << head;
-  for (const char* h : {"From: ", "Date: ", "Message-Id: ", "MIME-Version: 1.0", "Content-Type: text/plain"})
+  for (const char* h :
+       {"From: ", "Date: ", "Message-Id: ", "MIME-Version: 1.0", "Content-Type: text/plain"})
     EXPECT_NE(head.find(h), std::string::npos) << h << "\n" << head;
   const std::string encoded = ComposeMessage("me@example.org", "a@b.c", "Caf\xC3\xA9 at 9", "");
   EXPECT_NE(encoded.find("Subject: =?"), std::string::npos) << encoded;
@@ -207,8 +208,12 @@ bool HaveRealTools() {
 
 std::vector<std::string> Msmtp(const std::filesystem::path& dir, int port) {
   std::ofstream(dir / "msmtprc") << "";
-  return {"/usr/bin/msmtp",   "--file=" + (dir / "msmtprc").string(), "--host=127.0.0.1",
-          "--port=" + std::to_string(port), "--auth=off", "--tls=off",
+  return {"/usr/bin/msmtp",
+          "--file=" + (dir / "msmtprc").string(),
+          "--host=127.0.0.1",
+          "--port=" + std::to_string(port),
+          "--auth=off",
+          "--tls=off",
           "--from=ravenox@example.org"};
 }
 
@@ -252,7 +257,8 @@ TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
   unsetenv("TZ");
   tzset();
 
-  for (int i = 0; i < 250 && Count(ReadAll(dir.path() / "sink.log"), "---------- MESSAGE FOLLOWS") < 1; ++i)
+  for (int i = 0;
+       i < 250 && Count(ReadAll(dir.path() / "sink.log"), "---------- MESSAGE FOLLOWS") < 1; ++i)
     std::this_thread::sleep_for(20ms);
   sink.Stop();
   const std::string log = ReadAll(dir.path() / "sink.log");

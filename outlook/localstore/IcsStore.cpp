@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <malloc.h>
 #include <libical/ical.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unicode/ucal.h>
@@ -31,7 +31,9 @@ constexpr int kMaxCountWalk = 100000;
 struct LibicalSetup {
   LibicalSetup() { icalerror_set_errors_are_fatal(0); }
 };
-void EnsureLibical() { static LibicalSetup setup; }
+void EnsureLibical() {
+  static LibicalSetup setup;
+}
 
 struct ComponentDeleter {
   void operator()(icalcomponent* c) const { icalcomponent_free(c); }
@@ -79,7 +81,8 @@ std::string OlsonFromWindows(const std::string& windows) {
   u_strFromUTF8(win, 128, &win_length, windows.c_str(), static_cast<int32_t>(windows.size()),
                 &status);
   if (U_FAILURE(status)) return {};
-  const int32_t length = ucal_getTimeZoneIDForWindowsID(win, win_length, nullptr, olson, 128, &status);
+  const int32_t length =
+      ucal_getTimeZoneIDForWindowsID(win, win_length, nullptr, olson, 128, &status);
   if (U_FAILURE(status) || length <= 0) return {};
   char out[256];
   int32_t out_length = 0;
@@ -90,7 +93,9 @@ std::string OlsonFromWindows(const std::string& windows) {
 
 }  // namespace
 
-TDateTime LocalFromUnix(time_t t) { return ravenox::FromUnixLocal(t); }
+TDateTime LocalFromUnix(time_t t) {
+  return ravenox::FromUnixLocal(t);
+}
 
 // Time zones by TZID: Windows names mapped to the system's zones first, then the system's own
 // zones (also under prefixes such as "/mozilla.org/20070129_1/"), then the file's VTIMEZONEs.
@@ -128,7 +133,8 @@ class IcsFile::ZoneCache {
     // The file's own definition; its name sometimes carries a stray trailing colon.
     for (const auto& [name, block] : file_.zone_blocks_) {
       std::string trimmed = name;
-      while (!trimmed.empty() && (trimmed.back() == ':' || trimmed.back() == ' ')) trimmed.pop_back();
+      while (!trimmed.empty() && (trimmed.back() == ':' || trimmed.back() == ' '))
+        trimmed.pop_back();
       if (name != tzid && trimmed != tzid) continue;
       Block b;
       b.offset = block.first;
@@ -257,7 +263,9 @@ Trigger FirstTrigger(icalcomponent* c) {
   return out;
 }
 
-int WeekdayBit(int day_of_week) { return 1 << (day_of_week - 1); }  // Sunday 1 ... Saturday 64
+int WeekdayBit(int day_of_week) {
+  return 1 << (day_of_week - 1);
+}  // Sunday 1 ... Saturday 64
 
 bool HasAny(const short* array, int size) {
   return size > 0 && array[0] != ICAL_RECURRENCE_ARRAY_MAX;
@@ -346,7 +354,9 @@ void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zon
         pattern.day_of_month = month_days == 1 ? r.by_month_day[0] : s.day;
       }
       break;
-    default: no_expansion("a rule repeating within a day"); break;
+    default:
+      no_expansion("a rule repeating within a day");
+      break;
   }
 
   if (r.count > 0) {
@@ -383,9 +393,8 @@ void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zon
     } else if (start.zone != nullptr) {
       pattern.pattern_end_date = LocalFromUnix(icaltime_as_timet_with_zone(r.until, start.zone));
     } else {
-      pattern.pattern_end_date = ravenox::EncodeDateTime(r.until.year, r.until.month, r.until.day,
-                                                         r.until.hour, r.until.minute,
-                                                         r.until.second);
+      pattern.pattern_end_date = ravenox::EncodeDateTime(
+          r.until.year, r.until.month, r.until.day, r.until.hour, r.until.minute, r.until.second);
     }
   } else {
     pattern.no_end_date = true;
@@ -440,7 +449,8 @@ void IcsFile::Index() {
 
   // The bytes: mapped for an ordinary file; converted to UTF-8 when stored as UTF-16.
   const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  if (fd < 0)
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
   const auto size = static_cast<std::size_t>(stamp_.size);
   const char* data = nullptr;
   void* map = MAP_FAILED;
@@ -454,7 +464,8 @@ void IcsFile::Index() {
   }
   ::close(fd);
   std::size_t length = size;
-  if (size >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
+  if (size >= 2 &&
+      ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
     const char* from = data[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     gsize written = 0;
     gchar* utf8 = g_convert(data + 2, static_cast<gssize>(size - 2), "UTF-8", from, nullptr,
@@ -520,7 +531,8 @@ void IcsFile::Index() {
       }
     } else if (open && stack.size() >= 1) {
       // Properties of the block itself, not of its alarms.
-      const bool own_level = !stack.empty() && (stack.back() == wanted || stack.back() == "VTIMEZONE");
+      const bool own_level =
+          !stack.empty() && (stack.back() == wanted || stack.back() == "VTIMEZONE");
       if (own_level) {
         if (open->is_item) {
           if (PropertyValue(line, n, "RECURRENCE-ID")) open->is_override = true;
@@ -549,11 +561,12 @@ std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
   std::string text(b.length, '\0');
   const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  if (fd < 0)
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
   std::size_t done = 0;
   while (done < b.length) {
-    const ssize_t r = ::pread(fd, text.data() + done, b.length - done,
-                              static_cast<off_t>(b.offset + done));
+    const ssize_t r =
+        ::pread(fd, text.data() + done, b.length - done, static_cast<off_t>(b.offset + done));
     if (r <= 0) break;
     done += static_cast<std::size_t>(r);
   }
@@ -568,8 +581,8 @@ EventData IcsFile::Event(std::size_t index) {
   EventData data;
   data.subject = text_pool_.substr(slot.text, slot.subject_length);
   data.location = text_pool_.substr(slot.text + slot.subject_length, slot.location_length);
-  data.body = text_pool_.substr(slot.text + slot.subject_length + slot.location_length,
-                                slot.body_length);
+  data.body =
+      text_pool_.substr(slot.text + slot.subject_length + slot.location_length, slot.body_length);
   data.start = slot.start;
   data.reminder_minutes = slot.reminder_minutes;
   data.recurring = slot.recurring;

@@ -60,7 +60,8 @@ class LocalAppointment final : public AppointmentItem {
 
 class LocalTask final : public TaskItem {
  public:
-  LocalTask(std::shared_ptr<IcsFile> file, std::size_t index) : file_(std::move(file)), index_(index) {}
+  LocalTask(std::shared_ptr<IcsFile> file, std::size_t index)
+      : file_(std::move(file)), index_(index) {}
   std::string Subject() override { return Data().subject; }
   TDateTime StartDate() override { return Data().start_date; }
   TDateTime DueDate() override { return Data().due_date; }
@@ -123,7 +124,9 @@ class NewMail final : public MailItem {
 };
 
 // A folder of iCalendar items; it is its own item collection.
-class IcsFolder final : public MAPIFolder, public Items, public std::enable_shared_from_this<IcsFolder> {
+class IcsFolder final : public MAPIFolder,
+                        public Items,
+                        public std::enable_shared_from_this<IcsFolder> {
  public:
   IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind)
       : collection_(std::move(sources), kind), kind_(kind) {}
@@ -132,7 +135,8 @@ class IcsFolder final : public MAPIFolder, public Items, public std::enable_shar
   int Count() override {
     collection_.Refresh();
     const std::size_t n = collection_.Count();
-    if (n == 0 && !collection_.Problems().empty()) throw std::runtime_error(collection_.Problems()[0]);
+    if (n == 0 && !collection_.Problems().empty())
+      throw std::runtime_error(collection_.Problems()[0]);
     return static_cast<int>(n);
   }
   std::shared_ptr<OutlookItem> Item(int index) override {
@@ -148,7 +152,9 @@ class IcsFolder final : public MAPIFolder, public Items, public std::enable_shar
   ComponentKind kind_;
 };
 
-class InboxFolder final : public MAPIFolder, public Items, public std::enable_shared_from_this<InboxFolder> {
+class InboxFolder final : public MAPIFolder,
+                          public Items,
+                          public std::enable_shared_from_this<InboxFolder> {
  public:
   explicit InboxFolder(std::filesystem::path dir) : inbox_(std::move(dir)) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
@@ -194,10 +200,14 @@ class LocalApplication final : public Application,
   void Quit() override {}
   std::shared_ptr<MAPIFolder> GetDefaultFolder(int folder) override {
     switch (folder) {
-      case olFolderCalendar: return calendar_;
-      case olFolderTasks: return tasks_;
-      case olFolderInbox: return inbox_;
-      default: return nullptr;
+      case olFolderCalendar:
+        return calendar_;
+      case olFolderTasks:
+        return tasks_;
+      case olFolderInbox:
+        return inbox_;
+      default:
+        return nullptr;
     }
   }
 

@@ -109,7 +109,8 @@ MessageData ReadMessageHeaders(const std::filesystem::path& file) {
     if (name != nullptr && *name != '\0') {
       data.sender_name = Valid(name);
     } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-      data.sender_name = Valid(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+      data.sender_name =
+          Valid(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
     }
   }
   data.importance = ImportanceOf(GMIME_OBJECT(message));
@@ -142,7 +143,8 @@ MessageData ReadMessageHeaders(const std::filesystem::path& file) {
 MaildirInbox::MaildirInbox(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
 void MaildirInbox::Refresh() {
-  struct stat new_st {}, cur_st {};
+  struct stat new_st {
+  }, cur_st{};
   const bool have_new = ::stat((dir_ / "new").c_str(), &new_st) == 0;
   const bool have_cur = ::stat((dir_ / "cur").c_str(), &cur_st) == 0;
   auto same = [](const timespec& a, const timespec& b) {

@@ -30,7 +30,8 @@ std::filesystem::path Expand(const std::string& text) {
 std::string DefaultSender() {
   const char* user = std::getenv("USER");
   char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
+  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+    std::snprintf(host, sizeof host, "localhost");
   return std::string(user != nullptr && *user != '\0' ? user : "ravenox") + "@" + host;
 }
 
@@ -101,8 +102,8 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
   GError* error = nullptr;
   const bool loaded = g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, &error);
   if (!loaded) {
-    const bool missing = error != nullptr && error->domain == G_FILE_ERROR &&
-                         error->code == G_FILE_ERROR_NOENT;
+    const bool missing =
+        error != nullptr && error->domain == G_FILE_ERROR && error->code == G_FILE_ERROR_NOENT;
     const std::string message = error != nullptr ? error->message : "unknown error";
     g_clear_error(&error);
     g_key_file_free(file);
@@ -153,7 +154,8 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     if (!one("outbox").empty()) profile.outbox = Expand(one("outbox"));
     if (!one("sent").empty()) profile.sent = Expand(one("sent"));
     if (!one("from").empty()) profile.from = one("from");
-    if (g_key_file_has_key(file, "Store", "sendmail", nullptr)) profile.sendmail = strings("sendmail");
+    if (g_key_file_has_key(file, "Store", "sendmail", nullptr))
+      profile.sendmail = strings("sendmail");
   } else {
     CreateStore(profile);
   }

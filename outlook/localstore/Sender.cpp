@@ -63,7 +63,8 @@ void MakeMaildir(const std::filesystem::path& dir) {
 int Run(const std::vector<std::string>& argv, const std::string& input, std::string& errors,
         std::chrono::seconds timeout) {
   int in_pipe[2], err_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0) throw AutomationError(std::string("pipe: ") + std::strerror(errno));
+  if (pipe2(in_pipe, O_CLOEXEC) != 0)
+    throw AutomationError(std::string("pipe: ") + std::strerror(errno));
   if (pipe2(err_pipe, O_CLOEXEC) != 0) {
     close(in_pipe[0]);
     close(in_pipe[1]);
@@ -87,7 +88,8 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
   close(err_pipe[1]);
   fcntl(in_pipe[1], F_SETFL, fcntl(in_pipe[1], F_GETFL) | O_NONBLOCK);
   // A child that exits early must not kill us with SIGPIPE.
-  struct sigaction ignore {}, old {};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &old);
 
@@ -111,7 +113,8 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
     int n = 0;
     if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
     if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
-    if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count())) < 0 && errno != EINTR)
+      break;
     for (int i = 0; i < n; ++i) {
       if (fds[i].fd == in_fd && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
         const ssize_t w = write(in_fd, input.data() + written, input.size() - written);
