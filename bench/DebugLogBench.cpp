@@ -21,32 +21,12 @@ long long WrittenBytes() {
   return -1;
 }
 
-class NullHost final : public ravenox::engine::ProcessorHost {
- public:
-  bool MeetingNotify() const override { return false; }
-  bool MorningNotify() const override { return false; }
-  bool EveningNotify() const override { return false; }
-  bool TaskNotify() const override { return false; }
-  bool TaskPreNotify() const override { return false; }
-  bool TaskReminder() const override { return false; }
-  bool UrgentEmail() const override { return false; }
-  int32_t TaskRemindPeriod() const override { return 2; }
-  ravenox::TDateTime EarlyTime() const override { return 0.3; }
-  ravenox::TDateTime LateTime() const override { return 0.8; }
-  void SetTaskRemindPeriod(int32_t) override {}
-  void GetPhoneAddress(std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetProcessorRunning(bool) override {}
-  void ShowException(const std::string&) override {}
-  bool IsApplicationMainWindow() const override { return true; }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int lines = argc > 1 ? std::atoi(argv[1]) : 20000;
   ravenox::testing::TempDir dir;
-  NullHost host;
+  ravenox::engine::QuietHost host;
   ravenox::engine::ProcessorEnvironment env;
   env.clock = std::make_shared<ravenox::testing::FakeClock>();
   env.input = std::make_shared<ravenox::testing::FakeInput>();

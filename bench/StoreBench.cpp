@@ -74,26 +74,6 @@ void WriteMaildir(const std::filesystem::path& dir, int messages) {
   }
 }
 
-class QuietHost final : public ravenox::engine::ProcessorHost {
- public:
-  bool MeetingNotify() const override { return true; }
-  bool MorningNotify() const override { return false; }
-  bool EveningNotify() const override { return false; }
-  bool TaskNotify() const override { return false; }
-  bool TaskPreNotify() const override { return false; }
-  bool TaskReminder() const override { return false; }
-  bool UrgentEmail() const override { return false; }
-  int32_t TaskRemindPeriod() const override { return 2; }
-  ravenox::TDateTime EarlyTime() const override { return 0.3; }
-  ravenox::TDateTime LateTime() const override { return 0.8; }
-  void SetTaskRemindPeriod(int32_t) override {}
-  void GetPhoneAddress(std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetProcessorRunning(bool) override {}
-  void ShowException(const std::string&) override {}
-  bool IsApplicationMainWindow() const override { return true; }
-};
-
 int Libical(const char* file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream s;
@@ -113,7 +93,7 @@ int Engine(const char* file) {
   const double base_mb = ResidentMb();
   outlook::localstore::StoreProfile profile;
   profile.calendars = {file};
-  QuietHost host;
+  ravenox::engine::QuietHost host;
   ravenox::engine::ProcessorEnvironment env;
   env.clock =
       std::make_shared<ravenox::platform::FixedClock>(ravenox::EncodeDateTime(2024, 6, 3, 8, 0));

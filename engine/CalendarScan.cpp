@@ -18,16 +18,6 @@ std::string MeetingKey(TDateTime start, const std::string& location, const std::
                     FirstCharacters(body, kBodyCharacters));
 }
 
-// One key per line; line breaks inside a key (from meeting notes) are shown as spaces.
-std::string KeyLines(const TNotifyList& list) {
-  std::string text;
-  for (int i = 0; i < list.Count(); ++i) {
-    for (const char c : list[i].Text) text.push_back(c == '\r' || c == '\n' ? ' ' : c);
-    text += "\r\n";
-  }
-  return text;
-}
-
 }  // namespace
 
 void TOutlookProcessor::GetCalendarFolder() {

@@ -38,4 +38,26 @@ class ProcessorHost {
   virtual bool IsApplicationMainWindow() const = 0;
 };
 
+// A host for tools that run the engine's operations without a window: every switch off, the
+// default times, no phone address, and nothing shown.
+class QuietHost final : public ProcessorHost {
+ public:
+  bool MeetingNotify() const override { return false; }
+  bool MorningNotify() const override { return false; }
+  bool EveningNotify() const override { return false; }
+  bool TaskNotify() const override { return false; }
+  bool TaskPreNotify() const override { return false; }
+  bool TaskReminder() const override { return false; }
+  bool UrgentEmail() const override { return false; }
+  int32_t TaskRemindPeriod() const override { return 2; }
+  TDateTime EarlyTime() const override { return 7.0 / 24; }
+  TDateTime LateTime() const override { return 19.0 / 24; }
+  void SetTaskRemindPeriod(int32_t) override {}
+  void GetPhoneAddress(std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void SetProcessorRunning(bool) override {}
+  void ShowException(const std::string&) override {}
+  bool IsApplicationMainWindow() const override { return true; }
+};
+
 }  // namespace ravenox::engine

@@ -92,6 +92,18 @@ class TSortedList {
   std::vector<std::unique_ptr<Record>> items_;
 };
 
+// The keys of a list, one per line (CR LF), for the files that show people what the engine
+// tracks. Line breaks inside a key (from meeting notes) are shown as spaces.
+template <typename Record>
+std::string KeyLines(const TSortedList<Record>& list) {
+  std::string text;
+  for (int i = 0; i < list.Count(); ++i) {
+    for (const char c : list[i].Text) text.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    text += "\r\n";
+  }
+  return text;
+}
+
 using TNotifyList = TSortedList<TEventItem>;
 using TTaskList = TSortedList<TTaskEvent>;
 using TEmailList = TSortedList<TEmailItem>;

@@ -20,15 +20,6 @@ std::string TaskKey(const std::string& subject, TDateTime due_day) {
   return RecordText(subject + ":" + FormatShortDate(due_day));
 }
 
-std::string KeyLines(const TTaskList& list) {
-  std::string text;
-  for (int i = 0; i < list.Count(); ++i) {
-    for (const char c : list[i].Text) text.push_back(c == '\r' || c == '\n' ? ' ' : c);
-    text += "\r\n";
-  }
-  return text;
-}
-
 }  // namespace
 
 double TaskRemindPeriodDays(int32_t setting, bool& valid) {

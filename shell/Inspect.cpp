@@ -166,25 +166,6 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
 // --- What the engine sees of the store ------------------------------------------------------
 
 // The engine's host when nobody is watching: the settings it needs for an occurrence are none.
-class QuietHost final : public engine::ProcessorHost {
- public:
-  bool MeetingNotify() const override { return false; }
-  bool MorningNotify() const override { return false; }
-  bool EveningNotify() const override { return false; }
-  bool TaskNotify() const override { return false; }
-  bool TaskPreNotify() const override { return false; }
-  bool TaskReminder() const override { return false; }
-  bool UrgentEmail() const override { return false; }
-  int32_t TaskRemindPeriod() const override { return 2; }
-  TDateTime EarlyTime() const override { return 0.0; }
-  TDateTime LateTime() const override { return 0.0; }
-  void SetTaskRemindPeriod(int32_t) override {}
-  void GetPhoneAddress(std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetProcessorRunning(bool) override {}
-  void ShowException(const std::string&) override {}
-  bool IsApplicationMainWindow() const override { return true; }
-};
 
 bool ParseAt(const std::string& text, TDateTime& at) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
@@ -235,7 +216,7 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
 
   // The engine itself answers when each recurring meeting next occurs.
   std::unique_ptr<engine::TOutlookProcessor> engine;
-  QuietHost host;
+  engine::QuietHost host;
   std::filesystem::path scratch;
   if (have_at && what == "calendar") {
     std::string pattern =

@@ -10,12 +10,7 @@
 namespace ravenox::platform {
 namespace {
 
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadAll;
 
 TEST(AtomicFile, ReplacesWholeAndLeavesNoTemporaries) {
   testing::TempDir dir;

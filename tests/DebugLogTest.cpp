@@ -10,13 +10,7 @@ namespace ravenox::engine {
 namespace {
 
 using testing::EngineRig;
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadAll;
 
 std::string Joined(const std::deque<std::string>& lines) {
   std::string out;

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,14 @@ class TestHost final : public engine::ProcessorHost {
  private:
   std::mutex mutex_;
 };
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 // A temporary folder removed with the object.
 class TempDir {

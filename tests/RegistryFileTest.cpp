@@ -13,14 +13,8 @@
 namespace ravenox::platform {
 namespace {
 
+using ravenox::testing::ReadAll;
 using ravenox::testing::TempDir;
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void WriteAll(const std::filesystem::path& p, const std::string& text) {
   std::ofstream out(p, std::ios::binary);

@@ -19,15 +19,9 @@
 namespace outlook::localstore {
 namespace {
 
+using ravenox::testing::ReadAll;
 using ravenox::testing::TempDir;
 using namespace std::chrono_literals;
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 int Files(const std::filesystem::path& dir) {
   int n = 0;

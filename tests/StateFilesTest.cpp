@@ -16,13 +16,7 @@ namespace ravenox::engine {
 namespace {
 
 using testing::EngineRig;
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadAll;
 
 void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;

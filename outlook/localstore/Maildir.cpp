@@ -1,4 +1,5 @@
 #include "outlook/localstore/Maildir.h"
+#include "outlook/localstore/Support.h"
 
 #include <gmime/gmime.h>
 #include <sys/stat.h>
@@ -10,14 +11,6 @@
 
 namespace outlook::localstore {
 namespace {
-
-void EnsureGMime() {
-  static const bool ready = [] {
-    g_mime_init();
-    return true;
-  }();
-  (void)ready;
-}
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(g_ascii_tolower(c));

@@ -1,4 +1,5 @@
 #include "outlook/localstore/Profile.h"
+#include "outlook/localstore/Support.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -33,10 +34,6 @@ std::string DefaultSender() {
   if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
     std::snprintf(host, sizeof host, "localhost");
   return std::string(user != nullptr && *user != '\0' ? user : "ravenox") + "@" + host;
-}
-
-void MakeMaildir(const std::filesystem::path& dir) {
-  for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(dir / sub);
 }
 
 constexpr const char* kExample =

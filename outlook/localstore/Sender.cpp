@@ -1,4 +1,5 @@
 #include "outlook/localstore/Sender.h"
+#include "outlook/localstore/Support.h"
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
@@ -17,14 +18,6 @@
 
 namespace outlook::localstore {
 namespace {
-
-void EnsureGMime() {
-  static const bool ready = [] {
-    g_mime_init();
-    return true;
-  }();
-  (void)ready;
-}
 
 bool ValidAddress(const std::string& address) {
   if (address.empty() || address.size() > 254 || address[0] == '-') return false;
@@ -52,10 +45,6 @@ std::string UniqueName() {
   clock_gettime(CLOCK_REALTIME, &ts);
   return std::to_string(ts.tv_sec) + ".M" + std::to_string(ts.tv_nsec / 1000) + "P" +
          std::to_string(getpid()) + "Q" + std::to_string(counter++) + "." + host;
-}
-
-void MakeMaildir(const std::filesystem::path& dir) {
-  for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(dir / sub);
 }
 
 // Runs argv with `input` on standard input; returns the exit status, the error text, or throws
