@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "EngineFakes.h"
-#include "shell/Inspect.h"
+#include "shell/SupportTool.h"
 
 namespace ravenox::shell {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "EngineFakes.h"
 #include "engine/StateFileFormat.h"
-#include "shell/Inspect.h"
+#include "shell/SupportTool.h"
 
 namespace ravenox::shell {
 namespace {

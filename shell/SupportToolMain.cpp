@@ -1,7 +1,7 @@
 #include <clocale>
 #include <iostream>
 
-#include "shell/Inspect.h"
+#include "shell/SupportTool.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -1,4 +1,4 @@
-#include "shell/Inspect.h"
+#include "shell/SupportTool.h"
 
 #include <cerrno>
 #include <cmath>
