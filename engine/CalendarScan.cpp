@@ -37,8 +37,22 @@ void TOutlookProcessor::CheckAppointments() {
   host_.SetStatusText("Checking for New Appointments...");
   DebugLog("Scanning Meeting Folder, Count:" + std::to_string(CalendarFolder->Items()->Count()));
   DebugLog("Checking Appt");
+  // The view of the tracked keys is brought up to date once a scan has accepted something, not
+  // after every item: rebuilding it per item costs time in the square of a large calendar.
+  bool notes_changed = false;
+  auto write_notes = [&] {
+    if (!notes_changed) return;
+    try {
+      WriteIfChanged("Test-Note.NST", KeyLines(NotifyList), /*durable=*/false);
+    } catch (const std::exception& e) {
+      DebugLog(std::string("Save Error") + e.what());
+    }
+  };
   while (CalendarFolder->Items()->Count() >= AppointmentCursor && examined < kAppointmentBudget) {
-    if (Terminated()) return;
+    if (Terminated()) {
+      write_notes();
+      return;
+    }
     if (KeyboardPressed()) break;
     host_.SetStatusText("Checking for New Appointments..." + std::to_string(AppointmentCursor));
     try {
@@ -77,18 +91,15 @@ void TOutlookProcessor::CheckAppointments() {
         NotifyList.Add(std::move(record));
         DebugLog("Added");
       }
-      try {
-        WriteIfChanged("Test-Note.NST", KeyLines(NotifyList),
-                       /*durable=*/false);
-      } catch (const std::exception& e) {
-        DebugLog(std::string("Save Error") + e.what());
-      }
+      notes_changed = true;
     } catch (const std::exception& e) {
       DebugLog(std::string("Save Error") + e.what());
       ++AppointmentCursor;
       ++examined;
     }
   }
+
+  write_notes();
 
   if (CalendarFolder->Items()->Count() < AppointmentCursor) {
     DebugLog("Reseting To First Meeting");

@@ -175,6 +175,13 @@ bool TOutlookProcessor::GuardedPass() {
     } catch (...) {
     }
     return true;
+  } catch (...) {
+    DebugLog("Error");
+    try {
+      SaveDebugFile();
+    } catch (...) {
+    }
+    return true;
   }
 }
 

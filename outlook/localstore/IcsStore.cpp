@@ -4,7 +4,6 @@
 #include <glib.h>
 #include <libical/ical.h>
 #include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unicode/ucal.h>
 #include <unicode/ustring.h>
@@ -48,29 +47,6 @@ std::string Utf8(const char* text) {
   std::string out = converted != nullptr ? converted : "";
   g_free(converted);
   return out;
-}
-
-bool StartsWithNoCase(const char* line, std::size_t length, const char* prefix) {
-  const std::size_t n = std::strlen(prefix);
-  return length >= n && g_ascii_strncasecmp(line, prefix, n) == 0;
-}
-
-// The name after "BEGIN:" or "END:", upper-cased, without trailing blanks.
-std::string ComponentName(const char* p, std::size_t n) {
-  std::string s(p, n);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-  for (char& c : s) c = static_cast<char>(g_ascii_toupper(c));
-  return s;
-}
-
-// The value of a "NAME:value" or "NAME;params:value" line, when the line starts with NAME.
-std::optional<std::string> PropertyValue(const char* line, std::size_t length, const char* name) {
-  const std::size_t n = std::strlen(name);
-  if (length <= n || g_ascii_strncasecmp(line, name, n) != 0) return std::nullopt;
-  if (line[n] != ':' && line[n] != ';') return std::nullopt;
-  const char* colon = static_cast<const char*>(std::memchr(line + n, ':', length - n));
-  if (colon == nullptr) return std::string();
-  return std::string(colon + 1, line + length);
 }
 
 // "Pacific Standard Time" and other Windows zone names, as Outlook writes them.
@@ -430,11 +406,23 @@ void IcsFile::Refresh() {
 }
 
 std::string IcsFile::ReadAll() const {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+  struct stat st {};
+  std::string bytes;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (true) {
+    if (done == bytes.size()) bytes.resize(bytes.size() + 65536);  // the file grew meanwhile
+    const ssize_t r = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  ::close(fd);
+  bytes.resize(done);
+  return bytes;
 }
 
 void IcsFile::Index() {
@@ -447,107 +435,151 @@ void IcsFile::Index() {
   zones_ = std::make_unique<ZoneCache>(*this);
   converted_.clear();
 
-  // The bytes: mapped for an ordinary file; converted to UTF-8 when stored as UTF-16.
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
-  const auto size = static_cast<std::size_t>(stamp_.size);
-  const char* data = nullptr;
-  void* map = MAP_FAILED;
-  if (size > 0) {
-    map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-      ::close(fd);
-      throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
-    }
-    data = static_cast<const char*>(map);
-  }
-  ::close(fd);
-  std::size_t length = size;
-  if (size >= 2 &&
-      ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
-    const char* from = data[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+  // The bytes, read once for the index and let go after it (a mapping would fault if another
+  // program cut the file short meanwhile). A file stored as UTF-16 is kept, converted to UTF-8.
+  std::string bytes = ReadAll();
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    const char* from = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     gsize written = 0;
-    gchar* utf8 = g_convert(data + 2, static_cast<gssize>(size - 2), "UTF-8", from, nullptr,
-                            &written, nullptr);
-    if (utf8 != nullptr) converted_.assign(utf8, written);
+    gchar* utf8 = g_convert(bytes.data() + 2, static_cast<gssize>(bytes.size() - 2), "UTF-8", from,
+                            nullptr, &written, nullptr);
+    converted_ = utf8 != nullptr ? std::string(utf8, written) : std::string();
     g_free(utf8);
-    ::munmap(map, size);
-    map = MAP_FAILED;
-    data = converted_.data();
-    length = converted_.size();
+    // An empty conversion still marks the file as converted: blocks come from memory.
+    if (converted_.empty()) converted_.assign(1, '\n');
+    bytes.clear();
   }
+  const char* data = converted_.empty() ? bytes.data() : converted_.data();
+  const std::size_t length = converted_.empty() ? bytes.size() : converted_.size();
 
-  const char* wanted = kind_ == ComponentKind::kEvent ? "VEVENT" : "VTODO";
-  std::vector<std::string> stack;
+  // One pass over the lines. Names and values are views into the bytes: a large calendar costs
+  // no allocation per line, and most lines are passed over on their first letter.
+  const std::string_view wanted = kind_ == ComponentKind::kEvent ? "VEVENT" : "VTODO";
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+  // `text` starts with `prefix` (given in capitals), whatever the letter case of `text`.
+  auto starts = [&](const char* text, std::size_t n, std::string_view prefix) {
+    if (n < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      if (upper(text[i]) != prefix[i]) return false;
+    }
+    return true;
+  };
+  auto same = [&](std::string_view a, std::string_view capitals) {
+    return a.size() == capitals.size() && starts(a.data(), a.size(), capitals);
+  };
+  auto name_of = [](const char* p, std::size_t n) {
+    while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\t')) --n;
+    return std::string_view(p, n);
+  };
+  auto equal_names = [&](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (upper(a[i]) != upper(b[i])) return false;
+    }
+    return true;
+  };
+  std::vector<std::string_view> stack;
+  auto at_top = [&] { return stack.empty() || (stack.size() == 1 && same(stack[0], "VCALENDAR")); };
   struct Open {
     std::size_t offset;
     bool is_item;
     bool is_override;
-    std::string uid, tzid;
+    std::string_view uid, tzid;
   };
   std::optional<Open> open;
+  bool own_level = false;  // the innermost open component is the block itself, not an alarm
   struct Found {
     std::size_t offset, length;
     bool is_override;
-    std::string uid;
+    std::string_view uid;
   };
   std::vector<Found> found;
-  std::unordered_set<std::string> master_uids;
+  bool any_override = false;
 
   std::size_t pos = 0;
   while (pos < length) {
     const char* line = data + pos;
     const void* nl = std::memchr(line, '\n', length - pos);
-    std::size_t line_length = nl != nullptr ? static_cast<const char*>(nl) - line : length - pos;
+    const std::size_t line_length =
+        nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - line)
+                      : length - pos;
     const std::size_t next = pos + line_length + (nl != nullptr ? 1 : 0);
     std::size_t n = line_length;
     if (n > 0 && line[n - 1] == '\r') --n;
+    pos = next;
+    if (n == 0) continue;
 
-    if (StartsWithNoCase(line, n, "BEGIN:")) {
-      const std::string name = ComponentName(line + 6, n - 6);
-      const bool top = stack.empty() || (stack.size() == 1 && stack[0] == "VCALENDAR");
-      if (top && !open && (name == wanted || name == "VTIMEZONE")) {
-        open = Open{pos, name == wanted, false, {}, {}};
+    switch (upper(line[0])) {
+      case 'B': {
+        if (!starts(line, n, "BEGIN:")) break;
+        const std::string_view name = name_of(line + 6, n - 6);
+        if (at_top() && !open && (same(name, wanted) || same(name, "VTIMEZONE"))) {
+          open = Open{static_cast<std::size_t>(line - data), same(name, wanted), false, {}, {}};
+        }
+        stack.push_back(name);
+        own_level = open && stack.size() >= 1 && (same(name, wanted) || same(name, "VTIMEZONE"));
+        break;
       }
-      stack.push_back(name);
-    } else if (StartsWithNoCase(line, n, "END:")) {
-      const std::string name = ComponentName(line + 4, n - 4);
-      // Close up to the matching BEGIN; a stray END is ignored.
-      const auto match = std::find(stack.rbegin(), stack.rend(), name);
-      if (match != stack.rend()) {
+      case 'E': {
+        if (!starts(line, n, "END:")) break;
+        const std::string_view name = name_of(line + 4, n - 4);
+        // Close up to the matching BEGIN; a stray END is ignored.
+        auto match = stack.rbegin();
+        while (match != stack.rend() && !equal_names(*match, name)) ++match;
+        if (match == stack.rend()) break;
         stack.erase(std::next(match).base(), stack.end());
-        const bool top = stack.empty() || (stack.size() == 1 && stack[0] == "VCALENDAR");
-        if (open && top) {
+        own_level = open && !stack.empty() &&
+                    (same(stack.back(), wanted) || same(stack.back(), "VTIMEZONE"));
+        if (open && at_top()) {
           const std::size_t block_length = next - open->offset;
           if (open->is_item) {
             found.push_back({open->offset, block_length, open->is_override, open->uid});
-            if (!open->is_override && !open->uid.empty()) master_uids.insert(open->uid);
+            any_override = any_override || open->is_override;
           } else if (!open->tzid.empty()) {
-            zone_blocks_[open->tzid] = {open->offset, block_length};
+            zone_blocks_[std::string(open->tzid)] = {open->offset, block_length};
           }
           open.reset();
+          own_level = false;
         }
+        break;
       }
-    } else if (open && stack.size() >= 1) {
-      // Properties of the block itself, not of its alarms.
-      const bool own_level =
-          !stack.empty() && (stack.back() == wanted || stack.back() == "VTIMEZONE");
-      if (own_level) {
+      case 'U':
+      case 'R':
+      case 'T': {
+        if (!open || !own_level) break;
+        // Properties of the block itself, not of its alarms.
+        auto value = [&](std::string_view property) -> std::optional<std::string_view> {
+          const std::size_t k = property.size();
+          if (n <= k || !starts(line, n, property)) return std::nullopt;
+          if (line[k] != ':' && line[k] != ';') return std::nullopt;
+          const void* colon = std::memchr(line + k, ':', n - k);
+          if (colon == nullptr) return std::string_view();
+          const char* v = static_cast<const char*>(colon) + 1;
+          return std::string_view(v, static_cast<std::size_t>(line + n - v));
+        };
         if (open->is_item) {
-          if (PropertyValue(line, n, "RECURRENCE-ID")) open->is_override = true;
-          if (auto uid = PropertyValue(line, n, "UID")) open->uid = *uid;
-        } else if (auto tzid = PropertyValue(line, n, "TZID")) {
+          if (value("RECURRENCE-ID")) open->is_override = true;
+          if (auto uid = value("UID")) open->uid = *uid;
+        } else if (auto tzid = value("TZID")) {
           open->tzid = *tzid;
         }
+        break;
       }
+      default:
+        break;
     }
-    pos = next;
   }
-  if (map != MAP_FAILED) ::munmap(map, size);
 
   // Changed instances of a series belong to it, as in Outlook's item list; an instance whose
   // series is not in the file stands for itself.
+  std::unordered_set<std::string_view> master_uids;
+  if (any_override) {
+    for (const auto& f : found) {
+      if (!f.is_override && !f.uid.empty()) master_uids.insert(f.uid);
+    }
+  }
+  items_.reserve(found.size());
   for (const auto& f : found) {
     if (f.is_override && master_uids.count(f.uid) > 0) continue;
     Slot slot;
