@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "platform/InputState.h"
@@ -28,17 +27,24 @@ TEST(X11InputState, WithoutADisplayTheUserReadsAsAway) {
 
 TEST(X11InputState, FollowsTheRealPointer) {
   if (::access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-  const int number = 90 + getpid() % 100;
-  const std::string display = ":" + std::to_string(number);
+  // Xvfb picks a free display itself and writes its number to the pipe.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
   const pid_t server = fork();
   if (server == 0) {
-    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-screen", "0",
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
           "800x600x24", static_cast<char*>(nullptr));
     _exit(127);
   }
-  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-  for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  close(fds[1]);
+  std::string number;
+  char c = 0;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+  close(fds[0]);
+  ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+  const std::string display = ":" + number;
   setenv("DISPLAY", display.c_str(), 1);
 
   // Runs on a thread of its own: the display connection belongs to the thread that asks.
