@@ -154,33 +154,30 @@ void TOutlookProcessor::Execute() {
 }
 
 bool TOutlookProcessor::GuardedPass() {
+  // A failed pass is logged and the log written out at once, whatever the log switch says.
+  auto record = [this](const std::string& message) {
+    DebugLog("Error" + message);
+    try {
+      SaveDebugFile();
+    } catch (...) {
+      // A log that cannot be written must not stop the engine.
+    }
+  };
   try {
     RunPass();
     FailureCount = 0;
     return true;
   } catch (const outlook::AutomationError& e) {
-    DebugLog(std::string("Error") + e.what());
-    try {
-      SaveDebugFile();
-    } catch (...) {
-    }
+    record(e.what());
     host_.SetStatusText(e.what());
     ++FailureCount;
     if (FailureCount > kMaxConsecutiveFailures) return false;
     return Reconnect();
   } catch (const std::exception& e) {
-    DebugLog(std::string("Error") + e.what());
-    try {
-      SaveDebugFile();
-    } catch (...) {
-    }
+    record(e.what());
     return true;
   } catch (...) {
-    DebugLog("Error");
-    try {
-      SaveDebugFile();
-    } catch (...) {
-    }
+    record("");
     return true;
   }
 }

@@ -86,6 +86,25 @@ TEST(CheckTasks, BuildsTheRecord) {
   EXPECT_EQ(rig.trace->lines.back(), "Repeat");
 }
 
+TEST(CheckTasks, DueDayIsTheDueDateNudgedAndRounded) {
+  struct Case {
+    int hour, minute;
+    double days_after;  // the due day, counted from the due date's own day
+  };
+  // A tenth of a day (2 h 24 min) is added before rounding to the nearest day.
+  const Case cases[] = {{0, 0, 0}, {9, 0, 0}, {9, 35, 0}, {9, 37, 1}, {10, 0, 1}, {23, 0, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.hour) + ":" + std::to_string(c.minute));
+    EngineRig rig;
+    rig.clock->Set(kToday + 1.0);  // the due date's day: every due time is within the window
+    Task(rig, "T", kNoDate, kToday + 1.0 + EncodeTime(c.hour, c.minute, 0).Value());
+    auto p = rig.Make();
+    p->CheckTasks();
+    ASSERT_EQ(p->TaskList.Count(), 1);
+    EXPECT_EQ(p->TaskList[0].DueDay, kToday + 1.0 + c.days_after);
+  }
+}
+
 TEST(CheckTasks, RecurringTasksAreMovedPastToday) {
   struct Case {
     const char* name;
