@@ -55,8 +55,13 @@ void ReadPath(TSettings& settings, platform::RegistryKey& key, SettingsWindow& w
   try {
     for (const NotifySwitch s : kSwitches)
       settings.SetSwitch(s, MustReadDword(key, SwitchName(s)) != 0);
-    window.SetTop(static_cast<int32_t>(MustReadDword(key, "Top")));
-    window.SetLeft(static_cast<int32_t>(MustReadDword(key, "Left")));
+    {
+      // The window moves only once both edges are known.
+      const auto top = static_cast<int32_t>(MustReadDword(key, "Top"));
+      const auto left = static_cast<int32_t>(MustReadDword(key, "Left"));
+      window.SetTop(top);
+      window.SetLeft(left);
+    }
     settings.SetPin(ReadStringValue(key, "Pin"));
     settings.SetCustomAddr(ReadStringValue(key, "CustomAddr"));
     settings.SetCustomEmail(ReadStringValue(key, "CustomEmail"));

@@ -148,6 +148,12 @@ TEST(LoadSettings, DamagedValues) {
          EXPECT_EQ(s.EarlyTime(), TDateTime(0.0));
          EXPECT_EQ(s.TaskRemindPeriod(), 0);
        }},
+      {"Left missing", remove("Left"), true, false,
+       [](const TSettings& s, const FakeWindow& w) {
+         EXPECT_EQ(w.top, 0);  // not moved half-way
+         EXPECT_EQ(w.left, 0);
+         EXPECT_EQ(s.Pin(), "");
+       }},
       {"Pin as DWORD", [](platform::RegistryKey& k) { k.WriteDword("Pin", 5); }, true, false,
        [](const TSettings& s, const FakeWindow& w) {
          EXPECT_EQ(w.top, 120);
