@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -23,6 +24,16 @@ constexpr std::size_t kKeepAfterRotation = 500;
 constexpr const char* kDebugFile = "DEBUG.LOG";
 constexpr const char* kBackupFile = "backup_DEBUG.LOG";
 
+constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// A log the user made read-only is left exactly as it is: not replaced, renamed or deleted. The
+// write bits count even for an account that could write anyway, such as root.
+bool ReadOnlyFile(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;  // missing: it will be created
+  return (st.st_mode & kAnyWrite) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
 // Appends `text` to a file that must still be `expected_size` bytes long (so that it still holds
 // what this program wrote). False when it is not, or the write fails.
 bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
@@ -30,7 +41,7 @@ bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & kAnyWrite) != 0 &&
             static_cast<uint64_t>(st.st_size) == expected_size;
   const char* p = text.data();
   std::size_t left = text.size();
@@ -68,9 +79,13 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
     if (debug_lines_.size() > kRotateAbove) {
       while (debug_lines_.size() > kKeepAfterRotation && !Terminated()) debug_lines_.pop_front();
       debug_file_in_step_ = false;
+      // Either step may fail quietly; a read-only file is not touched, and an old backup that
+      // could not be deleted is not replaced.
       std::error_code ignored;
-      std::filesystem::remove(FilePath(kBackupFile), ignored);
-      std::filesystem::rename(FilePath(kDebugFile), FilePath(kBackupFile), ignored);
+      const auto backup = FilePath(kBackupFile), log = FilePath(kDebugFile);
+      if (!ReadOnlyFile(backup)) std::filesystem::remove(backup, ignored);
+      if (!ReadOnlyFile(log) && !std::filesystem::exists(backup, ignored))
+        std::filesystem::rename(log, backup, ignored);
     }
   } catch (...) {
     // Logging never fails its caller.
@@ -94,6 +109,7 @@ void TOutlookProcessor::SaveDebugFile() {
     }
   }
   debug_file_in_step_ = false;
+  if (ReadOnlyFile(path)) throw std::runtime_error(path.string() + ": Permission denied");
   std::string text;
   for (const auto& line : debug_lines_) {
     text += line;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -98,6 +102,63 @@ TEST(DebugLog, UnwritableFileAddsDebugErrorLinesAndTheEngineGoesOn) {
   p->DebugLog("next");
   EXPECT_EQ(p->DebugLines().size(), 254u);
   EXPECT_EQ(p->DebugLines().back().rfind("Debug Error:", 0), 0u);
+}
+
+// Runs `check` in a child process under an ordinary account when this one is root (root can write
+// any file), else here; returns what it reports, empty when all went well.
+std::string AsOrdinaryUser(const std::function<std::string()>& check) {
+  if (geteuid() != 0) return check();
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string report = "cannot become nobody";
+    if (setgid(65534) == 0 && setuid(65534) == 0) report = check();
+    if (!report.empty() && write(fds[1], report.data(), report.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string report;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += " (child failed)";
+  return report;
+}
+
+// The user's read-only log is reported, never replaced, renamed or deleted.
+std::string ReadOnlyLogIsLeftAlone() {
+  EngineRig rig;
+  auto p = rig.Make();
+  const auto log = rig.dir.path() / "DEBUG.LOG";
+  std::ofstream(log) << "kept by the user";
+  chmod(log.c_str(), 0444);
+  std::ostringstream fault;
+  for (int i = 1; i <= 3000; ++i) {
+    const std::size_t before = p->DebugLines().size();
+    p->DebugLog("line");
+    const auto& lines = p->DebugLines();
+    // From the 251st line on each line is followed by the report (until a rotation trims).
+    if (before >= 250 && lines.size() == before + 2 && lines.back().rfind("Debug Error:", 0) != 0)
+      fault << "no Debug Error line after line " << i << "; ";
+    if (i == 251 && lines.size() != 252) fault << "251st line gave " << lines.size() << " lines; ";
+  }
+  if (ReadAll(log) != "kept by the user") fault << "the log was replaced; ";
+  if (std::filesystem::exists(rig.dir.path() / "backup_DEBUG.LOG")) fault << "the log was moved; ";
+  try {
+    p->SaveDebugFile();
+    fault << "a whole-file save reported success; ";
+  } catch (const std::exception&) {
+  }
+  return fault.str();
+}
+
+TEST(DebugLog, ReadOnlyFileIsReportedAndLeftAsItIs) {
+  EXPECT_EQ(ReadOnlyLogIsLeftAlone(), "");                // as whoever runs the tests
+  EXPECT_EQ(AsOrdinaryUser(ReadOnlyLogIsLeftAlone), "");  // and as an ordinary account
 }
 
 TEST(DebugLog, OffRecordsNothing) {
