@@ -20,6 +20,7 @@ void LocalEvent::Set() {
   {
     std::lock_guard lock(mutex_);
     signaled_ = true;
+    ++generation_;
   }
   cond_.notify_all();
 }
@@ -31,12 +32,13 @@ void LocalEvent::Reset() {
 
 bool LocalEvent::Wait(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return cond_.wait_for(lock, timeout, [this] { return signaled_; });
+  const uint64_t entered = generation_;
+  return cond_.wait_for(lock, timeout, [&] { return signaled_ || generation_ != entered; });
 }
 
 namespace {
 
-constexpr uint32_t kReadyMagic = 0x52564E58;  // "RVNX"
+constexpr uint32_t kReadyMagic = 0x32584E52;  // "RNX2": the layout below
 
 struct SharedBlock {
   std::atomic<uint32_t> ready;
@@ -44,6 +46,9 @@ struct SharedBlock {
   pthread_cond_t cond;
   uint32_t signaled;
   uint32_t openers;
+  // Counts the Sets. A waiter returns when it changes, so a Set wakes everyone waiting at that
+  // moment even if another process resets the event before the waiter gets the lock back.
+  uint64_t generation;
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
@@ -82,6 +87,7 @@ class NamedEvent final : public WakeEvent {
   void Set() override {
     SharedLock lock(&block_->mutex);
     block_->signaled = 1;
+    ++block_->generation;
     pthread_cond_broadcast(&block_->cond);
   }
 
@@ -101,12 +107,13 @@ class NamedEvent final : public WakeEvent {
       deadline.tv_nsec -= 1000000000L;
     }
     SharedLock lock(&block_->mutex);
-    while (block_->signaled == 0) {
+    const uint64_t entered = block_->generation;
+    while (block_->signaled == 0 && block_->generation == entered) {
       const int r = pthread_cond_timedwait(&block_->cond, &block_->mutex, &deadline);
       if (r == EOWNERDEAD) pthread_mutex_consistent(&block_->mutex);
       if (r == ETIMEDOUT) break;
     }
-    return block_->signaled != 0;
+    return block_->signaled != 0 || block_->generation != entered;
   }
 
  private:
@@ -135,6 +142,7 @@ void InitialiseBlock(SharedBlock* block) {
 
   block->signaled = 0;
   block->openers = 0;
+  block->generation = 0;
   block->ready.store(kReadyMagic, std::memory_order_release);
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,7 +15,8 @@ class WakeEvent {
   virtual ~WakeEvent() = default;
   virtual void Set() = 0;
   virtual void Reset() = 0;
-  // Waits until the event is set or the time-out passes; true when it is set.
+  // Waits until the event is set or the time-out passes; true when it is set, or was set at any
+  // moment of the wait (a Set wakes every waiter of that moment, whatever Reset follows).
   virtual bool Wait(std::chrono::milliseconds timeout) = 0;
 };
 
@@ -29,6 +31,7 @@ class LocalEvent final : public WakeEvent {
   std::mutex mutex_;
   std::condition_variable cond_;
   bool signaled_ = false;
+  uint64_t generation_ = 0;  // counts the Sets
 };
 
 // Opens the event `name` shared by every process of the current user (created not signalled when

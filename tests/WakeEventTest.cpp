@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -78,6 +79,45 @@ TEST(WakeEvent, SignalFromASecondProcessWakesAWaiter) {
   waitpid(pid, &status, 0);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   waiter.reset();
+  shm_unlink(ShmName(name).c_str());
+}
+
+// Another process's engine resets the event right after a Set: everyone waiting at the Set still
+// wakes, in this process and in another.
+TEST(WakeEvent, SetWakesEveryWaiterEvenIfResetAtOnce) {
+  std::string note;
+  const std::string name = UniqueName("reset");
+  auto waiter = OpenNamedEvent(name, note);
+  auto signaller = OpenNamedEvent(name, note);
+  ASSERT_TRUE(note.empty()) << note;
+  LocalEvent local;
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::string child_note;
+      auto e = OpenNamedEvent(name, child_note);
+      usleep(50000);
+      e->Set();
+      e->Reset();
+      _exit(0);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waiter->Wait(20s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    waitpid(pid, nullptr, 0);
+    EXPECT_FALSE(waiter->Wait(0ms));  // the reset holds for the waits that follow
+
+    std::atomic<bool> woke{false};
+    std::thread local_waiter([&] { woke = local.Wait(20s); });
+    std::this_thread::sleep_for(50ms);
+    local.Set();
+    local.Reset();
+    local_waiter.join();
+    EXPECT_TRUE(woke);
+  }
+  waiter.reset();
+  signaller.reset();
   shm_unlink(ShmName(name).c_str());
 }
 
