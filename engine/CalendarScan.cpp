@@ -35,7 +35,17 @@ void TOutlookProcessor::CheckAppointments() {
   if (CalendarFolder == nullptr) throw std::runtime_error("No calendar folder");
 
   host_.SetStatusText("Checking for New Appointments...");
-  DebugLog("Scanning Meeting Folder, Count:" + std::to_string(CalendarFolder->Items()->Count()));
+  int count = 0;
+  try {
+    count = CalendarFolder->Items()->Count();
+  } catch (...) {
+    calendar_sweep_whole_ = false;  // what this sweep has not met may yet be there
+    throw;
+  }
+  const std::string problem = CalendarFolder->Problem();
+  if (!problem.empty()) calendar_sweep_whole_ = false;
+  ReportProblem("Calendar", calendar_problem_, problem);
+  DebugLog("Scanning Meeting Folder, Count:" + std::to_string(count));
   DebugLog("Checking Appt");
   // The view of the tracked keys is brought up to date once a scan has accepted something, not
   // after every item: rebuilding it per item costs time in the square of a large calendar.
@@ -55,6 +65,7 @@ void TOutlookProcessor::CheckAppointments() {
     }
     if (KeyboardPressed()) break;
     host_.SetStatusText("Checking for New Appointments..." + std::to_string(AppointmentCursor));
+    const int32_t position = AppointmentCursor;
     try {
       const auto item = CalendarFolder->Items()->Item(AppointmentCursor);
       ++AppointmentCursor;
@@ -85,8 +96,10 @@ void TOutlookProcessor::CheckAppointments() {
           MeetingKey(start, appointment->Location(), appointment->Subject(), appointment->Body());
       record->LastSeen = now;
       DebugLog("Checking for:" + record->Text);
+      record->Sweep = CalendarSweep;
       if (TEventItem* existing = NotifyList.Lookup(record->Text)) {
         existing->LastSeen = now;  // what it was and whether it was sent stay as they are
+        existing->Sweep = CalendarSweep;
       } else {
         NotifyList.Add(std::move(record));
         DebugLog("Added");
@@ -94,8 +107,12 @@ void TOutlookProcessor::CheckAppointments() {
       notes_changed = true;
     } catch (const std::exception& e) {
       DebugLog(std::string("Save Error") + e.what());
-      ++AppointmentCursor;
-      ++examined;
+      // Past the item that failed, and no further: skipping its neighbour too would leave that
+      // meeting unread on every sweep.
+      if (AppointmentCursor == position) {
+        ++AppointmentCursor;
+        ++examined;
+      }
     }
   }
 
@@ -104,12 +121,17 @@ void TOutlookProcessor::CheckAppointments() {
   if (CalendarFolder->Items()->Count() < AppointmentCursor) {
     DebugLog("Reseting To First Meeting");
     AppointmentCursor = 1;
+    EndSweep(CalendarSweep, calendar_sweep_whole_);
   }
   DebugLog("End Checking Appt");
 
+  // A record goes four hours after it was last met, and only once a whole sweep of the calendar
+  // has passed without meeting it: a large calendar takes many passes to sweep, and the records
+  // loaded at start have not been met yet.
   const TDateTime cutoff = env_.clock->Now() - kFourHours;
   for (int i = NotifyList.Count() - 1; i >= 0; --i) {
-    if (NotifyList[i].LastSeen < cutoff) NotifyList.Delete(i);
+    const TEventItem& r = NotifyList[i];
+    if (r.LastSeen < cutoff && r.Sweep < CalendarSweep - 1) NotifyList.Delete(i);
   }
 }
 

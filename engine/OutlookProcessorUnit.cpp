@@ -175,11 +175,44 @@ bool TOutlookProcessor::GuardedPass() {
     return Reconnect();
   } catch (const std::exception& e) {
     record(e.what());
-    return true;
   } catch (...) {
     record("");
-    return true;
   }
+  // Waiting is what keeps an error that comes back on every pass from turning the loop into a
+  // spin that starves everything else.
+  try {
+    WaitForNextPass();
+  } catch (...) {
+  }
+  return true;
+}
+
+void TOutlookProcessor::RunScan(const char* what, std::string& problem,
+                                const std::function<void()>& scan) {
+  try {
+    scan();
+  } catch (const outlook::AutomationError&) {
+    throw;  // the connection's trouble: the loop's handler counts it and reconnects
+  } catch (const std::exception& e) {
+    ReportProblem(what, problem, e.what());
+  }
+}
+
+void TOutlookProcessor::ReportProblem(const char* what, std::string& last,
+                                      const std::string& problem) {
+  if (problem == last) return;
+  if (problem.empty()) {
+    DebugLog(std::string(what) + " read again");
+  } else {
+    DebugLog("Error" + problem);
+    closing_status_ = problem;
+  }
+  last = problem;
+}
+
+void TOutlookProcessor::EndSweep(int& sweep, bool& whole) {
+  if (whole) ++sweep;
+  whole = true;
 }
 
 bool TOutlookProcessor::Reconnect() {
@@ -218,13 +251,15 @@ void TOutlookProcessor::RunPass() {
       if (host_.MorningNotify() && now > NextMorningCheck &&
           InMorningWindow(now, host_.EarlyTime()))
         MorningFirstMeeting();
-      if (host_.UrgentEmail() && UrgentPassCounter == 0) CheckUrgentEmail();
+      if (host_.UrgentEmail() && UrgentPassCounter == 0)
+        RunScan("Inbox", inbox_problem_, [this] { CheckUrgentEmail(); });
       if (++UrgentPassCounter >= 5) UrgentPassCounter = 0;
     }
     if (Changed) SaveState();
   }
 
-  host_.SetStatusText("Processor Idle.");
+  host_.SetStatusText(closing_status_.empty() ? "Processor Idle." : closing_status_);
+  closing_status_.clear();
   LastCursor = env_.input->GetCursorPos();
   WaitForNextPass();
   SendPendingTest();
@@ -232,8 +267,10 @@ void TOutlookProcessor::RunPass() {
 
 void TOutlookProcessor::ProcessChecks() {
   DebugLog("ProcessCheckes");
-  if (host_.MeetingNotify() || host_.MorningNotify() || host_.EveningNotify()) CheckAppointments();
-  if (host_.TaskNotify() || host_.TaskPreNotify() || host_.TaskReminder()) CheckTasks();
+  if (host_.MeetingNotify() || host_.MorningNotify() || host_.EveningNotify())
+    RunScan("Calendar", calendar_problem_, [this] { CheckAppointments(); });
+  if (host_.TaskNotify() || host_.TaskPreNotify() || host_.TaskReminder())
+    RunScan("Tasks", task_problem_, [this] { CheckTasks(); });
   DebugLog("ProcessCheckes-End");
 }
 

@@ -142,6 +142,11 @@ class TOutlookProcessor {
   bool Changed = false;
   TDateTime NextMorningCheck = 0.0, NextEveningCheck = 0.0;
   int32_t AppointmentCursor = 0, TaskCursor = 0;
+  // The sweeps of the calendar and of the task folder, counted from 1: the one under way. A
+  // sweep ends when its cursor runs past the end of the folder. A record goes only once a whole
+  // sweep has passed without meeting it, so records loaded at start, or not reached for a few
+  // passes of a large folder, are kept.
+  int CalendarSweep = 1, TaskSweep = 1;
   TDateTime ScanTime;
   int FailureCount = 0;
   int UrgentPassCounter = 0;
@@ -158,6 +163,14 @@ class TOutlookProcessor {
   std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
   bool Reconnect();
   bool SendNotification(const std::string& subject);
+  // Runs one of the scans. An error other than an automation error (a source that cannot be
+  // read, a missing folder) costs that scan only: it is reported when it first appears, and the
+  // other scans, the saves and the sends go on.
+  void RunScan(const char* what, std::string& problem, const std::function<void()>& scan);
+  // Logs a source's trouble when it starts, changes or clears, and shows it at the end of the pass.
+  void ReportProblem(const char* what, std::string& last, const std::string& problem);
+  // A sweep ran past the end of its folder; it counts only if every source could be read.
+  static void EndSweep(int& sweep, bool& whole);
   // The unnotified meeting with the earliest notify time strictly between the two.
   TEventItem* FirstMeetingBetween(TDateTime from, TDateTime to);
   void Shutdown();
@@ -171,6 +184,9 @@ class TOutlookProcessor {
   ProcessorHost& host_;
   ProcessorEnvironment env_;
   std::map<std::string, std::string> written_files_;  // what each file was last written with
+  bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
+  std::string calendar_problem_, task_problem_, inbox_problem_;  // as last reported
+  std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
   std::deque<std::string> debug_lines_;
   // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
   // write append the new lines instead of rewriting the file.

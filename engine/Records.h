@@ -20,6 +20,7 @@ struct TEventItem {
   TDateTime NotifyTime;
   bool Notified = false;
   TDateTime LastSeen;  // when a scan last met it; not stored
+  int Sweep = 0;       // the sweep of the calendar that last met it (0: none yet); not stored
 };
 
 // One task.
@@ -34,6 +35,7 @@ struct TTaskEvent {
   bool PreNotified = false;
   TDateTime LastNotified;
   bool Complete = false;
+  int Sweep = 0;  // the sweep of the task folder that last met it (0: none yet); not stored
 };
 
 // One urgent mail already reported.

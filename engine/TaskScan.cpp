@@ -53,6 +53,15 @@ void TOutlookProcessor::CheckTasks() {
   GetTaskFolder();
   if (TaskFolder == nullptr) throw std::runtime_error("No task folder");
   host_.SetStatusText("Checking for New Tasks..." + std::to_string(TaskCursor));
+  try {
+    TaskFolder->Items()->Count();
+  } catch (...) {
+    task_sweep_whole_ = false;
+    throw;
+  }
+  const std::string problem = TaskFolder->Problem();
+  if (!problem.empty()) task_sweep_whole_ = false;
+  ReportProblem("Tasks", task_problem_, problem);
 
   while (TaskFolder->Items()->Count() >= TaskCursor && examined < kTaskBudget) {
     if (Terminated()) return;
@@ -103,10 +112,12 @@ void TOutlookProcessor::CheckTasks() {
     // removed at once and made again by the next scan, its messages repeating.
     record->EventDate = record->DueDay;
     record->Text = TaskKey(task->Subject(), record->DueDay);
+    record->Sweep = TaskSweep;
     env_.debug_output->Write("Find Task :" + record->Text);
     if (TTaskEvent* existing = TaskList.Lookup(record->Text)) {
       env_.debug_output->Write("Repeat");
       existing->Complete = task->Complete();
+      existing->Sweep = TaskSweep;
     } else {
       env_.debug_output->Write("Adding Task");
       TaskList.Add(std::move(record));
@@ -119,7 +130,10 @@ void TOutlookProcessor::CheckTasks() {
   } catch (...) {
     // A view for people; nothing depends on it.
   }
-  if (TaskFolder->Items()->Count() < TaskCursor) TaskCursor = 1;
+  if (TaskFolder->Items()->Count() < TaskCursor) {
+    TaskCursor = 1;
+    EndSweep(TaskSweep, task_sweep_whole_);
+  }
 }
 
 void TOutlookProcessor::TaskReminders() {
@@ -153,7 +167,10 @@ void TOutlookProcessor::TaskReminders() {
       }
     }
     now = env_.clock->Now();
-    if (now - kCleanUpDelay > r.EventDate && (r.Complete || !host_.TaskReminder())) {
+    // An open task's record stays while the scan still meets the task: made again, it would come
+    // back with its flags cleared and its messages would go out again.
+    const bool unseen = r.Sweep < TaskSweep - 1;
+    if (now - kCleanUpDelay > r.EventDate && (r.Complete || (!host_.TaskReminder() && unseen))) {
       try {
         TaskList.Delete(i);
       } catch (...) {

@@ -108,6 +108,10 @@ class MAPIFolder {
   virtual ~MAPIFolder() = default;
   virtual std::shared_ptr<outlook::Items> Items() = 0;
   virtual int UnReadItemCount() = 0;
+  // Why part of the folder could not be read at the last Count (a source file that is missing, a
+  // folder not mounted), or empty when all of it was. Not an Outlook member: a backend that
+  // gathers a folder from several sources says here what it had to leave out.
+  virtual std::string Problem() { return {}; }
 };
 
 class NameSpace {

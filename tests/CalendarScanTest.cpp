@@ -141,10 +141,17 @@ TEST(CheckAppointments, HeldKeyEndsTheScanButThePruneRuns) {
   auto stale = std::make_unique<TEventItem>();
   stale->Text = "loaded from disk";  // no LastSeen after loading
   p->NotifyList.Add(std::move(stale));
+  auto gone = std::make_unique<TEventItem>();
+  gone->Text = "unseen by the last whole sweep";
+  gone->Sweep = 1;
+  p->NotifyList.Add(std::move(gone));
+  p->CalendarSweep = 3;
+  p->NotifyList.Lookup("loaded from disk")->Sweep = 2;  // met by the last whole sweep
   rig.input->SetKey(12, true);
   p->CheckAppointments();
   EXPECT_EQ(rig.outlook->faults->CountOf("Items.Item"), 0);
-  EXPECT_EQ(p->NotifyList.Count(), 0);
+  ASSERT_EQ(p->NotifyList.Count(), 1);
+  EXPECT_EQ(p->NotifyList[0].Text, "loaded from disk");
   EXPECT_EQ(EngineRig::Count(*p, "End Checking Appt"), 1);
   EXPECT_EQ(p->AppointmentCursor, 1);
 }
@@ -165,7 +172,7 @@ TEST(CheckAppointments, PruneKeepsRecordsSeenWithinFourHours) {
   EXPECT_EQ(p->NotifyList[0].Text, "exactly four hours");
 }
 
-TEST(CheckAppointments, AFailingItemIsSkippedWithTheCursorAdvancedTwo) {
+TEST(CheckAppointments, AFailingItemIsSkippedAndItsNeighbourRead) {
   EngineRig rig;
   rig.clock->Set(At(8, 0));
   Meeting(rig, "one", At(9, 0));
@@ -174,8 +181,9 @@ TEST(CheckAppointments, AFailingItemIsSkippedWithTheCursorAdvancedTwo) {
   rig.outlook->faults->FailOn("Appointment.Subject", 1, "Property is unavailable");
   auto p = rig.Make();
   p->CheckAppointments();
-  ASSERT_EQ(p->NotifyList.Count(), 1);
+  ASSERT_EQ(p->NotifyList.Count(), 2);
   EXPECT_EQ(p->NotifyList[0].Text, Key(At(9, 0), "three"));
+  EXPECT_EQ(p->NotifyList[1].Text, Key(At(9, 0), "two"));
   EXPECT_EQ(EngineRig::Count(*p, "Save ErrorProperty is unavailable"), 1);
   EXPECT_EQ(p->AppointmentCursor, 1);  // wrapped after running past the end
 }

@@ -105,5 +105,49 @@ TEST(DaySimulation, MeetingMessagesOfADay) {
   EXPECT_EQ(p->NextEveningCheck, kToday + 1.0);
 }
 
+// The engine stopped and started again in the same folder, twice, beside a calendar larger than one
+// scan reads: what was sent before a restart is not sent again after it.
+TEST(DaySimulation, RestartsSendNothingTwice) {
+  EngineRig rig;
+  rig.host.meeting = rig.host.morning = rig.host.evening = true;
+  auto single = [&](const std::string& subject, TDateTime start) {
+    auto a = rig.outlook->AddAppointment();
+    a->subject = subject;
+    a->start = start;
+    a->reminder_minutes = 15;
+  };
+  for (int i = 0; i < 180; ++i) single("Last year " + std::to_string(i), At(9, 0) - 365.0 + i);
+  single("Review", At(14, 0));        // due 13:45, past the first 150 items
+  single("Offsite", At(9, 0) + 1.0);  // announced by the evening notice
+  for (int i = 0; i < 20; ++i) single("Next year " + std::to_string(i), At(9, 0) + 365.0 + i);
+
+  std::vector<std::string> sent;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") sent.push_back(FormatDateTime(rig.clock->Now()));
+  });
+  auto run = [&](TDateTime from, TDateTime to) {
+    rig.clock->Set(from);
+    auto p = rig.Make();
+    p->DebugEnabled = false;
+    rig.event->on_wait = [&](int) {
+      rig.outlook->faults->ClearCalls();
+      rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+      if (rig.clock->Now() >= to) p->Stop();
+    };
+    p->Execute();
+  };
+  run(At(12, 0), At(13, 44));        // sends Review's text at 13:43, two minutes early
+  run(At(13, 44), At(18, 55));       // due within two minutes, but sent already
+  run(At(18, 55), At(10, 0) + 1.0);  // after the evening notice, over the night
+
+  std::vector<std::string> subjects;
+  for (const auto& m : rig.outlook->Sent()) subjects.push_back(m.subject);
+  const std::vector<std::string> expected = {
+      FormatLongTime(At(14, 0)) + "@loc::Review ",
+      "First:" + FormatLongTime(At(9, 0)) + "@loc::Offsite ",
+  };
+  EXPECT_EQ(subjects, expected) << ::testing::PrintToString(sent);
+}
+
 }  // namespace
 }  // namespace ravenox::engine

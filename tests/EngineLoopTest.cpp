@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -203,18 +204,76 @@ TEST(EngineLoop, ASuccessfulPassResetsTheFailureCount) {
   EXPECT_EQ(rig.event->timeouts.size(), 2u);  // the loop went on to the second wait
 }
 
-TEST(EngineLoop, OtherErrorsAreLoggedWithoutReconnecting) {
-  EngineRig rig;
-  rig.host.meeting = true;
-  int calls = 0;
-  rig.outlook->faults->SetHook([&](const std::string& member) {
-    if (member == "NameSpace.GetDefaultFolder" && ++calls <= 3) throw std::runtime_error("boom");
-  });
-  auto p = rig.Make();
-  RunUntilWait(rig, *p, 1);
-  EXPECT_EQ(EngineRig::Count(*p, "Errorboom"), 3);
-  EXPECT_EQ(rig.outlook->Connections(), 1);
-  EXPECT_EQ(rig.com->initialized, 1);
+// A failure that is not Outlook's (a source that cannot be read, a missing folder, any other error)
+// costs one pass and one wait; it is reported once, and the rest of the engine goes on working.
+TEST(EngineLoop, OtherErrorsCostAPassAndAWaitAndAreReportedOnce) {
+  struct Case {
+    const char* name;
+    std::function<void(EngineRig&)> arrange;
+    const char* logged;  // the error line; null: logged on every failing pass
+    int sources;         // how many sources report it (each once)
+    bool test_sent, task_texted;
+  };
+  const Case cases[] = {
+      {"calendar folder fails to open",
+       [](EngineRig& rig) {
+         rig.outlook->faults->SetHook([](const std::string& member) {
+           if (member == "NameSpace.GetDefaultFolder") throw std::runtime_error("boom");
+         });
+       },
+       "Errorboom", 3, true, false},
+      {"no calendar folder",
+       [](EngineRig& rig) { rig.outlook->missing_folders = {outlook::olFolderCalendar}; },
+       "ErrorNo calendar folder", 1, true, true},
+      {"no inbox folder",
+       [](EngineRig& rig) { rig.outlook->missing_folders = {outlook::olFolderInbox}; },
+       "ErrorNo inbox folder", 1, true, true},
+      {"an error outside the scans",
+       [](EngineRig& rig) {
+         rig.input->on_cursor_read = [](long, platform::CursorPoint&) {
+           throw std::runtime_error("input gone");
+         };
+       },
+       nullptr, 0, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    rig.host.meeting = rig.host.task = rig.host.urgent = true;
+    rig.clock->Set(At(12, 0));
+    auto task = rig.outlook->AddTask();
+    task->subject = "Call back";
+    task->due_date = At(18, 0);
+    task->reminder_set = true;
+    task->reminder_time = At(12, 0);
+    c.arrange(rig);
+    auto p = rig.Make();
+    p->RequestTestMessage("me@example.org", "Test", "body");
+    constexpr int kPasses = 12;
+    RunUntilWait(rig, *p, kPasses,
+                 [&](int) { rig.clock->Advance(rig.event->timeouts.back() / 86400000.0); });
+    // Every pass ended in a wait: the loop did not spin.
+    EXPECT_EQ(EngineRig::Count(*p, "ProcessCheckes"), kPasses);
+    EXPECT_EQ(rig.event->timeouts.size(), static_cast<std::size_t>(kPasses));
+    EXPECT_EQ(rig.outlook->Connections(), 1);  // not taken for a broken connection
+    if (c.logged != nullptr) {
+      EXPECT_EQ(EngineRig::Count(*p, c.logged), c.sources);
+      const auto statuses = rig.host.Statuses();
+      // Shown at the end of the pass that met it; sources failing in one pass share one showing.
+      const auto shown =
+          std::count(statuses.begin(), statuses.end(), std::string(c.logged).substr(5));
+      EXPECT_GE(shown, 1);
+      EXPECT_LE(shown, c.sources);
+    }
+    // The test message and the other checks still run.
+    const auto sent = rig.outlook->Sent();
+    const auto texted = [&](const std::string& prefix) {
+      return std::any_of(sent.begin(), sent.end(),
+                         [&](const auto& m) { return m.subject.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(texted("Test"), c.test_sent);
+    EXPECT_EQ(texted("Call back:"), c.task_texted);
+  }
 }
 
 TEST(EngineLoop, ComFailureOnReconnectStillRunsShutdown) {

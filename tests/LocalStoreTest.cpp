@@ -149,8 +149,17 @@ TEST_F(LocalStore, RecurrenceRules) {
       {"FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10", 6, 1, 1, 0, 10, 0, true, 0.0},
       {"FREQ=DAILY;COUNT=5", 0, 1, 0, 0, 0, 5, false, EncodeDate(2026, 12, 12)},
       {"FREQ=WEEKLY;COUNT=3", 1, 1, 4, 0, 0, 3, false, EncodeDate(2026, 12, 22)},
-      {"FREQ=DAILY;UNTIL=20261220T140000Z", 0, 1, 0, 0, 0, 0, false,
+      // An end date gives the count too, as Outlook keeps the two consistent.
+      {"FREQ=DAILY;UNTIL=20261220T140000Z", 0, 1, 0, 0, 0, 13, false,
        EncodeDateTime(2026, 12, 20, 9, 0)},
+      {"FREQ=DAILY;UNTIL=20261220", 0, 1, 0, 0, 0, 13, false,
+       EncodeDate(2026, 12, 20) + 86399.0 / 86400},
+      {"FREQ=DAILY;INTERVAL=2;UNTIL=20261220T140000Z", 0, 2, 0, 0, 0, 7, false,
+       EncodeDateTime(2026, 12, 20, 9, 0)},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261218T130000Z", 0, 1, 62, 0, 0, 8, false,
+       EncodeDateTime(2026, 12, 18, 8, 0)},  // ends before Friday's 09:00
+      {"FREQ=WEEKLY;UNTIL=20261222T140000Z", 1, 1, 4, 0, 0, 3, false,
+       EncodeDateTime(2026, 12, 22, 9, 0)},
       {"FREQ=HOURLY", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
       {"FREQ=MONTHLY;BYMONTHDAY=1,15", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
       {"FREQ=MONTHLY;BYMONTHDAY=-1", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
@@ -181,6 +190,109 @@ TEST_F(LocalStore, RecurrenceRules) {
     EXPECT_EQ(p.pattern_end_date, c.end);
     EXPECT_EQ(p.pattern_start_date, EncodeDate(2026, 12, 8));
     EXPECT_EQ(p.start_time, EncodeDateTime(2026, 12, 8, 9, 0));
+  }
+}
+
+// A series with an end date is taken by the calendar scan on each of its days, not only its first.
+TEST_F(LocalStore, ScanTakesEveryDayOfASeriesWithAnEndDate) {
+  struct Case {
+    const char* rule;
+    int day;             // of December, looked at 08:00
+    int expected_start;  // day of December of the occurrence taken at 09:00; 0 for none
+  };
+  // DTSTART is Tuesday 2026-12-08 09:00 local.
+  const Case cases[] = {
+      {"FREQ=DAILY;UNTIL=20261211T140000Z", 10, 10},
+      {"FREQ=DAILY;UNTIL=20261211T140000Z", 11, 11},
+      {"FREQ=DAILY;UNTIL=20261211T140000Z", 12, 0},
+      {"FREQ=DAILY;UNTIL=20261211", 11, 11},
+      {"FREQ=DAILY;UNTIL=20261211", 12, 0},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 11, 11},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 12, 0},  // Saturday
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 14, 14},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 15, 15},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 16, 0},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215", 15, 15},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.rule) + " on day " + std::to_string(c.day));
+    const auto path =
+        Write("c.ics", Calendar(Event("SUMMARY:Standup\r\nDTSTART:20261208T140000Z\r\nRRULE:" +
+                                      std::string(c.rule) + "\r\n")));
+    StoreProfile profile;
+    profile.calendars = {path};
+    ravenox::testing::EngineRig rig;
+    rig.env.connector = [&] { return OpenLocalStore(profile); };
+    rig.clock->Set(EncodeDateTime(2026, 12, c.day, 8, 0));
+    auto p = rig.Make();
+    p->CheckAppointments();
+    if (c.expected_start == 0) {
+      EXPECT_EQ(p->NotifyList.Count(), 0);
+    } else {
+      ASSERT_EQ(p->NotifyList.Count(), 1);
+      EXPECT_EQ(p->NotifyList[0].StartTime, EncodeDateTime(2026, 12, c.expected_start, 9, 0));
+    }
+  }
+}
+
+// A calendar that cannot be read (not written yet, a folder not mounted) is named and left out; the
+// engine reports it once, waits between passes, and goes on with the sources it can read.
+TEST_F(LocalStore, UnreadableSourcesAreLeftOutAndReportedOnce) {
+  const auto readable =
+      Write("work.ics", Calendar(Event("SUMMARY:Plan\r\nDTSTART:20261208T171500Z\r\n")));
+  const auto missing = dir_.path() / "not-yet.ics";
+  const auto unmounted = dir_.path() / "mnt" / "calendars";
+  struct Case {
+    std::vector<std::filesystem::path> calendars;
+    bool readable;  // the folder as a whole
+  };
+  for (const Case& c : {Case{{missing, readable, unmounted}, true}, Case{{missing}, false},
+                        Case{{missing, unmounted}, false}}) {
+    SCOPED_TRACE(c.calendars.size());
+    StoreProfile profile;
+    profile.calendars = c.calendars;
+    profile.outbox = dir_.path() / "Outbox";
+    profile.sent = dir_.path() / "Sent";
+    profile.sendmail = {"/bin/sh", "-c", "cat >/dev/null"};
+    std::filesystem::remove_all(profile.sent);
+    ravenox::testing::EngineRig rig;
+    rig.env.connector = [&] { return OpenLocalStore(profile); };
+    rig.host.meeting = true;
+    rig.clock->Set(EncodeDateTime(2026, 12, 8, 12, 0));
+    auto folder = OpenLocalStore(profile)->GetNamespace("MAPI")->GetDefaultFolder(9);
+    if (c.readable) {
+      EXPECT_EQ(folder->Items()->Count(), 1);
+      EXPECT_NE(folder->Problem().find(missing.string()), std::string::npos) << folder->Problem();
+      EXPECT_NE(folder->Problem().find(unmounted.string()), std::string::npos) << folder->Problem();
+    } else {
+      EXPECT_THROW(folder->Items()->Count(), std::runtime_error);
+      try {
+        folder->Items()->Count();
+      } catch (const AutomationError&) {
+        ADD_FAILURE() << "not the connection's fault: no reconnecting for it";
+      } catch (const std::exception&) {
+      }
+    }
+
+    auto p = rig.Make();
+    constexpr int kPasses = 20;
+    rig.event->on_wait = [&](int n) {
+      rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+      if (n >= kPasses) p->Stop();
+    };
+    p->Execute();
+    int errors = 0;
+    for (const auto& line : p->DebugLines()) errors += line.find(": Error") != std::string::npos;
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(rig.event->timeouts.size(), static_cast<std::size_t>(kPasses));
+    // Plan's reminder (12:00 local) went out from the source that could be read.
+    int sent = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(profile.sent / "cur", ec)) {
+      (void)e;
+      ++sent;
+    }
+    EXPECT_EQ(sent, c.readable ? 1 : 0);
   }
 }
 

@@ -338,14 +338,19 @@ TEST(TaskReminders, CleanUpTwoDaysAfterTheDueDay) {
     const char* name;
     bool reminder_switch, complete;
     TDateTime now;
+    int met_in_sweep, sweep;  // the record's sweep, and the one under way
     bool kept;
   };
   const TDateTime due = kToday - 2.0;
   const Case cases[] = {
-      {"exactly two days after", false, false, kToday, true},
-      {"a moment later, reminders off", false, false, kToday + kMs, false},
-      {"a moment later, reminders on", true, false, kToday + kMs, true},
-      {"a moment later, reminders on, complete", true, true, kToday + kMs, false},
+      {"exactly two days after", false, false, kToday, 1, 3, true},
+      {"a moment later, reminders off", false, false, kToday + kMs, 1, 3, false},
+      {"a moment later, reminders off, met by the last sweep", false, false, kToday + kMs, 2, 3,
+       true},
+      {"a moment later, reminders off, loaded before any sweep", false, false, kToday + kMs, 0, 1,
+       true},
+      {"a moment later, reminders on", true, false, kToday + kMs, 1, 3, true},
+      {"a moment later, reminders on, complete", true, true, kToday + kMs, 2, 3, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -353,7 +358,10 @@ TEST(TaskReminders, CleanUpTwoDaysAfterTheDueDay) {
     rig.host.task_reminder = c.reminder_switch;
     rig.clock->Set(c.now);
     auto p = rig.Make();
-    AddRecord(*p, "T", due, c.now + 1.0).Complete = c.complete;
+    TTaskEvent& r = AddRecord(*p, "T", due, c.now + 1.0);
+    r.Complete = c.complete;
+    r.Sweep = c.met_in_sweep;
+    p->TaskSweep = c.sweep;
     p->TaskReminders();
     EXPECT_EQ(p->TaskList.Count(), c.kept ? 1 : 0);
   }

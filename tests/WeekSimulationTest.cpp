@@ -3,6 +3,8 @@
 // each in its expected few minutes.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "EngineFakes.h"
 #include "base/Formats.h"
 
@@ -127,6 +129,63 @@ TEST(WeekSimulation, TaskAndUrgentMailMessages) {
   EXPECT_TRUE(missing.empty()) << ::testing::PrintToString(missing);
   // The recurring task was moved on in Outlook, once on Monday and again on Saturday.
   EXPECT_EQ(rig.outlook->faults->CountOf("Task.SkipRecurrence"), 2);
+}
+
+// A month of open tasks, some long overdue, with the past-due reminders off and a restart half-way:
+// each task gives its messages once, however long it stays open and however large the task list.
+TEST(MonthSimulation, OpenTasksAreTextedOnce) {
+  const TDateTime first_day = EncodeDate(2026, 11, 1);
+  EngineRig rig;
+  rig.host.task = rig.host.task_pre = true;
+  rig.host.task_reminder = false;
+  rig.clock->Set(first_day);
+
+  auto task = [&](const std::string& subject, TDateTime start, TDateTime due, TDateTime reminder) {
+    auto t = rig.outlook->AddTask();
+    t->subject = subject;
+    t->start_date = start;
+    t->due_date = due;
+    t->reminder_set = reminder != TDateTime(0.0);
+    t->reminder_time = reminder;
+    return t;
+  };
+  // More tasks than one pass reads, so a sweep of the list takes two passes.
+  for (int i = 0; i < 130; ++i) task("Someday " + std::to_string(i), kNoDate, kNoDate, 0.0);
+  // Overdue since before the month, no start date: its start "lies ahead", so every scan takes it.
+  task("Overdue", kNoDate, first_day - 10.0, first_day - 10.0 + 9.0 / 24);
+  // Due mid-month: texted the day before; that marks it notified, so its reminder adds nothing.
+  task("Mid-month", kNoDate, first_day + 14.0, first_day + 14.0 + 9.0 / 24);
+  // Started and due before the month: wholly past, never taken.
+  task("Forgotten", first_day - 20.0, first_day - 10.0, first_day - 10.0 + 9.0 / 24);
+
+  // At the computer from 09:00 to 17:00 on every day: the mouse moves on every look.
+  rig.input->on_cursor_read = [&](long, platform::CursorPoint& c) {
+    const double t = TimeOf(rig.clock->Now());
+    if (t >= 9.0 / 24 && t <= 17.0 / 24) ++c.X;
+  };
+  std::vector<std::pair<std::string, TDateTime>> sent;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") sent.emplace_back("", rig.clock->Now());
+  });
+  auto run_until = [&](TDateTime end) {
+    auto p = rig.Make();
+    p->DebugEnabled = false;
+    rig.event->on_wait = [&](int) {
+      rig.outlook->faults->ClearCalls();  // a month of calls would fill the memory
+      rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+      if (rig.clock->Now() >= end) p->Stop();
+    };
+    p->Execute();
+  };
+  run_until(first_day + 10.5);
+  run_until(first_day + 30.0);  // the same working folder, as after a restart
+
+  const auto mails = rig.outlook->Sent();
+  ASSERT_EQ(mails.size(), sent.size());
+  std::map<std::string, int> times;
+  for (const auto& m : mails) ++times[m.subject.substr(0, m.subject.find(':'))];
+  const std::map<std::string, int> expected = {{"Overdue", 1}, {"Mid-month", 1}};
+  EXPECT_EQ(times, expected);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <unordered_set>
@@ -252,6 +253,40 @@ int CountOf(const short* array, int size) {
   return n;
 }
 
+// How many occurrences a series that runs until `pattern.pattern_end_date` has: Outlook keeps
+// Occurrences and the end date consistent, and the daily expansion counts against Occurrences.
+int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
+                     const PatternData& pattern) {
+  if (pattern.type == kNoExpansion) return 0;
+  const double first = ravenox::DateOf(start.value).Value();
+  const TDateTime end = pattern.pattern_end_date;
+  // The last day whose occurrence starts no later than the end.
+  double last = ravenox::DateOf(end).Value();
+  if (ravenox::TimeOf(end) < ravenox::TimeOf(start.value)) last -= 1.0;
+  if (last < first) return 0;
+  const auto clamped = [](long long n) {
+    return static_cast<int>(std::min<long long>(n, std::numeric_limits<int>::max()));
+  };
+  const auto days = static_cast<long long>(last - first);  // days after the first
+  if (pattern.type == 0 && pattern.day_of_week_mask == 0)
+    return clamped(days / pattern.interval + 1);
+  if (pattern.type == 0) {
+    // Every day whose weekday is in the mask: whole weeks, then the days left over.
+    const int mask = pattern.day_of_week_mask;
+    long long n = (days + 1) / 7 * __builtin_popcount(static_cast<unsigned>(mask));
+    for (double d = first + static_cast<double>((days + 1) / 7 * 7); d <= last; d += 1.0)
+      if ((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) ++n;
+    return clamped(n);
+  }
+  // Weeks, months and years: few enough to count one by one.
+  icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
+  int n = 0;
+  while (it != nullptr && n < kMaxCountWalk && !icaltime_is_null_time(icalrecur_iterator_next(it)))
+    ++n;
+  if (it != nullptr) icalrecur_iterator_free(it);
+  return n;
+}
+
 template <typename Zones>
 void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zones& zones) {
   (void)zones;
@@ -372,6 +407,7 @@ void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zon
       pattern.pattern_end_date = ravenox::EncodeDateTime(
           r.until.year, r.until.month, r.until.day, r.until.hour, r.until.minute, r.until.second);
     }
+    pattern.occurrences = OccurrencesUntil(r, start, pattern);
   } else {
     pattern.no_end_date = true;
   }

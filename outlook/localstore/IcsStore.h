@@ -128,6 +128,8 @@ class IcsCollection {
   std::pair<std::shared_ptr<IcsFile>, std::size_t> At(std::size_t index);
   // Problems met while refreshing (a source that cannot be read), for the status line.
   const std::vector<std::string>& Problems() const { return problems_; }
+  // How many files the sources named at the last refresh.
+  std::size_t Files() const { return order_.size(); }
 
  private:
   std::vector<std::filesystem::path> sources_;

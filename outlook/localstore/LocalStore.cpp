@@ -132,12 +132,20 @@ class IcsFolder final : public MAPIFolder,
       : collection_(std::move(sources), kind), kind_(kind) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
+  // Sources that cannot be read are left out and named by Problem(); when none can be read the
+  // folder itself cannot be.
   int Count() override {
     collection_.Refresh();
     const std::size_t n = collection_.Count();
-    if (n == 0 && !collection_.Problems().empty())
-      throw std::runtime_error(collection_.Problems()[0]);
+    const auto& problems = collection_.Problems();
+    if (n == 0 && !problems.empty() && problems.size() == collection_.Files())
+      throw std::runtime_error(problems[0]);
     return static_cast<int>(n);
+  }
+  std::string Problem() override {
+    std::string text;
+    for (const auto& p : collection_.Problems()) text += (text.empty() ? "" : "; ") + p;
+    return text;
   }
   std::shared_ptr<OutlookItem> Item(int index) override {
     if (index < 1) throw AutomationError("Array index out of bounds.");
