@@ -109,15 +109,17 @@ void TOutlookProcessor::SendPendingTest() {
   if (!TestPending()) return;
   DebugLog("Sending Test");
   std::string address, subject, body;
+  uint64_t taken = 0;  // the requests this send answers
   {
     std::lock_guard lock(test_mutex_);
     address = test_address_;
     subject = test_subject_;
     body = test_body_;
+    taken = test_requests_.load(std::memory_order_acquire);
   }
   host_.SetStatusText(subject);
   SendNewEmail(address, subject, body);
-  test_pending_.store(false, std::memory_order_release);
+  test_sent_.store(taken, std::memory_order_release);
 }
 
 }  // namespace ravenox::engine

@@ -8,7 +8,9 @@
 #include <chrono>
 
 #include "base/Formats.h"
+#include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
+#include "platform/AtomicFile.h"
 
 namespace ravenox::engine {
 namespace {
@@ -106,8 +108,8 @@ void TOutlookProcessor::RequestTestMessage(const std::string& address, const std
     test_address_ = address;
     test_subject_ = subject;
     test_body_ = body;
+    test_requests_.fetch_add(1, std::memory_order_release);
   }
-  test_pending_.store(true, std::memory_order_release);
   Wake();
 }
 
@@ -122,6 +124,10 @@ std::unique_ptr<outlook::TOutlookApplication> TOutlookProcessor::NewConnection()
 void TOutlookProcessor::Execute() {
   AddDebugLine("Execute Start");
   AddDebugLine("Loading From Disk");
+  // What a killed run left half-way through a save; nothing else writes these files now.
+  for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, "DEBUG.LOG",
+                           "backup_DEBUG.LOG", "Test-Note.NST", "Test-Task.NST"})
+    platform::RemoveStaleTemporaries(FilePath(name));
   try {
     LoadTasks();
     LoadNotify();

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,7 +119,10 @@ class TOutlookProcessor {
   bool NotifyTask(TTaskEvent& record);
   void HandleNotify();
   void SendPendingTest();
-  bool TestPending() const { return test_pending_.load(std::memory_order_acquire); }
+  bool TestPending() const {
+    return test_requests_.load(std::memory_order_acquire) !=
+           test_sent_.load(std::memory_order_acquire);
+  }
 
   // Scans.
   void CheckAppointments();
@@ -184,6 +188,7 @@ class TOutlookProcessor {
   ProcessorHost& host_;
   ProcessorEnvironment env_;
   std::map<std::string, std::string> written_files_;  // what each file was last written with
+  std::set<std::string> unreadable_files_;  // state files there at start that could not be read
   bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
   std::string calendar_problem_, task_problem_, inbox_problem_;  // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
@@ -204,7 +209,9 @@ class TOutlookProcessor {
 
   std::mutex test_mutex_;
   std::string test_address_, test_subject_, test_body_;
-  std::atomic<bool> test_pending_{false};
+  // Requests counted against sends: a request made while a test message is being sent is not
+  // taken for the one going out, and gets a send of its own.
+  std::atomic<uint64_t> test_requests_{0}, test_sent_{0};
 
   std::thread thread_;
 };

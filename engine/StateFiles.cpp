@@ -1,9 +1,4 @@
 // The state files that carry what the engine has seen and sent across a restart.
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "platform/AtomicFile.h"
@@ -11,17 +6,17 @@
 namespace ravenox::engine {
 namespace {
 
-// Reads a whole file; false when it does not exist. Throws with a message naming it otherwise.
-bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open " + path.string() + ": " + std::strerror(errno));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) throw std::runtime_error("Cannot read " + path.string());
-  bytes = buffer.str();
-  return true;
+// No list holds more records than this; a larger file is not one of ours.
+constexpr std::size_t kMaxRecords = 100000;
+
+std::size_t RecordSizeOf(const TNotifyList&) {
+  return kNotifyRecordSize;
+}
+std::size_t RecordSizeOf(const TTaskList&) {
+  return kTaskRecordSize;
+}
+std::size_t RecordSizeOf(const TEmailList&) {
+  return kEmailRecordSize;
 }
 
 }  // namespace
@@ -30,19 +25,25 @@ template <typename List>
 void TOutlookProcessor::LoadStateFile(const char* name, List& list) {
   try {
     std::string bytes;
-    if (!ReadStateFile(FilePath(name), bytes)) return;
+    const std::size_t limit = 4 + kMaxRecords * RecordSizeOf(list);
+    if (!platform::ReadRegularFile(FilePath(name), limit, bytes)) return;
     const DecodeResult result = DecodeStateFile(bytes, list);
     if (result.cut) {
       host_.SetStatusText(std::string(name) + ": record cut short at byte " +
                           std::to_string(result.cut_offset));
     }
   } catch (const std::exception& e) {
+    // A file that is there but cannot be read is the user's to look at: it is reported and never
+    // saved over.
+    unreadable_files_.insert(name);
+    DebugLog(std::string("Error") + e.what());
     host_.SetStatusText(e.what());
   }
 }
 
 template <typename List>
 void TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
+  if (unreadable_files_.count(name) != 0) return;
   try {
     WriteIfChanged(name, EncodeStateFile(list), /*durable=*/true);
   } catch (const std::exception& e) {

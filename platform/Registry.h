@@ -45,6 +45,10 @@ class RegistryKey {
   virtual void WriteString(const std::string& name, const std::string& value) = 0;
   virtual void WriteDword(const std::string& name, uint32_t value) = 0;
   virtual void WriteBinary(const std::string& name, const std::vector<uint8_t>& value) = 0;
+  // Writes between the two calls are stored together, all or none, when the batch is committed
+  // (a backend whose every write is already safe may store them at once).
+  virtual void BeginBatch() {}
+  virtual void CommitBatch() {}
 };
 
 // The current user's part of the registry.

@@ -9,9 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
@@ -20,6 +18,8 @@ namespace ravenox::platform {
 namespace {
 
 constexpr std::string_view kRootPrefix = "HKEY_CURRENT_USER\\";
+// Far more than any settings file needs.
+constexpr std::size_t kMaxFileSize = 16u << 20;
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -157,10 +157,11 @@ std::vector<RegKeyData> ParseRegFile(const std::string& input) {
       std::string name = line.substr(1, line.size() - 2);
       skipping_key = !name.empty() && name[0] == '-';
       if (skipping_key) continue;
-      if (name.size() >= kRootPrefix.size() &&
-          EqualNoCase(std::string_view(name).substr(0, kRootPrefix.size()), kRootPrefix))
-        name.erase(0, kRootPrefix.size());
-      keys.push_back({name, {}});
+      const bool under_user =
+          name.size() >= kRootPrefix.size() &&
+          EqualNoCase(std::string_view(name).substr(0, kRootPrefix.size()), kRootPrefix);
+      if (under_user) name.erase(0, kRootPrefix.size());
+      keys.push_back({name, {}, under_user});
       continue;
     }
     if (skipping_key) continue;
@@ -251,7 +252,7 @@ std::string PrintRegFile(const std::vector<RegKeyData>& keys) {
   std::string out = "REGEDIT4\n";
   for (const auto& key : keys) {
     out += "\n[";
-    if (key.path.rfind("HKEY_", 0) != 0) out += kRootPrefix;
+    if (key.under_user) out += kRootPrefix;
     out += key.path + "]\n";
     for (const auto& v : key.values) {
       const std::string name = v.name.empty() ? "@" : "\"" + Escape(v.name) + "\"";
@@ -341,6 +342,13 @@ class FileKey final : public RegistryKey {
   void WriteBinary(const std::string& name, const std::vector<uint8_t>& value) override {
     Write(name, kRegBinary, value);
   }
+  void BeginBatch() override {
+    if (batch_depth_++ == 0) batch_before_ = doc_;
+  }
+  void CommitBatch() override {
+    if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+    Store(batch_before_);
+  }
 
  private:
   const RegValue* Find(const std::string& name) const {
@@ -363,6 +371,11 @@ class FileKey final : public RegistryKey {
       }
     }
     if (!found) values.push_back({name, type, std::move(data)});
+    if (batch_depth_ == 0) Store(before);
+  }
+
+  // Replaces the file with the document; on failure memory goes back to `before`.
+  void Store(const std::vector<RegKeyData>& before) {
     try {
       WriteFileAtomically(file_, PrintRegFile(doc_), 0600);
     } catch (const std::exception& e) {
@@ -375,6 +388,8 @@ class FileKey final : public RegistryKey {
   int lock_fd_;
   std::vector<RegKeyData> doc_;
   std::size_t index_;
+  int batch_depth_ = 0;
+  std::vector<RegKeyData> batch_before_;
 };
 
 }  // namespace
@@ -416,14 +431,22 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
     }
   }
 
+  RemoveStaleTemporaries(file_);  // left by a copy killed while saving; we hold the lock now
+
   std::vector<RegKeyData> doc;
-  std::ifstream in(file_, std::ios::binary);
-  if (in) {
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    in.close();
+  std::string text;
+  bool present = false;
+  try {
+    present = ReadRegularFile(file_, kMaxFileSize, text);
+  } catch (const std::exception& e) {
+    // There, but not to be read (permissions, a FIFO, an I/O error): an error, so that nothing
+    // takes it for a first run and saves over it.
+    ::close(lock_fd);
+    throw RegistryError(std::string("The settings file cannot be read: ") + e.what());
+  }
+  if (present) {
     try {
-      doc = ParseRegFile(buffer.str());
+      doc = ParseRegFile(text);
     } catch (const RegistryError& e) {
       // Never lose a damaged file silently: keep it aside for the user and start afresh.
       std::filesystem::path aside = file_.string() + ".corrupt";
@@ -443,7 +466,7 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
 
   std::size_t index = doc.size();
   for (std::size_t i = 0; i < doc.size(); ++i) {
-    if (EqualNoCase(doc[i].path, path)) {
+    if (doc[i].under_user && EqualNoCase(doc[i].path, path)) {
       index = i;
       break;
     }

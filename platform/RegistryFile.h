@@ -9,8 +9,9 @@
 //   "EarlyTime"=hex:00,00,00,00,00,00,d2,3f
 //
 // An open key holds an exclusive lock (a lock file beside the registry file) so a second copy of
-// the program waits; every write replaces the file atomically. A file that cannot be parsed is
-// renamed with a ".corrupt" suffix, reported, and the store starts empty.
+// the program waits; every write, or every batch of writes, replaces the file atomically. A file
+// that cannot be parsed is renamed with a ".corrupt" suffix, reported, and the store starts empty;
+// a file that is there but cannot be read at all is an error, and is never written over.
 #pragma once
 
 #include <filesystem>
@@ -29,8 +30,9 @@ struct RegValue {
 };
 
 struct RegKeyData {
-  std::string path;  // below HKEY_CURRENT_USER
+  std::string path;  // below HKEY_CURRENT_USER, or whole when `under_user` is false
   std::vector<RegValue> values;
+  bool under_user = true;  // under HKEY_CURRENT_USER (a file may name other roots too)
 };
 
 // Parsing and printing of the export format. Parse throws RegistryError with the line number.

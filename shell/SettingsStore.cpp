@@ -132,6 +132,9 @@ void SaveSettings(const TSettings& settings, platform::RegistryStore& store,
       throw RegistryError(std::string("Failed to set data for '") + name + "'");
     }
   };
+  // All seventeen values go to the store together: a crash in the middle of a save leaves the
+  // previous settings whole, never a mixture of two saves.
+  key->BeginBatch();
   write("Version", [&] { key->WriteString("Version", kSettingsVersion); });
   for (const NotifySwitch s : kSwitches) {
     write(SwitchName(s), [&] { key->WriteDword(SwitchName(s), settings.Switch(s) ? 1 : 0); });
@@ -147,6 +150,8 @@ void SaveSettings(const TSettings& settings, platform::RegistryStore& store,
   write("Service", [&] { key->WriteDword("Service", settings.Service()); });
   write("CustomAddr", [&] { key->WriteString("CustomAddr", settings.CustomAddr()); });
   write("CustomEmail", [&] { key->WriteString("CustomEmail", settings.CustomEmail()); });
+  // Nothing is stored when the batch fails, so the failure is at the first value.
+  write("Version", [&] { key->CommitBatch(); });
 }
 
 }  // namespace ravenox::shell

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -104,31 +102,6 @@ TEST(DebugLog, UnwritableFileAddsDebugErrorLinesAndTheEngineGoesOn) {
   EXPECT_EQ(p->DebugLines().back().rfind("Debug Error:", 0), 0u);
 }
 
-// Runs `check` in a child process under an ordinary account when this one is root (root can write
-// any file), else here; returns what it reports, empty when all went well.
-std::string AsOrdinaryUser(const std::function<std::string()>& check) {
-  if (geteuid() != 0) return check();
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    std::string report = "cannot become nobody";
-    if (setgid(65534) == 0 && setuid(65534) == 0) report = check();
-    if (!report.empty() && write(fds[1], report.data(), report.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string report;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += " (child failed)";
-  return report;
-}
-
 // The user's read-only log is reported, never replaced, renamed or deleted.
 std::string ReadOnlyLogIsLeftAlone() {
   EngineRig rig;
@@ -157,8 +130,8 @@ std::string ReadOnlyLogIsLeftAlone() {
 }
 
 TEST(DebugLog, ReadOnlyFileIsReportedAndLeftAsItIs) {
-  EXPECT_EQ(ReadOnlyLogIsLeftAlone(), "");                // as whoever runs the tests
-  EXPECT_EQ(AsOrdinaryUser(ReadOnlyLogIsLeftAlone), "");  // and as an ordinary account
+  EXPECT_EQ(ReadOnlyLogIsLeftAlone(), "");                         // as whoever runs the tests
+  EXPECT_EQ(testing::AsOrdinaryUser(ReadOnlyLogIsLeftAlone), "");  // and as an ordinary account
 }
 
 TEST(DebugLog, OffRecordsNothing) {

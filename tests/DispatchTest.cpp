@@ -204,5 +204,29 @@ TEST(SendPendingTest, GoesOutWithoutConfirmationWhileTheUserTypes) {
   EXPECT_EQ(rig.host.Statuses().front(), "Ravenox Test message");
 }
 
+// A request made while a test message is on its way is a new request, with a send of its own.
+TEST(SendPendingTest, ARequestDuringASendGetsItsOwnSend) {
+  EngineRig rig;
+  auto p = rig.Make();
+  bool asked_again = false;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send" && !asked_again) {
+      asked_again = true;
+      p->RequestTestMessage("a@b", "second", "");
+    }
+  });
+  p->RequestTestMessage("a@b", "first", "");
+  p->SendPendingTest();
+  EXPECT_TRUE(p->TestPending());
+  p->SendPendingTest();
+  EXPECT_FALSE(p->TestPending());
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].subject, "first");
+  EXPECT_EQ(sent[1].subject, "second");
+  p->SendPendingTest();
+  EXPECT_EQ(rig.outlook->Sent().size(), 2u);
+}
+
 }  // namespace
 }  // namespace ravenox::engine

@@ -1,6 +1,9 @@
 // Fakes for driving the engine without a display, a real clock or Outlook.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -220,6 +223,31 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Runs `check` in a child process under an ordinary account when this one is root (root can write
+// any file), else here; returns what it reports, empty when all went well.
+inline std::string AsOrdinaryUser(const std::function<std::string()>& check) {
+  if (geteuid() != 0) return check();
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string report = "cannot become nobody";
+    if (setgid(65534) == 0 && setuid(65534) == 0) report = check();
+    if (!report.empty() && write(fds[1], report.data(), report.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string report;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += " (child failed)";
+  return report;
+}
 
 // An engine on fakes, without its thread.
 struct EngineRig {

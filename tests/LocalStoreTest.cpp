@@ -2,6 +2,7 @@
 // other projects' test suites (read in place from the shared corpora).
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -521,6 +522,32 @@ TEST_F(LocalStore, MaildirFlagsAndCaching) {
   inbox.Refresh();
   EXPECT_EQ(inbox.UnreadCount(), 1u);
   EXPECT_EQ(inbox.Opened(), 4u);
+}
+
+// FIFOs and links to endless devices, where a calendar or a message should be, neither hang the
+// store nor fill the memory: a calendar is named as unreadable, a message reads as empty.
+TEST_F(LocalStore, FifosAndDevicesNeitherHangNorRunOn) {
+  const auto fifo = dir_.path() / "fifo.ics";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto zero = dir_.path() / "zero.ics";
+  std::filesystem::create_symlink("/dev/zero", zero);
+  const auto good = Write("good.ics", Calendar(Event("SUMMARY:a\r\nDTSTART:20261208T140000Z\r\n")));
+  IcsCollection calendars({fifo, zero, good}, ComponentKind::kEvent);
+  calendars.Refresh();
+  EXPECT_EQ(calendars.Count(), 1u);
+  EXPECT_EQ(calendars.Problems().size(), 2u);
+
+  const auto box = dir_.path() / "Inbox";
+  Write("Inbox/new/1.a", "Subject: real\nX-Priority: 1\n\nbody\n");
+  ASSERT_EQ(mkfifo((box / "new" / "2.fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", box / "new" / "3.zero");
+  std::filesystem::create_symlink("/dev/urandom", box / "new" / "4.random");
+  MaildirInbox inbox(box);
+  inbox.Refresh();
+  ASSERT_EQ(inbox.Count(), 4u);
+  int subjects = 0;
+  for (std::size_t i = 0; i < inbox.Count(); ++i) subjects += !inbox.Message(i).subject.empty();
+  EXPECT_EQ(subjects, 1);
 }
 
 TEST_F(LocalStore, EveryCorpusMessageReads) {

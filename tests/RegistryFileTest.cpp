@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,107 @@ TEST(RegistryFile, RoundTripIsByteStableAndKeepsOtherKeys) {
     key->WriteString("Version", "01.01.00.001");
   }
   EXPECT_EQ(ReadAll(dir.path() / "r.reg"), original);
+}
+
+// Keys whose names look like roots, and keys under other roots, read and write back unchanged.
+TEST(RegistryFile, KeysNamedLikeRootsStayWhereTheyAre) {
+  TempDir dir;
+  const std::string original =
+      "REGEDIT4\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\HKEY_CURRENT_USER\\HKEY_]\n"
+      "\"a\"=dword:00000001\n"
+      "\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Brindlemoor\\Ravenox]\n"
+      "\"b\"=dword:00000002\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+      "\"Version\"=\"01.01.00.001\"\n";
+  EXPECT_EQ(PrintRegFile(ParseRegFile(original)), original);
+  WriteAll(dir.path() / "r.reg", original);
+  RegistryFile store(dir.path() / "r.reg");
+  for (int save = 0; save < 3; ++save) {
+    auto key = store.OpenKey(kKey);
+    EXPECT_EQ(key->ReadString("Version").value, "01.01.00.001");
+    key->WriteString("Version", "01.01.00.001");
+  }
+  EXPECT_EQ(ReadAll(dir.path() / "r.reg"), original);
+  // The machine's key of the same name is not the user's.
+  EXPECT_EQ(
+      store.OpenKey("HKEY_LOCAL_MACHINE\\Software\\Brindlemoor\\Ravenox")->ReadDword("b").status,
+      ReadStatus::kMissing);
+}
+
+// A settings file that is there but cannot be read is an error, and nothing saves over it: not a
+// FIFO (which must not hang the program either), a folder, a link to an endless device, or a file
+// the user may not read.
+TEST(RegistryFile, FileThatCannotBeReadIsAnErrorAndKept) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+  };
+  const Case cases[] = {
+      {"FIFO", [](const std::filesystem::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+      {"folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
+      {"link to /dev/zero",
+       [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+  };
+  auto check = [](const std::function<void(const std::filesystem::path&)>& make) {
+    TempDir dir;
+    const auto file = dir.path() / "Ravenox.reg";
+    make(file);
+    const auto type = std::filesystem::symlink_status(file).type();
+    RegistryFile store(file, [](const std::string&) {});
+    std::string fault;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      try {
+        store.OpenKey(kKey)->WriteString("Version", "01.01.00.001");
+        fault += "opened and saved over; ";
+      } catch (const RegistryError& e) {
+        if (std::string(e.what()).find(file.string()) == std::string::npos)
+          fault += std::string("the error does not name the file: ") + e.what() + "; ";
+      }
+    }
+    if (std::filesystem::symlink_status(file).type() != type) fault += "the file was replaced; ";
+    if (std::filesystem::exists(file.string() + ".corrupt")) fault += "moved aside; ";
+    return fault;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(check(c.make), "");
+  }
+  // A file its owner may not read (root may read anything, so as an ordinary account).
+  EXPECT_EQ(testing::AsOrdinaryUser([&] {
+              return check([](const std::filesystem::path& p) {
+                WriteAll(p, "REGEDIT4\n");
+                chmod(p.c_str(), 0);
+              });
+            }),
+            "");
+}
+
+// A batch of writes replaces the file once, when it is committed; a save killed before that leaves
+// the previous file whole, and its temporaries are cleared when the file is next opened.
+TEST(RegistryFile, BatchIsOneReplacementAndStaleTemporariesGo) {
+  TempDir dir;
+  const auto file = dir.path() / "Ravenox.reg";
+  RegistryFile store(file);
+  store.OpenKey(kKey)->WriteString("Pin", "old");
+  const std::string before = ReadAll(file);
+  WriteAll(dir.path() / ".Ravenox.reg.a1B2c3", "left by a killed save");
+  WriteAll(dir.path() / ".Ravenox.reg.keep", "not one of ours");
+  auto key = store.OpenKey(kKey);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / ".Ravenox.reg.a1B2c3"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / ".Ravenox.reg.keep"));
+  key->BeginBatch();
+  key->WriteString("Pin", "new");
+  key->WriteString("CustomEmail", "x@y.z");
+  EXPECT_EQ(ReadAll(file), before);
+  EXPECT_EQ(key->ReadString("Pin").value, "new");
+  key->CommitBatch();
+  const std::string after = ReadAll(file);
+  EXPECT_NE(after.find("\"Pin\"=\"new\""), std::string::npos);
+  EXPECT_NE(after.find("\"CustomEmail\"=\"x@y.z\""), std::string::npos);
 }
 
 TEST(RegistryFile, DamagedFileIsMovedAsideAndReported) {

@@ -77,6 +77,19 @@ TEST(SendMessage, HandsTheMessageToSendmailAfterDoubleDash) {
   EXPECT_EQ(Files(settings.sent / "cur"), 1);
 }
 
+// A sendmail that hands the message to a background child and exits has accepted it, though the
+// child still holds its output.
+TEST(SendMessage, AcceptedWhenTheProgramExitsWhateverHoldsItsOutput) {
+  TempDir dir;
+  auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 0, "(sleep 8 &)\n").string()});
+  settings.timeout = 6s;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NO_THROW(SendMessage(settings, "5551234567@vtext.com", "s", ""));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(Files(settings.outbox / "new"), 0);
+  EXPECT_EQ(Files(settings.sent / "cur"), 1);
+}
+
 TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
   struct Case {
     const char* name;

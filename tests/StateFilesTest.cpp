@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -282,6 +284,38 @@ TEST(StateFiles, FailedSaveKeepsThePreviousFileAndTellsTheStatusLine) {
   waitpid(child, &status, 0);
   EXPECT_EQ(WEXITSTATUS(status), 0);  // the failure reached the status line
   EXPECT_EQ(ReadAll(rig.dir.path() / "NOTIFY.CLD"), before);
+}
+
+// A state file that is there but cannot be read is reported and never saved over, and reading it
+// neither hangs (a FIFO) nor runs on for ever (a device); what a killed save left is cleared at
+// start.
+TEST(StateFiles, UnreadableFilesAreReportedAndKeptAndStaleTemporariesGo) {
+  EngineRig rig;
+  const auto& d = rig.dir.path();
+  ASSERT_EQ(mkfifo((d / "NOTIFY.CLD").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", d / "TASK.CLD");
+  std::filesystem::create_directory(d / "EMAIL.CLD");
+  WriteAll(d / ".NOTIFY.CLD.Ab12Cd", "half a save");
+  WriteAll(d / ".TASK.CLD.zz99ZZ", "half a save");
+  WriteAll(d / ".TASK.CLD.notours", "someone else's");
+  auto p = rig.Make();
+  p->NotifyList.Add(Event("new"));
+  rig.event->on_wait = [&](int) { p->Stop(); };
+  p->Execute();  // loads, a pass with its saves, the saves of the shutdown
+  EXPECT_EQ(std::filesystem::symlink_status(d / "NOTIFY.CLD").type(),
+            std::filesystem::file_type::fifo);
+  EXPECT_EQ(std::filesystem::symlink_status(d / "TASK.CLD").type(),
+            std::filesystem::file_type::symlink);
+  EXPECT_TRUE(std::filesystem::is_directory(d / "EMAIL.CLD"));
+  const auto statuses = rig.host.Statuses();
+  for (const char* name : {"NOTIFY.CLD", "TASK.CLD", "EMAIL.CLD"}) {
+    EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [&](const std::string& s) {
+      return s.find(name) != std::string::npos;
+    })) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(d / ".NOTIFY.CLD.Ab12Cd"));
+  EXPECT_FALSE(std::filesystem::exists(d / ".TASK.CLD.zz99ZZ"));
+  EXPECT_TRUE(std::filesystem::exists(d / ".TASK.CLD.notours"));
 }
 
 }  // namespace

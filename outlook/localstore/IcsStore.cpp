@@ -27,6 +27,8 @@ namespace {
 constexpr std::size_t kBodyCharacters = 200;
 constexpr int kDefaultReminder = 15;
 constexpr int kMaxCountWalk = 100000;
+// Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
+constexpr std::size_t kMaxFileSize = std::size_t{1} << 30;
 
 struct LibicalSetup {
   LibicalSetup() { icalerror_set_errors_are_fatal(0); }
@@ -435,6 +437,11 @@ void IcsFile::Refresh() {
     stamp_ = Stamp{};
     throw std::runtime_error("Cannot read " + path_.string() + ": " + message);
   }
+  if (!S_ISREG(st.st_mode)) {
+    items_.clear();
+    stamp_ = Stamp{};
+    throw std::runtime_error("Cannot read " + path_.string() + ": not a regular file");
+  }
   Stamp now{st.st_size, st.st_mtim, st.st_ino};
   if (now == stamp_) return;
   stamp_ = now;
@@ -442,22 +449,9 @@ void IcsFile::Refresh() {
 }
 
 std::string IcsFile::ReadAll() const {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
-  struct stat st {};
   std::string bytes;
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (true) {
-    if (done == bytes.size()) bytes.resize(bytes.size() + 65536);  // the file grew meanwhile
-    const ssize_t r = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  ::close(fd);
-  bytes.resize(done);
+  if (!ravenox::platform::ReadRegularFile(path_, kMaxFileSize, bytes))
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
   return bytes;
 }
 
@@ -628,9 +622,9 @@ void IcsFile::Index() {
 std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
   std::string text(b.length, '\0');
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ravenox::platform::OpenRegularFile(path_);
   if (fd < 0)
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(errno));
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
   std::size_t done = 0;
   while (done < b.length) {
     const ssize_t r =

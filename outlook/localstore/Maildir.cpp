@@ -1,11 +1,14 @@
 #include "outlook/localstore/Maildir.h"
 #include "outlook/localstore/Support.h"
+#include "platform/AtomicFile.h"
 
 #include <gmime/gmime.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
@@ -64,17 +67,34 @@ MessageData ReadMessageHeaders(const std::filesystem::path& file) {
   EnsureGMime();
   MessageData data;
   // The header block only: the body may be large and is never needed.
+  // Only from a regular file (a FIFO or a link to a device would hang or never end), and no more
+  // than a header block can need.
+  constexpr std::size_t kMaxHeaderBlock = 1u << 20;
   std::string head;
-  {
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.empty() || line == "\r") break;
-      head += line;
-      head += '\n';
-      if (head.size() > (1u << 20)) break;  // a runaway header block
-    }
+  int fd = -1;
+  try {
+    fd = ravenox::platform::OpenRegularFile(file);
+  } catch (const std::exception&) {
+    fd = -1;  // read as a message without headers
   }
+  if (fd >= 0) {
+    char buffer[8192];
+    while (head.size() < kMaxHeaderBlock) {
+      const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, kMaxHeaderBlock - head.size()));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const std::size_t from = head.size() >= 2 ? head.size() - 2 : 0;
+      head.append(buffer, static_cast<std::size_t>(n));
+      if (head.find("\n\n", from) != std::string::npos ||
+          head.find("\n\r\n", from) != std::string::npos)
+        break;
+    }
+    ::close(fd);
+  }
+  // The headers end at the first empty line.
+  if (head.rfind("\r\n", 0) == 0 || head.rfind("\n", 0) == 0) head.clear();
+  std::size_t end = std::min(head.find("\n\n"), head.find("\n\r\n"));
+  if (end != std::string::npos) head.resize(end + 1);
   head += "\n";
 
   GMimeStream* stream = g_mime_stream_mem_new_with_buffer(head.data(), head.size());

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -86,12 +87,37 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
   std::size_t written = 0;
   int in_fd = in_pipe[1];
   int err_fd = err_pipe[0];
+  fcntl(err_fd, F_SETFL, fcntl(err_fd, F_GETFL) | O_NONBLOCK);
   if (input.empty()) {
     close(in_fd);
     in_fd = -1;
   }
-  bool timed_out = false;
-  while (in_fd >= 0 || err_fd >= 0) {
+  auto read_errors = [&] {
+    char buffer[4096];
+    while (err_fd >= 0) {
+      const ssize_t r = read(err_fd, buffer, sizeof buffer);
+      if (r < 0 && errno == EINTR) continue;
+      if (r > 0) {
+        if (errors.size() < 4096) errors.append(buffer, static_cast<std::size_t>(r));
+        continue;
+      }
+      if (r == 0 || errno != EAGAIN) {
+        close(err_fd);
+        err_fd = -1;
+      }
+      break;
+    }
+  };
+  // The program is done when it exits, not when its output ends: a child it leaves behind may
+  // hold the output open long after.
+  int status = 0;
+  bool exited = false, timed_out = false;
+  while (!exited) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) {
+      exited = true;
+      break;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -102,8 +128,9 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
     int n = 0;
     if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
     if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
-    if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count())) < 0 && errno != EINTR)
-      break;
+    // Short naps: the exit itself does not wake a poll.
+    const int nap = static_cast<int>(std::min<long long>(left.count(), 20));
+    if (poll(fds, static_cast<nfds_t>(n), nap) < 0 && errno != EINTR) usleep(2000);
     for (int i = 0; i < n; ++i) {
       if (fds[i].fd == in_fd && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
         const ssize_t w = write(in_fd, input.data() + written, input.size() - written);
@@ -113,39 +140,19 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
           in_fd = -1;
         }
       } else if (fds[i].fd == err_fd && (fds[i].revents & (POLLIN | POLLERR | POLLHUP))) {
-        char buffer[4096];
-        const ssize_t r = read(err_fd, buffer, sizeof buffer);
-        if (r > 0) {
-          if (errors.size() < 4096) errors.append(buffer, static_cast<std::size_t>(r));
-        } else {
-          close(err_fd);
-          err_fd = -1;
-        }
+        read_errors();
       }
     }
   }
   if (in_fd >= 0) close(in_fd);
+  read_errors();  // what the program said before it exited
   if (err_fd >= 0) close(err_fd);
-  int status = 0;
   if (timed_out) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     sigaction(SIGPIPE, &old, nullptr);
     throw AutomationError("The sendmail program did not finish within " +
                           std::to_string(timeout.count()) + " seconds");
-  }
-  // The streams are closed; give the program the rest of the time to exit.
-  while (true) {
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) break;
-    if (r < 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      sigaction(SIGPIPE, &old, nullptr);
-      throw AutomationError("The sendmail program did not finish in time");
-    }
-    usleep(2000);
   }
   sigaction(SIGPIPE, &old, nullptr);
   if (WIFEXITED(status)) return WEXITSTATUS(status);
