@@ -16,6 +16,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/RecordText.h"
@@ -255,6 +256,88 @@ int CountOf(const short* array, int size) {
   return n;
 }
 
+// Walking a rule costs at most this many steps, and goes no further than this many years from
+// now: a series that runs on beyond that is endless for a program that looks three days ahead.
+constexpr int kMaxRuleSteps = 5000;
+constexpr int kHorizonYears = 50;
+
+int DaysInMonth(int month) {
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month >= 1 && month <= 12 ? kDays[month - 1] : 0;
+}
+
+// A rule the engine expands that has no occurrence at all (the 30th of February, say): libical
+// would search centuries for one.
+bool Impossible(const PatternData& pattern) {
+  return pattern.type == 5 && pattern.day_of_month > DaysInMonth(pattern.month_of_year);
+}
+
+// Walks the rule from the start; `stop` says when an occurrence is far enough. Returns the number
+// of occurrences met (the last one in `last`), or -1 when the walk was cut short by its bounds.
+template <typename Stop>
+int WalkRule(const icalrecurrencetype& r, const LocalTime& start, icaltimetype& last, Stop stop) {
+  const time_t now = time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  const int horizon = tm.tm_year + 1900 + kHorizonYears;
+  icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
+  if (it == nullptr) return -1;
+  int n = 0;
+  bool cut = true;
+  for (int step = 0; step < kMaxRuleSteps; ++step) {
+    const icaltimetype t = icalrecur_iterator_next(it);
+    if (icaltime_is_null_time(t)) {
+      cut = false;
+      break;
+    }
+    if (t.year > horizon) break;
+    last = t;
+    ++n;
+    if (stop(n)) {
+      cut = false;
+      break;
+    }
+  }
+  icalrecur_iterator_free(it);
+  return cut ? -1 : n;
+}
+
+// The day of the last occurrence of a counted series, or 0 when it lies beyond the horizon (or the
+// engine never expands the rule).
+TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
+                            const PatternData& pattern) {
+  const double first = ravenox::DateOf(start.value).Value();
+  const long long count = r.count;
+  if (pattern.type == 0 && pattern.day_of_week_mask == 0)
+    return first + static_cast<double>((count - 1) * pattern.interval);
+  if (pattern.type == 0) {
+    // The count-th day whose weekday is in the mask: whole weeks at once, then day by day.
+    const int mask = pattern.day_of_week_mask;
+    const long long per_week = __builtin_popcount(static_cast<unsigned>(mask));
+    long long left = count;
+    double d = first;
+    if (left > per_week) {
+      const long long weeks = (left - 1) / per_week;
+      d += static_cast<double>(weeks * 7);
+      left -= weeks * per_week;
+    }
+    for (int guard = 0; guard < 14; ++guard, d += 1.0) {
+      if (((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) && --left == 0) return d;
+    }
+    return 0.0;
+  }
+  if (pattern.type != 1 && pattern.type != 2 && pattern.type != 5) return 0.0;
+  if (Impossible(pattern)) return 0.0;
+  icaltimetype last = icaltime_null_time();
+  if (WalkRule(r, start, last, [&](int n) { return n >= count; }) < 0) return 0.0;
+  if (icaltime_is_null_time(last)) return 0.0;
+  LocalTime l = start;
+  l.raw = last;
+  l.value = l.zone != nullptr ? LocalFromUnix(icaltime_as_timet_with_zone(last, l.zone))
+                              : ravenox::EncodeDate(last.year, last.month, last.day);
+  return ravenox::DateOf(l.value);
+}
+
 // How many occurrences a series that runs until `pattern.pattern_end_date` has: Outlook keeps
 // Occurrences and the end date consistent, and the daily expansion counts against Occurrences.
 int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
@@ -280,13 +363,11 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
       if ((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) ++n;
     return clamped(n);
   }
-  // Weeks, months and years: few enough to count one by one.
-  icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
-  int n = 0;
-  while (it != nullptr && n < kMaxCountWalk && !icaltime_is_null_time(icalrecur_iterator_next(it)))
-    ++n;
-  if (it != nullptr) icalrecur_iterator_free(it);
-  return n;
+  // Weeks, months and years: counted one by one, within bounds (beyond them, as far as counted).
+  if (Impossible(pattern)) return 0;
+  icaltimetype met = icaltime_null_time();
+  const int n = WalkRule(r, start, met, [](int) { return false; });
+  return n >= 0 ? n : kMaxRuleSteps;
 }
 
 template <typename Zones>
@@ -375,25 +456,7 @@ void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zon
   if (r.count > 0) {
     pattern.no_end_date = false;
     pattern.occurrences = r.count;
-    // The day of the last occurrence.
-    icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
-    icaltimetype last = icaltime_null_time();
-    for (int i = 0; it != nullptr && i < std::min(r.count, kMaxCountWalk); ++i) {
-      const icaltimetype next = icalrecur_iterator_next(it);
-      if (icaltime_is_null_time(next)) break;
-      last = next;
-    }
-    if (it != nullptr) icalrecur_iterator_free(it);
-    if (!icaltime_is_null_time(last)) {
-      LocalTime l = start;
-      l.raw = last;
-      if (l.zone != nullptr) {
-        l.value = LocalFromUnix(icaltime_as_timet_with_zone(last, l.zone));
-      } else {
-        l.value = ravenox::EncodeDate(last.year, last.month, last.day);
-      }
-      pattern.pattern_end_date = ravenox::DateOf(l.value);
-    }
+    pattern.pattern_end_date = LastOccurrenceDay(r, start, pattern);
   } else if (!icaltime_is_null_time(r.until)) {
     pattern.no_end_date = false;
     if (r.until.is_date) {
@@ -510,6 +573,14 @@ void IcsFile::Index() {
     return true;
   };
   std::vector<std::string_view> stack;
+  // How many times each name (in capitals) is open on the stack: a stray END is known at once
+  // instead of by a search of the whole stack, which made a file of unmatched lines quadratic.
+  std::unordered_map<std::string, std::size_t> open_names;
+  auto capitals = [&](std::string_view name) {
+    std::string key(name);
+    for (char& c : key) c = upper(c);
+    return key;
+  };
   auto at_top = [&] { return stack.empty() || (stack.size() == 1 && same(stack[0], "VCALENDAR")); };
   struct Open {
     std::size_t offset;
@@ -548,6 +619,7 @@ void IcsFile::Index() {
           open = Open{static_cast<std::size_t>(line - data), same(name, wanted), false, {}, {}};
         }
         stack.push_back(name);
+        ++open_names[capitals(name)];
         own_level = open && stack.size() >= 1 && (same(name, wanted) || same(name, "VTIMEZONE"));
         break;
       }
@@ -555,10 +627,14 @@ void IcsFile::Index() {
         if (!starts(line, n, "END:")) break;
         const std::string_view name = name_of(line + 4, n - 4);
         // Close up to the matching BEGIN; a stray END is ignored.
-        auto match = stack.rbegin();
-        while (match != stack.rend() && !equal_names(*match, name)) ++match;
-        if (match == stack.rend()) break;
-        stack.erase(std::next(match).base(), stack.end());
+        const auto count = open_names.find(capitals(name));
+        if (count == open_names.end() || count->second == 0) break;
+        while (true) {
+          const std::string_view top = stack.back();
+          stack.pop_back();
+          --open_names[capitals(top)];
+          if (equal_names(top, name)) break;
+        }
         own_level = open && !stack.empty() &&
                     (same(stack.back(), wanted) || same(stack.back(), "VTIMEZONE"));
         if (open && at_top()) {
@@ -757,7 +833,29 @@ const TaskData& IcsFile::Task(std::size_t index) {
   return *b.task;
 }
 
-bool IcsFile::SkipRecurrence(std::size_t index) {
+namespace {
+
+// The wall-clock time `t` written like `like`: in its zone, as a floating time, or as a date.
+icaltimetype TimeLike(time_t t, const LocalTime& like) {
+  if (like.zone != nullptr) return icaltime_from_timet_with_zone(t, like.is_date, like.zone);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  icaltimetype out = icaltime_null_time();
+  out.year = tm.tm_year + 1900;
+  out.month = tm.tm_mon + 1;
+  out.day = tm.tm_mday;
+  out.is_date = like.is_date;
+  if (!like.is_date) {
+    out.hour = tm.tm_hour;
+    out.minute = tm.tm_min;
+    out.second = tm.tm_sec;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   // Only a file that is still what was read may be written back.
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0) return false;
@@ -774,34 +872,67 @@ bool IcsFile::SkipRecurrence(std::size_t index) {
 
   const LocalTime anchor = ReadTime(anchor_prop, *zones_);
   if (!anchor.present) return false;
+  const LocalTime due_time = due != nullptr ? ReadTime(due, *zones_) : anchor;
+  // How long after the instance's start it falls due.
+  const long long due_after = due_time.present ? static_cast<long long>(AsUnix(due_time)) -
+                                                     static_cast<long long>(AsUnix(anchor))
+                                               : 0;
   icalrecurrencetype rule = icalproperty_get_rrule(rrule);
   icalrecur_iterator* it = icalrecur_iterator_new(rule, anchor.raw);
   if (it == nullptr) return false;
-  icaltimetype next = icalrecur_iterator_next(it);  // the current instance itself
-  if (!icaltime_is_null_time(next) && icaltime_compare(next, anchor.raw) <= 0)
-    next = icalrecur_iterator_next(it);
+  // The instance wanted is the first that is not wholly past: one walk to it, whatever the gap.
+  // Without a count the walk may begin a day before the first instance that could be due today.
+  if (rule.count == 0) {
+    const icaltimetype from =
+        TimeLike(static_cast<time_t>(static_cast<long long>(today) - due_after - 86400), anchor);
+    if (icaltime_compare(from, anchor.raw) > 0) icalrecur_iterator_set_start(it, from);
+  }
+  icaltimetype next = icaltime_null_time();
+  int passed = 0;  // instances after the current one, for a counted series
+  for (int step = 0; step < kMaxCountWalk; ++step) {
+    const icaltimetype t = icalrecur_iterator_next(it);
+    if (icaltime_is_null_time(t)) break;  // the series ends: its last instance stays
+    if (icaltime_compare(t, anchor.raw) <= 0) continue;
+    next = t;
+    ++passed;
+    LocalTime at = anchor;
+    at.raw = t;
+    if (static_cast<long long>(AsUnix(at)) + due_after >= static_cast<long long>(today)) break;
+  }
   icalrecur_iterator_free(it);
-  if (icaltime_is_null_time(next)) return false;  // the series has ended
+  if (icaltime_is_null_time(next)) return false;  // no instance after this one
 
   LocalTime moved = anchor;
   moved.raw = next;
-  const time_t shift = AsUnix(moved) - AsUnix(anchor);
-  icaldurationtype delta = icaldurationtype_from_int(static_cast<int>(shift));
-
-  auto shift_property = [&](icalproperty* p) {
+  const long long shift =
+      static_cast<long long>(AsUnix(moved)) - static_cast<long long>(AsUnix(anchor));
+  // Dates and times are set, not shifted by a duration: the gap may be any number of years. A
+  // new value of the right kind (date or date-time) replaces the old one.
+  auto set_time = [&](icalproperty* p, const icaltimetype& t) {
     if (p == nullptr) return;
-    icalvalue* v = icalproperty_get_value(p);
-    icaltimetype t = icalvalue_get_datetime(v);
-    const bool is_date = t.is_date;
-    t = icaltime_add(t, delta);
-    t.is_date = is_date;
-    icalvalue_set_datetime(v, t);
+    if (icalproperty_isa(p) == ICAL_DTSTART_PROPERTY) {
+      icalproperty_set_dtstart(p, t);
+    } else {
+      icalproperty_set_due(p, t);
+    }
   };
-  shift_property(dtstart);
-  shift_property(due);
+  if (dtstart != nullptr) {
+    set_time(dtstart, next);
+    if (due != nullptr && due_time.present) {
+      // The due time keeps its distance from the start, in calendar days and time of day.
+      icaltimetype d = next;
+      const icaldurationtype span = icaltime_subtract(due_time.raw, anchor.raw);
+      d = icaltime_add(d, span);
+      d.is_date = due_time.raw.is_date;
+      if (d.is_date) d.hour = d.minute = d.second = 0;
+      d.zone = due_time.raw.zone;
+      set_time(due, d);
+    }
+  } else {
+    set_time(due, next);
+  }
   if (rule.count > 0) {
-    // One instance fewer remains.
-    rule.count -= 1;
+    rule.count = std::max(1, rule.count - passed);
     icalproperty_set_rrule(rrule, rule);
   }
   for (icalcomponent* a = icalcomponent_get_first_component(c.get(), ICAL_VALARM_COMPONENT);
@@ -810,7 +941,9 @@ bool IcsFile::SkipRecurrence(std::size_t index) {
     if (p == nullptr) continue;
     icaltriggertype trigger = icalproperty_get_trigger(p);
     if (icaltime_is_null_time(trigger.time)) continue;
-    trigger.time = icaltime_add(trigger.time, delta);
+    icaltimezone* utc = icaltimezone_get_utc_timezone();
+    trigger.time = icaltime_from_timet_with_zone(
+        static_cast<time_t>(icaltime_as_timet_with_zone(trigger.time, utc) + shift), 0, utc);
     icalproperty_set_trigger(p, trigger);
   }
 
@@ -818,6 +951,12 @@ bool IcsFile::SkipRecurrence(std::size_t index) {
   const std::string replacement = text != nullptr ? text : "";
   free(text);
   if (replacement.empty()) return false;
+  // A skip that would leave the task where it is has not moved it.
+  ComponentPtr before(icalparser_parse_string(block.c_str()));
+  char* old_text = before != nullptr ? icalcomponent_as_ical_string_r(before.get()) : nullptr;
+  const bool unchanged = old_text != nullptr && replacement == old_text;
+  free(old_text);
+  if (unchanged) return false;
 
   std::string whole = ReadAll();
   if (whole.size() != static_cast<std::size_t>(stamp_.size) ||

@@ -67,9 +67,10 @@ class IcsFile {
   std::size_t Count() const { return items_.size(); }
   EventData Event(std::size_t index);
   const TaskData& Task(std::size_t index);
-  // Moves a recurring task to its next instance and writes the file back; false when the rule
-  // has no next instance or the file changed since it was read.
-  bool SkipRecurrence(std::size_t index);
+  // Moves a recurring task on to its first instance that is not wholly before `today` (the Unix
+  // time of local midnight), or its last one, and writes the file back, once; false when the rule
+  // has no later instance, nothing would change, or the file changed since it was read.
+  bool SkipRecurrence(std::size_t index, time_t today);
   const std::filesystem::path& Path() const { return path_; }
   // How many blocks libical has parsed since the file was opened (for tests and benchmarks).
   std::size_t Parsed() const { return parsed_; }

@@ -1,5 +1,6 @@
 #include "outlook/localstore/LocalStore.h"
 
+#include <ctime>
 #include <optional>
 #include <stdexcept>
 
@@ -71,7 +72,12 @@ class LocalTask final : public TaskItem {
   bool IsRecurring() override { return Data().recurring; }
   bool SkipRecurrence() override {
     try {
-      return file_->SkipRecurrence(index_);
+      const time_t now = time(nullptr);
+      std::tm midnight{};
+      localtime_r(&now, &midnight);
+      midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
+      midnight.tm_isdst = -1;
+      return file_->SkipRecurrence(index_, mktime(&midnight));
     } catch (const std::exception& e) {
       throw AutomationError(e.what());
     }
