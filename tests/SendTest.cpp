@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmime/gmime.h>
+
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -61,10 +64,75 @@ TEST(Compose, NoTextCanAddAHeaderOrARecipient) {
   EXPECT_EQ(head.find("\nX-Evil:"), std::string::npos) << head;
   EXPECT_NE(head.find("To: 5551234567@vtext.com"), std::string::npos) << head;
   for (const char* h :
-       {"From: ", "Date: ", "Message-Id: ", "MIME-Version: 1.0", "Content-Type: text/plain"})
+       {"From: ", "Date: ", "Message-ID: ", "MIME-Version: 1.0", "Content-Type: text/plain"})
     EXPECT_NE(head.find(h), std::string::npos) << h << "\n" << head;
   const std::string encoded = ComposeMessage("me@example.org", "a@b.c", "Caf\xC3\xA9 at 9", "");
   EXPECT_NE(encoded.find("Subject: =?"), std::string::npos) << encoded;
+}
+
+// Texts that try to break out of their header, through folding and encoded words, in plain ASCII
+// and otherwise: each message has exactly its own headers, once each, in 7-bit lines of at most
+// 998 bytes, and reads back as the text it was given; a body with a NUL arrives whole.
+TEST(Compose, HostileTextsStayInTheirHeader) {
+  const std::string long_word(255, 'x');
+  const std::string subjects[] = {
+      "=?7?Q? \xE2\x80\xA6 =B?=cc:victim@evil.example",
+      "=?x?B? abc\xE5\xAD\x97 def\xE5\xAD\x97",
+      "a =?utf-8?q?=0D=0ABcc:_victim@evil.example?= b",
+      "?= =? ?=\r\nBcc: victim@evil.example\r\n\r\nbody",
+      "Caf\xC3\xA9 \xF0\x9F\x98\x80 at 9 \xFF\xFE broken bytes",
+      long_word,
+      "   blanks   around   ",
+      "",
+  };
+  const std::string body("If you got this\0message it arrived whole \xC3\xA9", 47);
+  for (const auto& subject : subjects) {
+    SCOPED_TRACE(subject);
+    const std::string message =
+        ComposeMessage("Ravenox \"Bot\" <bot@example.org>", "5551234567@vtext.com", subject, body);
+    const std::string head = message.substr(0, message.find("\n\n") + 1);
+    std::map<std::string, int> seen;
+    std::istringstream lines(head);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(line.size(), 998u);
+      for (const char c : line) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << line;
+      if (!line.empty() && line[0] == ' ') continue;  // a folded line goes on its header
+      ++seen[line.substr(0, line.find(':'))];
+    }
+    const std::map<std::string, int> expected = {
+        {"From", 1},         {"To", 1},
+        {"Subject", 1},      {"Date", 1},
+        {"Message-ID", 1},   {"MIME-Version", 1},
+        {"Content-Type", 1}, {"Content-Transfer-Encoding", 1}};
+    EXPECT_EQ(seen, expected) << head;
+    EXPECT_NE(head.find("@example.org>\n"), std::string::npos) << head;  // the Message-ID's domain
+    EXPECT_NE(head.find("charset=utf-8"), std::string::npos) << head;
+
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(message.data(), message.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* parsed = g_mime_parser_construct_message(parser, nullptr);
+    ASSERT_NE(parsed, nullptr);
+    gchar* clean = g_utf8_make_valid(subject.data(), static_cast<gssize>(subject.size()));
+    std::string expected_subject = HeaderSafe(clean);
+    g_free(clean);
+    std::string got = g_mime_message_get_subject(parsed) ? g_mime_message_get_subject(parsed) : "";
+    auto trim = [](std::string t) {
+      t.erase(0, t.find_first_not_of(' '));
+      t.erase(t.find_last_not_of(' ') + 1);
+      return t;
+    };
+    EXPECT_EQ(trim(got), trim(expected_subject));
+    GMimeDataWrapper* content =
+        g_mime_part_get_content(GMIME_PART(g_mime_message_get_mime_part(parsed)));
+    GMimeStream* out = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, out);
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes->data), bytes->len), body);
+    g_object_unref(out);
+    g_object_unref(parsed);
+    g_object_unref(parser);
+    g_object_unref(stream);
+  }
 }
 
 TEST(SendMessage, HandsTheMessageToSendmailAfterDoubleDash) {
