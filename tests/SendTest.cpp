@@ -85,7 +85,8 @@ TEST(Compose, HostileTextsStayInTheirHeader) {
       "   blanks   around   ",
       "",
   };
-  const std::string body("If you got this\0message it arrived whole \xC3\xA9", 47);
+  static const char kBody[] = "If you got this\0message it arrived whole \xC3\xA9";
+  const std::string body(kBody, sizeof kBody - 1);
   for (const auto& subject : subjects) {
     SCOPED_TRACE(subject);
     const std::string message =

@@ -185,10 +185,20 @@ bool PlainAscii(std::string_view text) {
   return true;
 }
 
-// The text as valid UTF-8, with control characters as blanks.
+// The text as valid UTF-8, with control characters (C0 and C1) as blanks: nothing a phone shows,
+// and readers treat them differently.
 std::string CleanText(const std::string& text) {
-  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-  std::string out = HeaderSafe(valid != nullptr ? valid : "");
+  const std::string safe = HeaderSafe(text);  // no NUL inside from here on
+  gchar* valid = g_utf8_make_valid(safe.data(), static_cast<gssize>(safe.size()));
+  std::string out;
+  for (const gchar* p = valid; p != nullptr && *p != '\0'; p = g_utf8_next_char(p)) {
+    const gunichar c = g_utf8_get_char(p);
+    if (g_unichar_iscntrl(c)) {
+      out += ' ';
+    } else {
+      out.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
+    }
+  }
   g_free(valid);
   return out;
 }
@@ -212,21 +222,35 @@ std::string FoldedHeader(const std::string& name, const std::vector<std::string>
   return out + "\n";
 }
 
-// RFC 2047 encoded words (UTF-8, base64) for `text`, each within 75 characters and never splitting
-// a character.
+// RFC 2047 encoded words (UTF-8, Q encoding) for `text`, each within 75 characters and never
+// splitting a character. Q rather than base64: some readers join adjacent words before decoding,
+// and a base64 word's padding would then end the text early.
 std::vector<std::string> EncodedWords(const std::string& text) {
-  constexpr std::size_t kMaxRaw = 45;  // 60 base64 characters, 72 with the frame
+  constexpr std::size_t kMaxPayload = 75 - 12;  // "=?UTF-8?Q?" and "?="
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  auto encode = [](unsigned char c) -> std::string {
+    if (c == ' ') return "_";
+    if (std::isalnum(c) || c == '!' || c == '*' || c == '+' || c == '-' || c == '/')
+      return std::string(1, static_cast<char>(c));
+    return std::string{'=', kHex[c >> 4], kHex[c & 15]};
+  };
   std::vector<std::string> words;
+  std::string payload;
   std::size_t at = 0;
   while (at < text.size()) {
-    std::size_t end = std::min(text.size(), at + kMaxRaw);
-    while (end < text.size() && end > at && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-      --end;
-    gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(text.data() + at), end - at);
-    words.push_back(std::string("=?UTF-8?B?") + b64 + "?=");
-    g_free(b64);
+    // One whole character at a time.
+    std::size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    std::string piece;
+    for (std::size_t i = at; i < end; ++i) piece += encode(static_cast<unsigned char>(text[i]));
+    if (!payload.empty() && payload.size() + piece.size() > kMaxPayload) {
+      words.push_back("=?UTF-8?Q?" + payload + "?=");
+      payload.clear();
+    }
+    payload += piece;
     at = end;
   }
+  if (!payload.empty()) words.push_back("=?UTF-8?Q?" + payload + "?=");
   return words;
 }
 
