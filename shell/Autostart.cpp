@@ -1,0 +1,60 @@
+#include "shell/Autostart.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/AtomicFile.h"
+
+namespace ravenox::shell {
+
+std::filesystem::path AutostartEntryPath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::filesystem::path base;
+  if (xdg != nullptr && *xdg == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
+  }
+  return base / "autostart" / "ravenox.desktop";
+}
+
+void WriteAutostartEntry(const std::filesystem::path& program, const std::filesystem::path& folder,
+                         bool enabled) {
+  const auto path = AutostartEntryPath();
+  std::filesystem::create_directories(path.parent_path());
+  // Exec quotes the path, with the characters the desktop entry format reserves escaped.
+  std::string exec;
+  for (const char c : program.string()) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') exec += '\\';
+    if (c == '%') exec += '%';
+    exec += c;
+  }
+  std::string text =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=Ravenox\n"
+      "Comment=Texts your phone about meetings, tasks and urgent mail while you are away\n"
+      "Exec=\"" +
+      exec +
+      "\"\n"
+      "Path=" +
+      folder.string() +
+      "\n"
+      "Icon=ravenox\n"
+      "Terminal=false\n"
+      "X-GNOME-Autostart-enabled=" +
+      (enabled ? "true" : "false") + "\n";
+  if (!enabled) text += "Hidden=true\n";
+  platform::WriteFileAtomically(path, text, 0644);
+}
+
+bool EnsureAutostartEntry(const std::filesystem::path& program,
+                          const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (std::filesystem::exists(AutostartEntryPath(), ec)) return false;
+  WriteAutostartEntry(program, folder, true);
+  return true;
+}
+
+}  // namespace ravenox::shell

@@ -1,0 +1,155 @@
+#include "shell/Headless.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cctype>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "base/Formats.h"
+#include "engine/OutlookProcessorUnit.h"
+#include "platform/RegistryFile.h"
+#include "shell/SettingsHost.h"
+#include "shell/SettingsStore.h"
+
+namespace ravenox::shell {
+namespace {
+
+constexpr int kStopRounds = 11;  // 11 × 54 ms: the 594 ms the window also waits
+constexpr unsigned kStopRoundMs = 54;
+
+std::string Stamp() {
+  return FormatDateTime(FromUnixLocal(time(nullptr)));
+}
+
+class HeadlessHost final : public TSettingsHost {
+ public:
+  HeadlessHost(TSettings& settings, std::ostream& out, std::ostream& err)
+      : TSettingsHost(settings), out_(out), err_(err) {}
+
+  void SetStatusText(const std::string& text) override {
+    if (IsProgressText(text)) return;
+    std::lock_guard lock(mutex_);
+    if (text == last_) return;  // a pass repeats its texts; the log shows each change
+    last_ = text;
+    out_ << Stamp() << "  " << text << std::endl;
+  }
+  void SetProcessorRunning(bool running) override { running_.store(running); }
+  void ShowException(const std::string& message) override {
+    std::lock_guard lock(mutex_);
+    err_ << Stamp() << "  " << message << std::endl;
+  }
+  bool IsApplicationMainWindow() const override { return true; }
+  bool Running() const { return running_.load(); }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  std::mutex mutex_;
+  std::string last_;
+  std::atomic<bool> running_{false};
+};
+
+// What loading the settings shows a person, said on standard error; the window position is kept
+// only to be saved back unchanged.
+class HeadlessWindow final : public SettingsWindow {
+ public:
+  explicit HeadlessWindow(std::ostream& err) : err_(err) {}
+  void ShowMessage(const std::string& text) override { err_ << text << std::endl; }
+  void ShowInformation(const std::string&) override {}
+  void PostOpenWizard() override { first_run = true; }
+  int32_t Top() const override { return top_; }
+  int32_t Left() const override { return left_; }
+  void SetTop(int32_t top) override { top_ = top; }
+  void SetLeft(int32_t left) override { left_ = left; }
+  int32_t ScreenWidth() const override { return INT32_MAX; }
+  int32_t ScreenHeight() const override { return INT32_MAX; }
+  bool first_run = false;
+
+ private:
+  std::ostream& err_;
+  int32_t top_ = 0, left_ = 0;
+};
+
+}  // namespace
+
+bool IsProgressText(const std::string& text) {
+  const std::size_t dots = text.rfind("...");
+  if (dots == std::string::npos || dots + 3 == text.size()) return false;
+  for (std::size_t i = dots + 3; i < text.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+int RunHeadless(const HeadlessOptions& options, std::ostream& out, std::ostream& err) {
+  const std::filesystem::path file =
+      options.settings_file.empty() ? platform::RegistryFile::DefaultPath() : options.settings_file;
+  platform::RegistryFile store(file, [&](const std::string& text) { err << text << std::endl; });
+  TSettings settings;
+  HeadlessWindow window(err);
+  try {
+    LoadSettings(settings, store, window);
+  } catch (const std::exception& e) {
+    err << "Ravenox cannot read its settings: " << e.what() << std::endl;
+    return 1;
+  }
+  std::string address;
+  GetPhoneAddress(settings, address);
+  if (window.first_run || address.empty()) {
+    err << "Ravenox is not configured yet: it has no phone address to text.\n"
+        << "Start it once on a desktop, where its configuration wizard asks for the carrier, the\n"
+        << "number and the times, or write the settings file " << file.string() << "\n"
+        << "(see the README). Then start it again." << std::endl;
+    return 2;
+  }
+
+  // The stop signals are taken here, by this thread alone; the engine's thread inherits the mask.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+  HeadlessHost host(settings, out, err);
+  out << Stamp() << "  Ravenox runs without windows; texts go to " << address << std::endl;
+  auto engine = std::make_unique<engine::TOutlookProcessor>(host);
+  engine->DebugEnabled = true;
+
+  int status = 0;
+  while (true) {
+    const timespec second{1, 0};
+    const int signal = sigtimedwait(&stops, nullptr, &second);
+    if (signal > 0) {
+      out << Stamp() << "  Stopping (signal " << signal << ")" << std::endl;
+      break;
+    }
+    if (!host.Running()) {
+      err << Stamp() << "  Outlook Processor has died. Please Restart Application." << std::endl;
+      status = 1;
+      break;
+    }
+  }
+  engine->Stop();
+  for (int round = 0; round < kStopRounds && host.Running(); ++round) {
+    timespec nap{0, kStopRoundMs * 1000000L};
+    nanosleep(&nap, nullptr);
+    engine->Wake();
+  }
+  engine.reset();  // waits for the thread; the state files were saved on its way out
+  try {
+    SaveSettings(settings, store, window);
+  } catch (const std::exception& e) {
+    err << e.what() << std::endl;
+    status = status == 0 ? 1 : status;
+  }
+  return status;
+}
+
+}  // namespace ravenox::shell

@@ -1,0 +1,23 @@
+// Ravenox without windows: for a machine without a display, a server, or a systemd user unit. The
+// engine runs with the settings of the settings file, each status text goes to standard output,
+// and SIGTERM, SIGINT or SIGHUP stop it the way the end of a desktop session does.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+
+namespace ravenox::shell {
+
+struct HeadlessOptions {
+  std::filesystem::path settings_file;  // empty: the default place
+};
+
+// Exit status: 0 after a stop by signal, 1 when the engine died or the settings could not be read,
+// 2 when Ravenox has not been configured (no saved settings, or no phone address).
+int RunHeadless(const HeadlessOptions& options, std::ostream& out, std::ostream& err);
+
+// Whether a status text only counts progress ("Checking for New Appointments...17"): the
+// headless log leaves those out.
+bool IsProgressText(const std::string& text);
+
+}  // namespace ravenox::shell

@@ -1,0 +1,163 @@
+// Program entry: the window and its tray icon on a desktop; the engine alone without a display or
+// with --headless. One copy runs per user; SIGTERM, SIGINT and SIGHUP stop it the way the end of
+// the desktop session does.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "outlook/localstore/Profile.h"
+#include "shell/Artwork.h"
+#include "shell/Autostart.h"
+#include "shell/Headless.h"
+#include "shell/configformunit.h"
+
+namespace {
+
+using namespace ravenox::shell;
+
+constexpr const char* kUsage =
+    "Usage: ravenox [--headless] [--autostart on|off] [--help]\n"
+    "  (no option)        the window and its tray icon on a desktop; without a display, as\n"
+    "                     --headless\n"
+    "  --headless         the engine alone: status lines on standard output, stopped by\n"
+    "                     SIGTERM, SIGINT or SIGHUP\n"
+    "  --autostart on|off start Ravenox with the desktop session, or not\n";
+
+int signal_pipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  const char c = 's';
+  (void)!write(signal_pipe[1], &c, 1);
+}
+
+QString RuntimeFolder() {
+  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (dir.isEmpty()) dir = QDir::tempPath();
+  return dir;
+}
+
+QString ServerName() {
+  return QString("ravenox-%1").arg(getuid());
+}
+
+std::filesystem::path ProgramPath() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path("ravenox") : self;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  bool headless = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--headless") {
+      headless = true;
+    } else if (arg == "--autostart" && i + 1 < argc &&
+               (std::strcmp(argv[i + 1], "on") == 0 || std::strcmp(argv[i + 1], "off") == 0)) {
+      const bool on = std::strcmp(argv[++i], "on") == 0;
+      try {
+        WriteAutostartEntry(ProgramPath(), outlook::localstore::DefaultStoreFolder(), on);
+      } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+        return 1;
+      }
+      std::cout << (on ? "Ravenox starts with the desktop session: "
+                       : "Ravenox no longer starts with the desktop session: ")
+                << AutostartEntryPath().string() << std::endl;
+      return 0;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else {
+      std::cerr << "ravenox: unknown option " << arg << "\n" << kUsage;
+      return 2;
+    }
+  }
+  const bool display =
+      std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+
+  // One copy per user: two engines would send every text twice and fight over the state files.
+  QLockFile lock(RuntimeFolder() + "/ravenox.lock");
+  lock.setStaleLockTime(0);
+  if (!lock.tryLock(200)) {
+    if (!headless && display) {
+      int args = 1;
+      QCoreApplication app(args, argv);
+      QLocalSocket socket;
+      socket.connectToServer(ServerName());
+      if (socket.waitForConnected(2000)) {
+        socket.write("show\n");
+        socket.waitForBytesWritten(2000);
+      }
+    }
+    std::cout << "Ravenox is already running." << std::endl;
+    return 0;
+  }
+
+  if (headless || !display) return RunHeadless({}, std::cout, std::cerr);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ravenox");
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(ApplicationIcon());
+
+  TRavenoxForm form;
+  form.show();
+
+  QLocalServer::removeServer(ServerName());
+  QLocalServer server;
+  server.setSocketOptions(QLocalServer::UserAccessOption);
+  QObject::connect(&server, &QLocalServer::newConnection, &form, [&] {
+    while (QLocalSocket* peer = server.nextPendingConnection()) {
+      QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+      form.BringForward();
+    }
+  });
+  server.listen(ServerName());
+
+  // Stop signals reach the window through a pipe, on its own thread.
+  if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
+  }
+  QSocketNotifier stops(signal_pipe[0], QSocketNotifier::Read);
+  QObject::connect(&stops, &QSocketNotifier::activated, &form, [&] {
+    char c;
+    while (read(signal_pipe[0], &c, 1) > 0) {
+    }
+    form.WMEndSession();
+  });
+  // The desktop session asks whether it may end: no question, and gone within half a second.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                   [&](QSessionManager&) { form.WMQueryEndSession(); });
+
+  // Once settings are saved for the first time, Ravenox starts with the desktop session.
+  QObject::connect(&form, &TRavenoxForm::SettingsSaved, &form, [] {
+    try {
+      EnsureAutostartEntry(ProgramPath(), outlook::localstore::DefaultStoreFolder());
+    } catch (const std::exception&) {
+      // Starting by hand still works.
+    }
+  });
+  return app.exec();
+}

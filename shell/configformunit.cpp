@@ -1,0 +1,645 @@
+#include "shell/configformunit.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHideEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolTip>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
+
+#include "shell/Artwork.h"
+
+namespace ravenox::shell {
+namespace {
+
+constexpr int kWatchdogMs = 15000;
+constexpr int kTestSenderMs = 5000;
+constexpr int kKillMeNowMs = 500;
+constexpr int kStopRounds = 11;
+constexpr unsigned long kStopRoundMs = 54;
+constexpr int kTrayRetryMs = 5000;
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+TRavenoxForm::TRavenoxForm(TFormOptions options)
+    : TSettingsHost(settings_),
+      options_(std::move(options)),
+      store_(options_.settings_file.empty() ? platform::RegistryFile::DefaultPath()
+                                            : options_.settings_file),
+      dialogs_(options_.dialogs) {
+  if (dialogs_ == nullptr) {
+    own_dialogs_ = std::make_unique<TMessageBoxes>();
+    dialogs_ = own_dialogs_.get();
+  }
+  setWindowTitle("Ravenox");
+  setWindowIcon(ApplicationIcon());
+  // A fixed border with the system menu and a minimise box, no maximise box.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  CreateActions();
+  CreateMenusAndToolbar();
+  CreateContents();
+  setFixedSize(sizeHint().expandedTo(QSize(375, 178)));
+
+  Timer1.setInterval(kWatchdogMs);
+  connect(&Timer1, &QTimer::timeout, this, &TRavenoxForm::Timer1Timer);
+  TestSender.setInterval(kTestSenderMs);
+  connect(&TestSender, &QTimer::timeout, this, &TRavenoxForm::actSettingsExecute);
+  KillMeNow.setInterval(kKillMeNowMs);
+  KillMeNow.setSingleShot(true);
+  connect(&KillMeNow, &QTimer::timeout, this, &TRavenoxForm::KillMeNowTimer);
+
+  TrayIcon = new QSystemTrayIcon(ApplicationIcon(), this);
+  TrayIcon->setToolTip(QFileInfo(QCoreApplication::applicationFilePath()).baseName().left(63));
+  connect(TrayIcon, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            int mouse = 0;
+            switch (reason) {
+              case QSystemTrayIcon::Trigger:
+                mouse = WM_LBUTTONDOWN;
+                break;
+              case QSystemTrayIcon::Context:
+                mouse = WM_RBUTTONDOWN;
+                break;
+              case QSystemTrayIcon::DoubleClick:
+                mouse = WM_LBUTTONDBLCLK;
+                break;
+              default:
+                mouse = WM_MBUTTONDOWN;
+                break;
+            }
+            QCoreApplication::postEvent(this, new TTrayNotifyEvent(mouse));
+          });
+  // A tray that is not there yet may come later (a panel started after us).
+  tray_retry_.setInterval(kTrayRetryMs);
+  connect(&tray_retry_, &QTimer::timeout, this, [this] {
+    if (HaveTray()) {
+      TrayIcon->show();
+      tray_retry_.stop();
+    }
+  });
+
+  settings_.OnSwitchChanged([this](NotifySwitch which, bool on) {
+    QMetaObject::invokeMethod(
+        this, [this, which, on] { ActionFor(which)->setChecked(on); }, Qt::AutoConnection);
+  });
+  FormCreate();
+}
+
+TRavenoxForm::~TRavenoxForm() {
+  settings_.OnSwitchChanged(nullptr);
+  if (processor_ != nullptr) StopProcessor(false);
+  FormDestroy();
+}
+
+void TRavenoxForm::CreateActions() {
+  auto make = [this](const char* caption, const char* hint, int image, const QString& category) {
+    auto* a = new QAction(caption, this);
+    if (hint != nullptr) {
+      a->setToolTip(hint);
+      a->setStatusTip(hint);
+    }
+    if (image >= 0) a->setIcon(ActionImage(image));
+    a->setProperty("category", category);
+    a->setProperty("imageIndex", image);
+    addAction(a);  // shortcuts work while the main window is active
+    return a;
+  };
+  const QString meetings = "Meetings";
+  actMeetingNotification =
+      make("Meeting Notification", "Notify your cell phone when a meeting reminder occurs.", 0,
+           meetings);
+  actMorningMeeting = make(
+      "Morning 1st Meeting Notification",
+      "Notifies your cell at your set morning time of your first meeting of the day.", 1, meetings);
+  actEveningMeetingNotification =
+      make("Evening Next Days First Meeting",
+           "Notifies you in the evening of the first meeting of the next day.", 2, meetings);
+  actTaskNotification =
+      make("Task Notifications", "Notifies your cell when you task reminder occurs.", 3, "");
+  actTaskPreReminder =
+      make("Pre Notification For Tasks", "Notifies you the day before your task is due.", 4, "");
+  actTaskReminder = make("Past Due Task Reminder",
+                         "Reminder you ever day when tasks haven't been completed.", 5, "");
+  actUrgentEmail =
+      make("Urgent Email Notification", "Notifies you cell when an urgent email arrives.", 6, "");
+  actSettings = make("Settings...", "Testing Message", 7, "");
+  actConfigWizard = make("Run Configuration Wizard...",
+                         "Configure this program using the configuration wizard.", 8, "");
+  actConfigWizard->setShortcut(QKeySequence(Qt::Key_F5));
+  actHelp = make("Application Help", nullptr, 10, "");
+  actHelp->setShortcut(QKeySequence(Qt::Key_F1));
+  actHide = make("Hide Program", nullptr, 12, "");
+  actExit = make("Exit Program", nullptr, 13, "");
+  actUpgradeCheck = make("Check For Upgrades or Patches", nullptr, 11, "");
+  actDebug = make("actDebug", nullptr, -1, "");
+  actDebug->setShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_F12));
+  StartTestSend = make("StartTestSend", nullptr, -1, "");
+  StartTestSend->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
+
+  const std::pair<QAction*, NotifySwitch> toggles[] = {
+      {actMeetingNotification, NotifySwitch::kMeetingNotify},
+      {actMorningMeeting, NotifySwitch::kMorningNotify},
+      {actEveningMeetingNotification, NotifySwitch::kEveningNotify},
+      {actTaskNotification, NotifySwitch::kTaskNotify},
+      {actTaskPreReminder, NotifySwitch::kTaskPreNotify},
+      {actTaskReminder, NotifySwitch::kTaskReminder},
+      {actUrgentEmail, NotifySwitch::kUrgentEmail},
+  };
+  for (const auto& [action, which] : toggles) {
+    action->setCheckable(true);
+    connect(action, &QAction::triggered, this,
+            [this, action = action, which = which] { Toggle(action, which); });
+  }
+  connect(actSettings, &QAction::triggered, this, &TRavenoxForm::actSettingsExecute);
+  connect(actConfigWizard, &QAction::triggered, this, &TRavenoxForm::actConfigWizardExecute);
+  connect(actHelp, &QAction::triggered, this, &TRavenoxForm::actHelpExecute);
+  connect(actHide, &QAction::triggered, this, &TRavenoxForm::actHideExecute);
+  connect(actExit, &QAction::triggered, this, &TRavenoxForm::actExitExecute);
+  connect(actUpgradeCheck, &QAction::triggered, this, &TRavenoxForm::actUpgradeCheckExecute);
+  connect(actDebug, &QAction::triggered, this, &TRavenoxForm::actDebugExecute);
+  connect(StartTestSend, &QAction::triggered, this, &TRavenoxForm::StartTestSendExecute);
+}
+
+void TRavenoxForm::CreateMenusAndToolbar() {
+  QMenu* settings = menuBar()->addMenu("Settings");
+  settings->addAction(actMeetingNotification);
+  settings->addAction(actMorningMeeting);
+  settings->addAction(actEveningMeetingNotification);
+  settings->addSeparator();
+  settings->addAction(actTaskNotification);
+  settings->addAction(actTaskReminder);
+  settings->addAction(actTaskPreReminder);
+  settings->addSeparator();
+  settings->addAction(actUrgentEmail);
+  settings->addSeparator();
+  // The test message's item has a caption of its own.
+  QAction* send = settings->addAction(actSettings->icon(), "Send a Test Message");
+  send->setToolTip(actSettings->toolTip());
+  connect(send, &QAction::triggered, actSettings, &QAction::trigger);
+  settings->addAction(actConfigWizard);
+  QMenu* help = menuBar()->addMenu("Help");
+  help->addAction(actHelp);
+  help->addSeparator();
+  help->addAction(actUpgradeCheck);
+  QMenu* quit = menuBar()->addMenu("Quit");
+  quit->addAction(actHide);
+  quit->addSeparator();
+  quit->addAction(actExit);
+
+  ToolBar1 = addToolBar("ToolBar1");
+  ToolBar1->setMovable(false);
+  ToolBar1->setFloatable(false);
+  ToolBar1->setIconSize(QSize(32, 32));
+  ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  ToolBar1->setFixedHeight(45);
+  ToolBar1->addAction(actMeetingNotification);
+  ToolBar1->addAction(actMorningMeeting);
+  ToolBar1->addAction(actEveningMeetingNotification);
+  ToolBar1->addSeparator();
+  ToolBar1->addAction(actTaskNotification);
+  ToolBar1->addAction(actTaskPreReminder);
+  ToolBar1->addAction(actTaskReminder);
+  ToolBar1->addSeparator();
+  // The urgent e-mail button's tooltip is its own.
+  QAction* urgent = new QAction(actUrgentEmail->icon(), actUrgentEmail->text(), this);
+  urgent->setCheckable(true);
+  urgent->setToolTip("Notifies your cell when an urgent email arrives.");
+  connect(urgent, &QAction::triggered, actUrgentEmail, [this] { actUrgentEmail->trigger(); });
+  connect(actUrgentEmail, &QAction::toggled, urgent, &QAction::setChecked);
+  ToolBar1->addAction(urgent);
+  ToolBar1->addSeparator();
+  ToolBar1->addAction(actSettings);
+  ToolBar1->addAction(actConfigWizard);
+}
+
+void TRavenoxForm::CreateContents() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  Label1 = new QLabel("Ravenox, Linking you to your information. ", central);
+  QFont bold = Label1->font();
+  bold.setBold(true);
+  Label1->setFont(bold);
+  Label2 = new QLabel("Texts your phone about meetings, tasks and urgent mail while you are away.",
+                      central);
+  Label2->setWordWrap(true);
+  Label3 = new QLabel("<a href=\"#home\" style=\"color:navy\">Ravenox home page</a>", central);
+  Label3->setCursor(Qt::PointingHandCursor);
+  Label3->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+  connect(Label3, &QLabel::linkActivated, this, [this] { Label3Click(); });
+  layout->addWidget(Label1);
+  layout->addWidget(Label2);
+  layout->addWidget(Label3);
+  layout->addStretch();
+  setCentralWidget(central);
+
+  StatusPanel = new QLabel(this);
+  StatusPanel->setMouseTracking(true);
+  StatusPanel->installEventFilter(this);
+  statusBar()->addWidget(StatusPanel, 1);
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->setFixedHeight(19 + 4);
+  statusBar()->setMouseTracking(true);
+  statusBar()->installEventFilter(this);
+}
+
+QAction* TRavenoxForm::ActionFor(NotifySwitch which) const {
+  switch (which) {
+    case NotifySwitch::kMeetingNotify:
+      return actMeetingNotification;
+    case NotifySwitch::kMorningNotify:
+      return actMorningMeeting;
+    case NotifySwitch::kEveningNotify:
+      return actEveningMeetingNotification;
+    case NotifySwitch::kTaskNotify:
+      return actTaskNotification;
+    case NotifySwitch::kTaskPreNotify:
+      return actTaskPreReminder;
+    case NotifySwitch::kTaskReminder:
+      return actTaskReminder;
+    case NotifySwitch::kUrgentEmail:
+      return actUrgentEmail;
+  }
+  return actMeetingNotification;
+}
+
+void TRavenoxForm::Toggle(QAction* action, NotifySwitch which) {
+  // The click has already inverted the checked state; the setting follows it and sets it again.
+  settings_.SetSwitch(which, action->isChecked());
+}
+
+// --- Creation, engine start, hide and show ----------------------------------------------------
+
+void TRavenoxForm::FormCreate() {
+  creating_ = true;
+  try {
+    LoadSettings(settings_, store_, *this);
+  } catch (const std::exception& e) {
+    // The window shows without an engine, a tray icon or the watchdog.
+    creating_ = false;
+    Dialogs().Error(this, Q(e.what()));
+    return;
+  }
+  creating_ = false;
+  QCoreApplication::postEvent(this, new QEvent(WM_START_PROCESSOR));
+  if (HaveTray()) {
+    TrayIcon->show();
+  } else {
+    tray_retry_.start();
+  }
+}
+
+void TRavenoxForm::StartProcessor() {
+  processor_ = std::make_unique<engine::TOutlookProcessor>(*this, options_.engine);
+  processor_->DebugEnabled = true;
+  if (settings_.SettingsLoaded()) HideToTray();
+  Timer1.start();
+}
+
+bool TRavenoxForm::HaveTray() const {
+  return options_.tray && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TRavenoxForm::HideToTray() {
+  if (!HaveTray()) {
+    // Nowhere to hide into: the taskbar entry is the way back.
+    showMinimized();
+    FormHide();
+    return;
+  }
+  hide();  // fires FormHide
+}
+
+void TRavenoxForm::hideEvent(QHideEvent* e) {
+  QMainWindow::hideEvent(e);
+  if (!e->spontaneous() && !closed_) FormHide();
+}
+
+void TRavenoxForm::FormHide() {
+  Save();
+}
+
+void TRavenoxForm::Save() {
+  try {
+    SaveSettings(settings_, store_, *this);
+  } catch (const std::exception& e) {
+    Dialogs().Error(this, Q(e.what()));
+    return;
+  }
+  emit SettingsSaved();
+}
+
+void TRavenoxForm::changeEvent(QEvent* e) {
+  QMainWindow::changeEvent(e);
+  if (e->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
+  if (!HaveTray()) return;  // minimised is the hidden state there
+  // The minimise command hides to the tray instead.
+  QTimer::singleShot(0, this, [this] {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    HideToTray();
+  });
+}
+
+void TRavenoxForm::TrayNotify(int mouse) {
+  if (mouse != WM_LBUTTONDOWN && mouse != WM_RBUTTONDOWN) return;
+  BringForward();
+}
+
+void TRavenoxForm::BringForward() {
+  if (!isVisible() || (windowState() & Qt::WindowMinimized)) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+bool TRavenoxForm::event(QEvent* e) {
+  switch (static_cast<int>(e->type())) {
+    case WM_OPEN_WIZARD:
+      // The configuration wizard is not part of this program yet.
+      if (processor_ != nullptr)
+        processor_->DebugLog("WM_OPEN_WIZARD: no configuration wizard yet");
+      return true;
+    case WM_RELOAD_SETTINGS:
+      try {
+        LoadSettings(settings_, store_, *this);
+      } catch (const std::exception& ex) {
+        Dialogs().Error(this, Q(ex.what()));
+      }
+      return true;
+    case WM_SAVE_SETTINGS:
+      Save();
+      return true;
+    case WM_START_PROCESSOR:
+      StartProcessor();
+      return true;
+    case WM_TRAY_NOTIFY:
+      TrayNotify(static_cast<TTrayNotifyEvent*>(e)->lParam);
+      return true;
+    default:
+      break;
+  }
+  return QMainWindow::event(e);
+}
+
+bool TRavenoxForm::eventFilter(QObject* watched, QEvent* e) {
+  if ((watched == StatusPanel || watched == statusBar()) &&
+      (e->type() == QEvent::MouseMove || e->type() == QEvent::Enter))
+    StatusBar1MouseMove();
+  return QMainWindow::eventFilter(watched, e);
+}
+
+void TRavenoxForm::StatusBar1MouseMove() {
+  // Hovering the status bar shows the whole status text.
+  statusBar()->setToolTip(StatusPanel->text());
+  StatusPanel->setToolTip(StatusPanel->text());
+}
+
+// --- Timers ------------------------------------------------------------------------------
+
+void TRavenoxForm::Timer1Timer() {
+  if (Timer1.isActive() && !processor_running_.load())
+    Dialogs().Error(this, "Outlook Processor has died. Please Restart Application.");
+}
+
+void TRavenoxForm::KillMeNowTimer() {
+  WMEndSession();
+}
+
+// --- Closing ------------------------------------------------------------------------------
+
+void TRavenoxForm::actExitExecute() {
+  close();
+}
+
+void TRavenoxForm::actHideExecute() {
+  HideToTray();
+}
+
+void TRavenoxForm::closeEvent(QCloseEvent* e) {
+  if (closed_) {
+    e->accept();
+    return;
+  }
+  if (!FormCloseQuery()) {
+    e->ignore();
+    HideToTray();
+    return;
+  }
+  e->accept();
+  FormClose();
+}
+
+bool TRavenoxForm::FormCloseQuery() {
+  SetStatusText("Check for Shutdown.");
+  TestSender.stop();
+  if (session_ending_) return true;
+  return Dialogs().Confirm(this, "Do you really want to stop Ravenox?");
+}
+
+void TRavenoxForm::FormClose() {
+  StopProcessor(true);
+  closed_ = true;
+  QCoreApplication::quit();
+}
+
+void TRavenoxForm::StopProcessor(bool process_messages) {
+  Timer1.stop();
+  if (processor_ == nullptr) return;
+  processor_->Stop();
+  processor_->Wake();
+  SetStatusText("Shutting Download Outlook Processing System....Please Wait.");
+  StatusPanel->repaint();
+  for (int round = 0; round < kStopRounds && processor_running_.load(); ++round) {
+    QThread::msleep(kStopRoundMs);
+    if (process_messages) {
+      QCoreApplication::processEvents();
+    } else {
+      processor_->Wake();
+    }
+  }
+  {
+    // An error box the engine still waits on must not hold its thread now.
+    std::lock_guard lock(boxes_mutex_);
+    going_ = true;
+  }
+  boxes_closed_.notify_all();
+  try {
+    processor_.reset();  // waits for the engine's thread
+  } catch (const std::exception& e) {
+    qWarning("***ERROR:%s", e.what());
+  }
+}
+
+void TRavenoxForm::FormDestroy() {
+  if (TrayIcon != nullptr) TrayIcon->hide();
+}
+
+void TRavenoxForm::WMQueryEndSession() {
+  session_ending_ = true;
+  FormCloseQuery();  // no question now; the repeating test stops
+  KillMeNow.start();
+  // The box does not wait for anyone: half a second later the program is gone.
+  auto* box = new QMessageBox(QMessageBox::NoIcon, "", "Shutting Down", QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void TRavenoxForm::WMEndSession() {
+  if (closed_) return;
+  StopProcessor(false);
+  try {
+    SaveSettings(settings_, store_, *this);
+  } catch (const std::exception& e) {
+    qWarning("%s", e.what());
+  }
+  closed_ = true;
+  FormDestroy();
+  QCoreApplication::exit(0);
+}
+
+// --- Commands -----------------------------------------------------------------------------
+
+void TRavenoxForm::actSettingsExecute() {
+  std::string address;
+  GetPhoneAddress(address);
+  if (processor_ != nullptr) {
+    processor_->RequestTestMessage(address, "Ravenox Test message",
+                                   "If you got this message Ravenox Notification is working.");
+  }
+}
+
+void TRavenoxForm::StartTestSendExecute() {
+  if (TestSender.isActive()) {
+    TestSender.stop();
+  } else {
+    TestSender.start();
+  }
+}
+
+void TRavenoxForm::actDebugExecute() {
+  if (processor_ == nullptr) return;
+  const bool on = !processor_->DebugEnabled.load();
+  processor_->DebugEnabled = on;
+  Dialogs().Information(this, on ? "Debugging Is On!!" : "Debugging Is Off!!");
+}
+
+void TRavenoxForm::actHelpExecute() {
+  OpenHelp("");
+}
+
+void TRavenoxForm::actUpgradeCheckExecute() {
+  OpenHelp("upgrade");
+}
+
+void TRavenoxForm::Label3Click() {
+  OpenHelp("home");
+}
+
+void TRavenoxForm::OpenHelp(const QString& section) {
+  QUrl url = QUrl::fromLocalFile(HelpPagePath());
+  if (!section.isEmpty()) url.setFragment(section);
+  // The desktop's own way of opening a page; the opener program when that is not there.
+  if (!QDesktopServices::openUrl(url)) QProcess::startDetached("xdg-open", {url.toString()});
+}
+
+void TRavenoxForm::actConfigWizardExecute() {
+  QCoreApplication::postEvent(this, new QEvent(WM_OPEN_WIZARD));
+}
+
+// --- The engine's calls --------------------------------------------------------------------
+
+void TRavenoxForm::SetStatusText(const std::string& text) {
+  // Queued in order from any thread: the last text written is the one shown.
+  QMetaObject::invokeMethod(
+      this, [this, t = Q(text)] { StatusPanel->setText(t); },
+      QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+}
+
+QString TRavenoxForm::StatusText() const {
+  return StatusPanel->text();
+}
+
+void TRavenoxForm::ShowException(const std::string& message) {
+  if (QThread::currentThread() == thread()) {
+    Dialogs().Error(this, Q(message));
+    return;
+  }
+  // From the engine's thread: shown here, the engine waiting until the box is closed.
+  std::unique_lock lock(boxes_mutex_);
+  if (going_) return;
+  const uint64_t mine = boxes_shown_ + 1;
+  QMetaObject::invokeMethod(
+      this,
+      [this, text = Q(message)] {
+        Dialogs().Error(this, text);
+        {
+          std::lock_guard inner(boxes_mutex_);
+          ++boxes_shown_;
+        }
+        boxes_closed_.notify_all();
+      },
+      Qt::QueuedConnection);
+  boxes_closed_.wait(lock, [&] { return boxes_shown_ >= mine || going_; });
+}
+
+// --- Loading the settings into the window --------------------------------------------------
+
+void TRavenoxForm::ShowMessage(const std::string& text) {
+  Dialogs().Message(this, "Ravenox", Q(text));
+}
+
+void TRavenoxForm::ShowInformation(const std::string& text) {
+  Dialogs().Information(this, Q(text));
+}
+
+void TRavenoxForm::PostOpenWizard() {
+  QCoreApplication::postEvent(this, new QEvent(WM_OPEN_WIZARD));
+}
+
+int32_t TRavenoxForm::Top() const {
+  return creating_ ? saved_top_ : y();
+}
+
+int32_t TRavenoxForm::Left() const {
+  return creating_ ? saved_left_ : x();
+}
+
+void TRavenoxForm::SetTop(int32_t top) {
+  // At creation the system's placement wins; a later reload moves the window.
+  saved_top_ = top;
+  if (!creating_) move(x(), top);
+}
+
+void TRavenoxForm::SetLeft(int32_t left) {
+  saved_left_ = left;
+  if (!creating_) move(left, y());
+}
+
+int32_t TRavenoxForm::ScreenWidth() const {
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  return s != nullptr ? s->geometry().width() : 0;
+}
+
+int32_t TRavenoxForm::ScreenHeight() const {
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  return s != nullptr ? s->geometry().height() : 0;
+}
+
+}  // namespace ravenox::shell

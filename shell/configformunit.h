@@ -1,0 +1,188 @@
+// The main window: the program's hub. It owns the settings and the engine, shows the notification
+// switches as a menu and a toolbar, the status line, and an icon in the tray, and stays hidden in
+// normal use.
+#pragma once
+
+#include <QAction>
+#include <QEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "engine/OutlookProcessorUnit.h"
+#include "platform/RegistryFile.h"
+#include "shell/Dialogs.h"
+#include "shell/SettingsHost.h"
+#include "shell/SettingsStore.h"
+
+namespace ravenox::shell {
+
+// The window's own messages, posted to it as events of these types.
+inline constexpr QEvent::Type WM_OPEN_WIZARD = static_cast<QEvent::Type>(1044);
+inline constexpr QEvent::Type WM_RELOAD_SETTINGS = static_cast<QEvent::Type>(1045);
+inline constexpr QEvent::Type WM_SAVE_SETTINGS = static_cast<QEvent::Type>(1046);
+inline constexpr QEvent::Type WM_START_PROCESSOR = static_cast<QEvent::Type>(1047);
+inline constexpr QEvent::Type WM_TRAY_NOTIFY = static_cast<QEvent::Type>(1048);
+
+// The mouse events a tray notification carries.
+inline constexpr int WM_LBUTTONDOWN = 0x201;
+inline constexpr int WM_RBUTTONDOWN = 0x204;
+inline constexpr int WM_LBUTTONDBLCLK = 0x203;
+inline constexpr int WM_MBUTTONDOWN = 0x207;
+
+class TTrayNotifyEvent final : public QEvent {
+ public:
+  explicit TTrayNotifyEvent(int mouse) : QEvent(WM_TRAY_NOTIFY), lParam(mouse) {}
+  int lParam;
+};
+
+struct TFormOptions {
+  std::filesystem::path settings_file;  // empty: the default place
+  engine::ProcessorEnvironment engine;  // empty members: the real ones
+  TDialogs* dialogs = nullptr;          // null: the toolkit's message boxes
+  bool tray = true;                     // false: act as on a desktop without a tray
+};
+
+class TRavenoxForm final : public QMainWindow, public TSettingsHost, public SettingsWindow {
+  Q_OBJECT
+
+ public:
+  explicit TRavenoxForm(TFormOptions options = {});
+  ~TRavenoxForm() override;
+
+  // --- Actions, in the order of the action list -------------------------------------------
+  QAction* actMeetingNotification;
+  QAction* actMorningMeeting;
+  QAction* actEveningMeetingNotification;
+  QAction* actTaskNotification;
+  QAction* actTaskPreReminder;
+  QAction* actTaskReminder;
+  QAction* actUrgentEmail;
+  QAction* actSettings;
+  QAction* actConfigWizard;
+  QAction* actHelp;
+  QAction* actHide;
+  QAction* actExit;
+  QAction* actUpgradeCheck;
+  QAction* actDebug;
+  QAction* StartTestSend;
+
+  // --- Controls and timers ---------------------------------------------------------------
+  QToolBar* ToolBar1;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLabel* StatusPanel;  // the one panel of StatusBar1
+  QTimer Timer1, TestSender, KillMeNow;
+  QSystemTrayIcon* TrayIcon;
+
+  TSettings& Settings() { return settings_; }
+  engine::TOutlookProcessor* Processor() { return processor_.get(); }
+  bool ProcessorRunning() const { return processor_running_.load(); }
+  bool SessionEnding() const { return session_ending_; }
+  QString StatusText() const;
+
+  // --- Handlers, under the names the program's other parts use -------------------------------
+  void FormCreate();
+  void FormHide();
+  // The close request; true when the close may go on.
+  bool FormCloseQuery();
+  void FormClose();
+  void FormDestroy();
+  void actSettingsExecute();
+  void StartTestSendExecute();
+  void actDebugExecute();
+  void actHelpExecute();
+  void actUpgradeCheckExecute();
+  void Label3Click();
+  void actConfigWizardExecute();
+  void actHideExecute();
+  void actExitExecute();
+  void Timer1Timer();
+  void KillMeNowTimer();
+  void StatusBar1MouseMove();
+  // Hides to the tray (or, without a tray, minimises: there is no other way back).
+  void HideToTray();
+  // The end of the desktop session asked for (no question; gone within 500 ms).
+  void WMQueryEndSession();
+  // The session ends now, or a stop signal came: stop the engine, save, quit with status 0.
+  void WMEndSession();
+  // A second copy was started: bring this one's window forward.
+  void BringForward();
+  // Whether a tray is there to hide into.
+  bool HaveTray() const;
+  // Opens a section of the help page ("" for the contents).
+  void OpenHelp(const QString& section);
+
+ signals:
+  // The settings were written to the store.
+  void SettingsSaved();
+
+ public:
+  // --- ProcessorHost (engine thread and window thread) ------------------------------------
+  void SetStatusText(const std::string& text) override;
+  void SetProcessorRunning(bool running) override { processor_running_.store(running); }
+  void ShowException(const std::string& message) override;
+  bool IsApplicationMainWindow() const override { return true; }
+  // Writes the settings to the store; errors go to an error box.
+  void Save();
+
+  // --- SettingsWindow (what loading the settings does to the window) ----------------------
+  void ShowMessage(const std::string& text) override;
+  void ShowInformation(const std::string& text) override;
+  void PostOpenWizard() override;
+  int32_t Top() const override;
+  int32_t Left() const override;
+  void SetTop(int32_t top) override;
+  void SetLeft(int32_t left) override;
+  int32_t ScreenWidth() const override;
+  int32_t ScreenHeight() const override;
+
+ protected:
+  bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void hideEvent(QHideEvent* e) override;
+  void changeEvent(QEvent* e) override;
+
+ private:
+  void CreateActions();
+  void CreateMenusAndToolbar();
+  void CreateContents();
+  void StartProcessor();
+  void TrayNotify(int mouse);
+  void StopProcessor(bool process_messages);
+  void Toggle(QAction* action, NotifySwitch which);
+  QAction* ActionFor(NotifySwitch which) const;
+  TDialogs& Dialogs() { return *dialogs_; }
+
+  TFormOptions options_;
+  TSettings settings_;
+  platform::RegistryFile store_;
+  std::unique_ptr<TMessageBoxes> own_dialogs_;
+  TDialogs* dialogs_;
+  std::unique_ptr<engine::TOutlookProcessor> processor_;
+  std::atomic<bool> processor_running_{false};
+  bool session_ending_ = false;
+  bool closed_ = false;
+  bool creating_ = true;
+  int saved_top_ = 0, saved_left_ = 0;
+  QTimer tray_retry_;
+
+  // Error boxes asked for by the engine's thread: shown on this thread, the engine waiting until
+  // each is closed, or until the window goes.
+  std::mutex boxes_mutex_;
+  std::condition_variable boxes_closed_;
+  uint64_t boxes_shown_ = 0;
+  bool going_ = false;
+};
+
+}  // namespace ravenox::shell
