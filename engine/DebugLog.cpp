@@ -65,7 +65,21 @@ void TOutlookProcessor::AddDebugLine(const std::string& line) {
   debug_lines_.push_back(line);
 }
 
+void TOutlookProcessor::PostDebugNote(const std::string& message) {
+  std::lock_guard lock(notes_mutex_);
+  notes_.push_back(message);
+  notes_pending_.store(true);
+}
+
 void TOutlookProcessor::DebugLog(const std::string& message) {
+  if (notes_pending_.exchange(false)) {
+    std::vector<std::string> notes;
+    {
+      std::lock_guard lock(notes_mutex_);
+      notes.swap(notes_);
+    }
+    for (const auto& note : notes) DebugLog(note);
+  }
   if (!DebugEnabled.load()) return;
   try {
     debug_lines_.push_back(FormatDateTime(env_.clock->Now()) + ": " + message);

@@ -78,6 +78,8 @@ class TOutlookProcessor {
                           const std::string& body);
   // Cuts the current wait short.
   void Wake();
+  // A line for the debug log from another thread; the engine's thread writes it with its next.
+  void PostDebugNote(const std::string& message);
   bool ThreadStarted() const { return thread_.joinable(); }
   std::atomic<bool> DebugEnabled{false};
 
@@ -206,6 +208,10 @@ class TOutlookProcessor {
   std::unique_ptr<platform::WakeEvent> wake_event_;
   bool com_initialized_ = false;
   std::atomic<bool> terminated_{false};
+
+  std::mutex notes_mutex_;
+  std::vector<std::string> notes_;
+  std::atomic<bool> notes_pending_{false};
 
   std::mutex test_mutex_;
   std::string test_address_, test_subject_, test_body_;

@@ -307,19 +307,31 @@ void TRavenoxForm::FormCreate() {
 void TRavenoxForm::StartProcessor() {
   processor_ = std::make_unique<engine::TOutlookProcessor>(*this, options_.engine);
   processor_->DebugEnabled = true;
+  if (wizard_note_) {
+    processor_->PostDebugNote("No configuration wizard yet");
+    wizard_note_ = false;
+  }
   if (settings_.SettingsLoaded()) HideToTray();
   Timer1.start();
 }
 
 bool TRavenoxForm::HaveTray() const {
-  return options_.tray && QSystemTrayIcon::isSystemTrayAvailable();
+  switch (options_.tray) {
+    case TFormOptions::Tray::kThere:
+      return true;
+    case TFormOptions::Tray::kAbsent:
+      return false;
+    case TFormOptions::Tray::kAsTheDesktopSays:
+      break;
+  }
+  return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void TRavenoxForm::HideToTray() {
   if (!HaveTray()) {
-    // Nowhere to hide into: the taskbar entry is the way back.
+    // Nowhere to hide into: minimised, the taskbar entry is the way back (and the state change
+    // saves, as a hide does).
     showMinimized();
-    FormHide();
     return;
   }
   hide();  // fires FormHide
@@ -347,7 +359,10 @@ void TRavenoxForm::Save() {
 void TRavenoxForm::changeEvent(QEvent* e) {
   QMainWindow::changeEvent(e);
   if (e->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
-  if (!HaveTray()) return;  // minimised is the hidden state there
+  if (!HaveTray()) {
+    FormHide();  // minimised is the hidden state there
+    return;
+  }
   // The minimise command hides to the tray instead.
   QTimer::singleShot(0, this, [this] {
     setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -372,9 +387,13 @@ void TRavenoxForm::BringForward() {
 bool TRavenoxForm::event(QEvent* e) {
   switch (static_cast<int>(e->type())) {
     case WM_OPEN_WIZARD:
-      // The configuration wizard is not part of this program yet.
-      if (processor_ != nullptr)
-        processor_->DebugLog("WM_OPEN_WIZARD: no configuration wizard yet");
+      // The configuration wizard is not part of this program yet: nothing opens, and the log says
+      // so once the engine runs.
+      wizard_note_ = true;
+      if (processor_ != nullptr) {
+        processor_->PostDebugNote("No configuration wizard yet");
+        wizard_note_ = false;
+      }
       return true;
     case WM_RELOAD_SETTINGS:
       try {

@@ -48,7 +48,8 @@ struct TFormOptions {
   std::filesystem::path settings_file;  // empty: the default place
   engine::ProcessorEnvironment engine;  // empty members: the real ones
   TDialogs* dialogs = nullptr;          // null: the toolkit's message boxes
-  bool tray = true;                     // false: act as on a desktop without a tray
+  // Whether a tray is there to hide into; tests say so instead of asking the desktop.
+  enum class Tray { kAsTheDesktopSays, kThere, kAbsent } tray = Tray::kAsTheDesktopSays;
 };
 
 class TRavenoxForm final : public QMainWindow, public TSettingsHost, public SettingsWindow {
@@ -174,6 +175,7 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   bool session_ending_ = false;
   bool closed_ = false;
   bool creating_ = true;
+  bool wizard_note_ = false;
   int saved_top_ = 0, saved_left_ = 0;
   QTimer tray_retry_;
 

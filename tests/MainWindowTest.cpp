@@ -1,0 +1,413 @@
+// The main window under Qt's offscreen platform, with its engine on fakes and its message boxes
+// answered by the test.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QTest>
+#include <QToolButton>
+#include <chrono>
+#include <thread>
+
+#include "EngineFakes.h"
+#include "shell/configformunit.h"
+
+namespace ravenox::shell {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "ravenox-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    auto* a = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return a;
+  }();
+  return *app;
+}
+
+class FakeDialogs final : public TDialogs {
+ public:
+  void Message(QWidget*, const QString& caption, const QString& text) override {
+    shown.push_back("message " + caption.toStdString() + ": " + text.toStdString());
+  }
+  void Information(QWidget*, const QString& text) override {
+    shown.push_back("information: " + text.toStdString());
+  }
+  void Error(QWidget*, const QString& text) override {
+    shown.push_back("error: " + text.toStdString());
+  }
+  bool Confirm(QWidget*, const QString& text) override {
+    shown.push_back("confirm: " + text.toStdString());
+    return answer;
+  }
+  int Count(const std::string& line) const {
+    return static_cast<int>(std::count(shown.begin(), shown.end(), line));
+  }
+  std::vector<std::string> shown;
+  bool answer = false;
+};
+
+const char* kSavedSettings =
+    "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+    "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
+    "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
+    "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
+    "\"TaskReminder\"=dword:00000001\n\"UrgentEmail\"=dword:00000000\n\"Top\"=dword:00000064\n"
+    "\"Left\"=dword:00000064\n\"TaskRemindPeriod\"=dword:00000002\n\"Pin\"=\"5551234567\"\n"
+    "\"EarlyTime\"=hex:00,00,00,00,00,00,00,00\n\"LateTime\"=hex:e3,d5,3f,f1,ff,ff,ef,3f\n"
+    "\"Service\"=dword:00000008\n\"CustomAddr\"=\"\"\n\"CustomEmail\"=\" me@example.org \"\n";
+
+// A window with its engine on fakes (the engine's thread runs), its settings in a folder of its
+// own, and a tray that is there unless a test says otherwise.
+struct Rig {
+  explicit Rig(const std::string& settings = kSavedSettings,
+               TFormOptions::Tray tray = TFormOptions::Tray::kThere) {
+    App();
+    if (!settings.empty()) {
+      std::ofstream(dir.path() / "Ravenox.reg", std::ios::binary) << settings;
+    }
+    options.settings_file = dir.path() / "Ravenox.reg";
+    options.dialogs = &dialogs;
+    options.tray = tray;
+    options.engine.clock = std::make_shared<testing::FakeClock>();
+    options.engine.input = std::make_shared<testing::FakeInput>();
+    options.engine.com = com;
+    options.engine.debug_output = std::make_shared<testing::RecordingDebugOutput>();
+    options.engine.connector = outlook->MakeConnector();
+    options.engine.working_dir = dir.path();
+    options.engine.open_event = [](const std::string&, std::string&) {
+      return std::make_unique<platform::LocalEvent>();
+    };
+  }
+  TRavenoxForm& Start() {
+    form = std::make_unique<TRavenoxForm>(options);
+    form->show();
+    Settle();
+    return *form;
+  }
+  // Lets posted events and the engine's calls arrive.
+  static void Settle(int rounds = 5) {
+    for (int i = 0; i < rounds; ++i) {
+      QCoreApplication::processEvents();
+      QCoreApplication::sendPostedEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  std::string Stored() const { return ReadAll(dir.path() / "Ravenox.reg"); }
+
+  TempDir dir;
+  FakeDialogs dialogs;
+  std::shared_ptr<testing::FakeCom> com = std::make_shared<testing::FakeCom>();
+  std::shared_ptr<outlook::fake::FakeOutlook> outlook = outlook::fake::MakeFakeOutlook();
+  TFormOptions options;
+  std::unique_ptr<TRavenoxForm> form;
+};
+
+TEST(MainWindow, ActionTable) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  struct Row {
+    QAction* action;
+    const char* caption;
+    const char* hint;
+    QKeySequence shortcut;
+    int image;
+    const char* category;
+  };
+  const Row rows[] = {
+      {f.actMeetingNotification,
+       "Meeting Notification",
+       "Notify your cell phone when a meeting reminder occurs.",
+       {},
+       0,
+       "Meetings"},
+      {f.actMorningMeeting,
+       "Morning 1st Meeting Notification",
+       "Notifies your cell at your set morning time of your first meeting of the day.",
+       {},
+       1,
+       "Meetings"},
+      {f.actEveningMeetingNotification,
+       "Evening Next Days First Meeting",
+       "Notifies you in the evening of the first meeting of the next day.",
+       {},
+       2,
+       "Meetings"},
+      {f.actTaskNotification,
+       "Task Notifications",
+       "Notifies your cell when you task reminder occurs.",
+       {},
+       3,
+       ""},
+      {f.actTaskPreReminder,
+       "Pre Notification For Tasks",
+       "Notifies you the day before your task is due.",
+       {},
+       4,
+       ""},
+      {f.actTaskReminder,
+       "Past Due Task Reminder",
+       "Reminder you ever day when tasks haven't been completed.",
+       {},
+       5,
+       ""},
+      {f.actUrgentEmail,
+       "Urgent Email Notification",
+       "Notifies you cell when an urgent email arrives.",
+       {},
+       6,
+       ""},
+      {f.actSettings, "Settings...", "Testing Message", {}, 7, ""},
+      {f.actConfigWizard, "Run Configuration Wizard...",
+       "Configure this program using the configuration wizard.", QKeySequence("F5"), 8, ""},
+      {f.actHelp, "Application Help", nullptr, QKeySequence("F1"), 10, ""},
+      {f.actHide, "Hide Program", nullptr, {}, 12, ""},
+      {f.actExit, "Exit Program", nullptr, {}, 13, ""},
+      {f.actUpgradeCheck, "Check For Upgrades or Patches", nullptr, {}, 11, ""},
+      {f.actDebug, "actDebug", nullptr, QKeySequence("Alt+Shift+F12"), -1, ""},
+      {f.StartTestSend, "StartTestSend", nullptr, QKeySequence("Ctrl+Alt+S"), -1, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.caption);
+    EXPECT_EQ(r.action->text().toStdString(), r.caption);
+    if (r.hint != nullptr) {
+      EXPECT_EQ(r.action->toolTip().toStdString(), r.hint);
+    }
+    EXPECT_EQ(r.action->shortcut(), r.shortcut);
+    EXPECT_EQ(r.action->property("imageIndex").toInt(), r.image);
+    EXPECT_EQ(r.action->icon().isNull(), r.image < 0);
+    if (r.image >= 0) {
+      EXPECT_FALSE(r.action->icon().pixmap(16, 16).isNull());
+    }
+    EXPECT_EQ(r.action->property("category").toString().toStdString(), r.category);
+  }
+
+  // The menus, item by item ("-" a separator), and the toolbar.
+  auto items = [](const QList<QAction*>& actions) {
+    std::vector<std::string> out;
+    for (QAction* a : actions) out.push_back(a->isSeparator() ? "-" : a->text().toStdString());
+    return out;
+  };
+  std::vector<std::vector<std::string>> menus;
+  for (QAction* m : f.menuBar()->actions()) {
+    menus.push_back({m->text().toStdString()});
+    for (const auto& i : items(m->menu()->actions())) menus.back().push_back(i);
+  }
+  const std::vector<std::vector<std::string>> expected = {
+      {"Settings", "Meeting Notification", "Morning 1st Meeting Notification",
+       "Evening Next Days First Meeting", "-", "Task Notifications", "Past Due Task Reminder",
+       "Pre Notification For Tasks", "-", "Urgent Email Notification", "-", "Send a Test Message",
+       "Run Configuration Wizard..."},
+      {"Help", "Application Help", "-", "Check For Upgrades or Patches"},
+      {"Quit", "Hide Program", "-", "Exit Program"}};
+  EXPECT_EQ(menus, expected);
+  const std::vector<std::string> toolbar = {"Meeting Notification",
+                                            "Morning 1st Meeting Notification",
+                                            "Evening Next Days First Meeting",
+                                            "-",
+                                            "Task Notifications",
+                                            "Pre Notification For Tasks",
+                                            "Past Due Task Reminder",
+                                            "-",
+                                            "Urgent Email Notification",
+                                            "-",
+                                            "Settings...",
+                                            "Run Configuration Wizard..."};
+  EXPECT_EQ(items(f.ToolBar1->actions()), toolbar);
+  EXPECT_EQ(f.ToolBar1->actions()[8]->toolTip().toStdString(),
+            "Notifies your cell when an urgent email arrives.");
+}
+
+// A toggle changes the setting in memory, shows checked, and reaches the store at the next hide;
+// a setting written elsewhere shows on its action.
+TEST(MainWindow, TogglesFollowTheSettingsBothWays) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  EXPECT_TRUE(f.actMeetingNotification->isChecked());
+  EXPECT_TRUE(f.actTaskReminder->isChecked());
+  f.BringForward();
+  const std::string before = rig.Stored();
+  struct Case {
+    QAction* action;
+    NotifySwitch which;
+  };
+  for (const Case& c : {Case{f.actMorningMeeting, NotifySwitch::kMorningNotify},
+                        Case{f.actUrgentEmail, NotifySwitch::kUrgentEmail},
+                        Case{f.actMeetingNotification, NotifySwitch::kMeetingNotify}}) {
+    const bool was = f.Settings().Switch(c.which);
+    c.action->trigger();
+    EXPECT_EQ(f.Settings().Switch(c.which), !was);
+    EXPECT_EQ(c.action->isChecked(), !was);
+  }
+  EXPECT_EQ(rig.Stored(), before);  // memory only, until the window hides
+  f.actHide->trigger();
+  Rig::Settle();
+  EXPECT_NE(rig.Stored().find("\"MorningNotify\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(rig.Stored().find("\"MeetingNotify\"=dword:00000000"), std::string::npos);
+  f.Settings().SetSwitch(NotifySwitch::kTaskNotify, true);
+  Rig::Settle();
+  EXPECT_TRUE(f.actTaskNotification->isChecked());
+}
+
+TEST(MainWindow, StartsHiddenAndTrayClicksBringItBack) {
+  struct Case {
+    int mouse;
+    bool shows;
+  };
+  const Case cases[] = {{WM_LBUTTONDOWN, true},
+                        {WM_RBUTTONDOWN, true},
+                        {WM_LBUTTONDBLCLK, false},
+                        {WM_MBUTTONDOWN, false},
+                        {0x200 /* a move */, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mouse);
+    Rig rig;
+    TRavenoxForm& f = rig.Start();
+    EXPECT_FALSE(f.isVisible());  // the settings loaded: hidden at engine start
+    EXPECT_TRUE(rig.dialogs.shown.empty());
+    QCoreApplication::postEvent(&f, new TTrayNotifyEvent(c.mouse));
+    Rig::Settle();
+    EXPECT_EQ(f.isVisible(), c.shows);
+    // Already visible: only brought forward.
+    QCoreApplication::postEvent(&f, new TTrayNotifyEvent(c.mouse));
+    Rig::Settle();
+    EXPECT_EQ(f.isVisible(), c.shows);
+  }
+}
+
+TEST(MainWindow, MinimiseHidesAndSavesOrStaysMinimisedWithoutATray) {
+  for (const auto tray : {TFormOptions::Tray::kThere, TFormOptions::Tray::kAbsent}) {
+    const bool there = tray == TFormOptions::Tray::kThere;
+    SCOPED_TRACE(there);
+    Rig rig(kSavedSettings, tray);
+    TRavenoxForm& f = rig.Start();
+    f.BringForward();
+    Rig::Settle();
+    f.actUrgentEmail->trigger();
+    f.setWindowState(Qt::WindowMinimized);
+    Rig::Settle();
+    EXPECT_NE(rig.Stored().find("\"UrgentEmail\"=dword:00000001"), std::string::npos);
+    if (there) {
+      EXPECT_FALSE(f.isVisible());
+    } else {
+      EXPECT_TRUE(f.windowState() & Qt::WindowMinimized);  // the taskbar is the way back
+    }
+  }
+}
+
+TEST(MainWindow, ExitThenNoHidesAndStopsTheRepeatingTest) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  f.BringForward();
+  f.StartTestSend->trigger();
+  EXPECT_TRUE(f.TestSender.isActive());
+  rig.dialogs.answer = false;
+  f.actExit->trigger();
+  Rig::Settle();
+  EXPECT_EQ(rig.dialogs.Count("confirm: Do you really want to stop Ravenox?"), 1);
+  EXPECT_FALSE(f.TestSender.isActive());
+  EXPECT_FALSE(f.isVisible());
+  ASSERT_NE(f.Processor(), nullptr);
+  EXPECT_TRUE(f.ProcessorRunning());
+}
+
+// Yes while the engine is in the middle of a send: the close waits for the engine to finish.
+TEST(MainWindow, ExitThenYesWhileASendIsInProgress) {
+  Rig rig;
+  std::atomic<bool> sending{false};
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") {
+      sending = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    }
+  });
+  TRavenoxForm& f = rig.Start();
+  f.BringForward();
+  f.actSettings->trigger();  // a test message: sent at once
+  for (int i = 0; i < 400 && !sending; ++i) Rig::Settle(1);
+  ASSERT_TRUE(sending);
+  rig.dialogs.answer = true;
+  const auto started = std::chrono::steady_clock::now();
+  f.actExit->trigger();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+  EXPECT_EQ(f.Processor(), nullptr);
+  EXPECT_FALSE(f.ProcessorRunning());
+  EXPECT_EQ(rig.outlook->Sent().size(), 1u);
+  EXPECT_EQ(f.StatusText().toStdString(),
+            "Shutting Download Outlook Processing System....Please Wait.");
+  EXPECT_TRUE(std::filesystem::exists(rig.dir.path() / "NOTIFY.CLD"));  // saved on the way out
+}
+
+TEST(MainWindow, WatchdogReportsADeadEngineOnEveryTick) {
+  Rig rig;
+  rig.com->results = {false};  // the engine cannot start and ends at once
+  TRavenoxForm& f = rig.Start();
+  for (int i = 0; i < 400 && f.ProcessorRunning(); ++i) Rig::Settle(1);
+  ASSERT_FALSE(f.ProcessorRunning());
+  EXPECT_TRUE(f.Timer1.isActive());
+  EXPECT_EQ(f.Timer1.interval(), 15000);
+  f.Timer1Timer();
+  f.Timer1Timer();  // also while the first box may still be open
+  EXPECT_EQ(rig.dialogs.Count("error: Outlook Processor has died. Please Restart Application."), 2);
+}
+
+TEST(MainWindow, CommandsAndTheirShortcuts) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  f.BringForward();
+  QApplication::setActiveWindow(&f);
+  Rig::Settle();
+  // Ctrl+Alt+S twice within 5 s: the repeating test is off again and nothing went out.
+  QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+  EXPECT_TRUE(f.TestSender.isActive());
+  QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+  EXPECT_FALSE(f.TestSender.isActive());
+  EXPECT_TRUE(rig.outlook->Sent().empty());
+  // Alt+Shift+F12 right after start: the log was on, so it goes off.
+  QTest::keyClick(&f, Qt::Key_F12, Qt::AltModifier | Qt::ShiftModifier);
+  EXPECT_EQ(rig.dialogs.shown.back(), "information: Debugging Is Off!!");
+  QTest::keyClick(&f, Qt::Key_F12, Qt::AltModifier | Qt::ShiftModifier);
+  EXPECT_EQ(rig.dialogs.shown.back(), "information: Debugging Is On!!");
+  // The test message goes to the custom address exactly as stored (carrier "Other").
+  f.actSettings->trigger();
+  for (int i = 0; i < 400 && rig.outlook->Sent().empty(); ++i) Rig::Settle(1);
+  ASSERT_EQ(rig.outlook->Sent().size(), 1u);
+  EXPECT_EQ(rig.outlook->Sent()[0].to, " me@example.org ");
+  EXPECT_EQ(rig.outlook->Sent()[0].subject, "Ravenox Test message");
+  EXPECT_EQ(rig.outlook->Sent()[0].body,
+            "If you got this message Ravenox Notification is working.");
+}
+
+TEST(MainWindow, FirstRunAndAFailedSettingsRead) {
+  struct Case {
+    const char* name;
+    std::string settings;
+    std::string box;
+  };
+  std::string no_top = kSavedSettings;
+  no_top.erase(no_top.find("\"Top\""), std::string("\"Top\"=dword:00000064\n").size());
+  const Case cases[] = {
+      {"first run", "",
+       "information: Welcome To Ravenox. You must complete\r\nthe configuration at this time."},
+      {"Top missing", no_top, "message Ravenox: Error Reading Registry"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(c.settings);
+    TRavenoxForm& f = rig.Start();
+    EXPECT_EQ(rig.dialogs.shown, std::vector<std::string>{c.box});
+    ASSERT_NE(f.Processor(), nullptr);  // the engine started
+    EXPECT_TRUE(f.isVisible());         // and the window stayed
+    EXPECT_EQ(c.settings.empty(),
+              testing::EngineRig::Count(*f.Processor(), "No configuration wizard yet") == 1);
+  }
+}
+
+}  // namespace
+}  // namespace ravenox::shell
