@@ -70,4 +70,11 @@ void X11InputState::GetKeyboardState(KeyTable& keys) {
   }
 }
 
+bool X11DisplayOpens() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  XCloseDisplay(display);
+  return true;
+}
+
 }  // namespace ravenox::platform

@@ -22,6 +22,9 @@ class InputState {
   virtual void GetKeyboardState(KeyTable& keys) = 0;
 };
 
+// Whether the X display named by DISPLAY can be opened now.
+bool X11DisplayOpens();
+
 // X11: XQueryPointer and XQueryKeymap over a display connection that belongs to the calling thread.
 // The key table is indexed by X key code. Without a display the cursor stays at (0, 0) and no key
 // is down, so the user reads as away.

@@ -1,14 +1,18 @@
 #include "platform/WakeEvent.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <linux/futex.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -38,82 +42,58 @@ bool LocalEvent::Wait(std::chrono::milliseconds timeout) {
 
 namespace {
 
-constexpr uint32_t kReadyMagic = 0x32584E52;  // "RNX2": the layout below
+constexpr uint32_t kReadyMagic = 0x33584E52;  // "RNX3": the layout below
 
+// The shared event holds no lock and no condition variable: a process killed while it waited or
+// signalled would leave those stuck for every other holder. Waiters sleep on the generation word
+// with a futex instead, which keeps no state of its own about them.
 struct SharedBlock {
   std::atomic<uint32_t> ready;
-  pthread_mutex_t mutex;
-  pthread_cond_t cond;
-  uint32_t signaled;
-  uint32_t openers;
+  std::atomic<uint32_t> signaled;
   // Counts the Sets. A waiter returns when it changes, so a Set wakes everyone waiting at that
-  // moment even if another process resets the event before the waiter gets the lock back.
-  uint64_t generation;
+  // moment even if another process resets the event at once.
+  std::atomic<uint32_t> generation;
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
 
-class SharedLock {
- public:
-  explicit SharedLock(pthread_mutex_t* m) : m_(m) {
-    const int r = pthread_mutex_lock(m_);
-    // A holder died with the lock: the block holds only a flag and a count, both still usable.
-    if (r == EOWNERDEAD) pthread_mutex_consistent(m_);
-  }
-  ~SharedLock() { pthread_mutex_unlock(m_); }
-  SharedLock(const SharedLock&) = delete;
-  SharedLock& operator=(const SharedLock&) = delete;
-
- private:
-  pthread_mutex_t* m_;
-};
+long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0);
+}
 
 class NamedEvent final : public WakeEvent {
  public:
   NamedEvent(int fd, SharedBlock* block) : fd_(fd), block_(block) {
-    SharedLock lock(&block_->mutex);
-    // Like a kernel event, the object starts unsignalled when no process holds it any more.
-    if (block_->openers == 0) block_->signaled = 0;
-    ++block_->openers;
+    // Like a kernel event, the object starts unsignalled when no process holds it any more. Every
+    // holder keeps a shared lock on it; the lock of a process that died goes with it.
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) block_->signaled.store(0);
+    flock(fd_, LOCK_SH);
   }
   ~NamedEvent() override {
-    {
-      SharedLock lock(&block_->mutex);
-      if (block_->openers > 0) --block_->openers;
-    }
     munmap(block_, sizeof(SharedBlock));
-    close(fd_);
+    close(fd_);  // drops the lock
   }
 
   void Set() override {
-    SharedLock lock(&block_->mutex);
-    block_->signaled = 1;
-    ++block_->generation;
-    pthread_cond_broadcast(&block_->cond);
+    block_->signaled.store(1);
+    block_->generation.fetch_add(1);
+    Futex(&block_->generation, FUTEX_WAKE, INT32_MAX, nullptr);
   }
 
-  void Reset() override {
-    SharedLock lock(&block_->mutex);
-    block_->signaled = 0;
-  }
+  void Reset() override { block_->signaled.store(0); }
 
   bool Wait(std::chrono::milliseconds timeout) override {
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    const long long ms = timeout.count() < 0 ? 0 : timeout.count();
-    deadline.tv_sec += static_cast<time_t>(ms / 1000);
-    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_sec += 1;
-      deadline.tv_nsec -= 1000000000L;
+    const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, {});
+    const uint32_t entered = block_->generation.load();
+    while (block_->signaled.load() == 0 && block_->generation.load() == entered) {
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= std::chrono::nanoseconds::zero()) break;
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      // Returns at once when the generation has moved on since it was read.
+      Futex(&block_->generation, FUTEX_WAIT, entered, &wait);
     }
-    SharedLock lock(&block_->mutex);
-    const uint64_t entered = block_->generation;
-    while (block_->signaled == 0 && block_->generation == entered) {
-      const int r = pthread_cond_timedwait(&block_->cond, &block_->mutex, &deadline);
-      if (r == EOWNERDEAD) pthread_mutex_consistent(&block_->mutex);
-      if (r == ETIMEDOUT) break;
-    }
-    return block_->signaled != 0 || block_->generation != entered;
+    return block_->signaled.load() != 0 || block_->generation.load() != entered;
   }
 
  private:
@@ -126,23 +106,8 @@ std::string ErrorText(const char* what) {
 }
 
 void InitialiseBlock(SharedBlock* block) {
-  pthread_mutexattr_t ma;
-  pthread_mutexattr_init(&ma);
-  pthread_mutexattr_setpshared(&ma, PTHREAD_PROCESS_SHARED);
-  pthread_mutexattr_setrobust(&ma, PTHREAD_MUTEX_ROBUST);
-  pthread_mutex_init(&block->mutex, &ma);
-  pthread_mutexattr_destroy(&ma);
-
-  pthread_condattr_t ca;
-  pthread_condattr_init(&ca);
-  pthread_condattr_setpshared(&ca, PTHREAD_PROCESS_SHARED);
-  pthread_condattr_setclock(&ca, CLOCK_MONOTONIC);
-  pthread_cond_init(&block->cond, &ca);
-  pthread_condattr_destroy(&ca);
-
-  block->signaled = 0;
-  block->openers = 0;
-  block->generation = 0;
+  block->signaled.store(0);
+  block->generation.store(0);
   block->ready.store(kReadyMagic, std::memory_order_release);
 }
 

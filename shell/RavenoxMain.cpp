@@ -21,6 +21,7 @@
 #include <string>
 
 #include "outlook/localstore/Profile.h"
+#include "platform/InputState.h"
 #include "shell/Artwork.h"
 #include "shell/Autostart.h"
 #include "shell/Headless.h"
@@ -91,8 +92,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool display =
-      std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  bool display = set("WAYLAND_DISPLAY");
+  if (!display && set("DISPLAY") && !headless) {
+    // An X display that cannot be opened is no desktop to show a window on.
+    display = ravenox::platform::X11DisplayOpens();
+    if (!display) {
+      std::cerr << "ravenox: cannot open the display " << std::getenv("DISPLAY")
+                << "; running without windows" << std::endl;
+    }
+  }
 
   // One copy per user: two engines would send every text twice and fight over the state files.
   QLockFile lock(RuntimeFolder() + "/ravenox.lock");

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +119,40 @@ TEST(WakeEvent, SetWakesEveryWaiterEvenIfResetAtOnce) {
   }
   waiter.reset();
   signaller.reset();
+  shm_unlink(ShmName(name).c_str());
+}
+
+// A holder killed while it waits (or while it signals) leaves the event working for the others.
+TEST(WakeEvent, AHolderKilledWhileWaitingLeavesItWorking) {
+  std::string note;
+  const std::string name = UniqueName("killed");
+  auto event = OpenNamedEvent(name, note);
+  ASSERT_TRUE(note.empty()) << note;
+  for (int round = 0; round < 3; ++round) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::string child_note;
+      auto e = OpenNamedEvent(name, child_note);
+      e->Wait(60s);
+      _exit(0);
+    }
+    usleep(100000);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  std::thread setter([&] {
+    std::this_thread::sleep_for(50ms);
+    event->Set();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(event->Wait(20s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  setter.join();
+  event.reset();
+  // Nobody holds it now: it opens unsignalled, though dead holders had it open.
+  auto again = OpenNamedEvent(name, note);
+  EXPECT_FALSE(again->Wait(0ms));
+  again.reset();
   shm_unlink(ShmName(name).c_str());
 }
 

@@ -1,0 +1,271 @@
+// The real program under a real X server with a real tray, sending through msmtp to a local SMTP
+// sink: it starts hidden in the tray, texts a meeting once while nobody is at the computer and not
+// while the mouse moves, stops cleanly on SIGTERM, sends nothing again after a restart, lets one
+// copy run, and without a display says how to configure it.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "EngineFakes.h"
+#include "engine/StateFileFormat.h"
+
+extern char** environ;
+
+namespace ravenox {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadAll;
+using testing::TempDir;
+
+bool Have(const char* program) {
+  return access(program, X_OK) == 0;
+}
+
+// Starts a program with `env` added to this one's environment; standard output and error go to
+// `log` (appended) unless it is empty.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& log = "") {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  for (const auto& e : env) {
+    const std::string name = e.substr(0, e.find('=') + 1);
+    std::erase_if(environment, [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+    if (e.back() != '=') environment.push_back(e);  // "NAME=" removes NAME
+  }
+  std::vector<char*> args, envp;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!log.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
+  pid_t pid = -1;
+  posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The exit status, or -1 when the program did not end in time (it is then killed).
+int WaitFor(pid_t pid, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(20ms);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               const std::string& log = "") {
+  return WaitFor(Spawn(argv, env, log));
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+struct Desktop {
+  Desktop() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    xvfb = Spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                  "1024x768x24", "-nolisten", "tcp"},
+                 {});
+    close(fds[1]);
+    // The server writes its display number and a line feed once it is ready.
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    display = ":" + number;
+    tray = Spawn({"/usr/bin/trayer", "--edge", "bottom", "--align", "right", "--widthtype",
+                  "request", "--height", "32"},
+                 {"DISPLAY=" + display});
+    std::this_thread::sleep_for(700ms);
+  }
+  ~Desktop() {
+    for (const pid_t pid : {tray, xvfb}) {
+      if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  }
+  std::string display;
+  pid_t xvfb = -1, tray = -1;
+};
+
+// The window on screen, by its title.
+bool WindowShown(const std::string& display) {
+  TempDir dir;
+  const auto out = (dir.path() / "out").string();
+  RunProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^Ravenox$"},
+             {"DISPLAY=" + display}, out);
+  return !ReadAll(out).empty();
+}
+
+engine::TNotifyList Records(const std::filesystem::path& file) {
+  engine::TNotifyList list;
+  engine::DecodeStateFile(ReadAll(file), list);
+  return list;
+}
+
+TEST(Program, OnADesktopWithATrayAndASink) {
+  if (!Have("/usr/bin/Xvfb") || !Have("/usr/bin/trayer") || !Have("/usr/bin/xdotool") ||
+      !Have("/usr/bin/msmtp") || system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") != 0)
+    GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
+  Desktop desktop;
+  ASSERT_FALSE(desktop.display.empty());
+  TempDir dir;
+  const auto& d = dir.path();
+  const std::string home = (d / "home").string(), work = (d / "work").string();
+  std::filesystem::create_directories(d / "home/.config/Brindlemoor");
+  std::filesystem::create_directories(d / "run");
+  std::filesystem::create_directories(d / "work");
+  std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
+
+  const int port = [] {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+  }();
+  const std::string sink_log = (d / "sink.log").string();
+  const pid_t sink =
+      Spawn({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)},
+            {}, sink_log);
+
+  // A meeting whose 15-minute reminder falls due within the minute.
+  const time_t start = (time(nullptr) / 60 + 16) * 60;
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", gmtime(&start));
+  std::ofstream(d / "calendar.ics")
+      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
+         "SUMMARY:Budget review\r\nLOCATION:Room 4\r\nDTSTART:"
+      << stamp
+      << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
+         "END:VCALENDAR\r\n";
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox-store.conf")
+      << "[Store]\ncalendars=" << (d / "calendar.ics").string()
+      << "\ntasks=" << (d / "tasks.ics").string() << "\ninbox=" << (d / "Inbox").string()
+      << "\noutbox=" << (d / "Outbox").string() << "\nsent=" << (d / "Sent").string()
+      << "\nfrom=ravenox@test.example\nsendmail=/usr/bin/msmtp;--host=127.0.0.1;--port=" << port
+      << ";--auth=off;--tls=off;--from=ravenox@test.example\n";
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg")
+      << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+         "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
+         "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
+         "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
+         "\"TaskReminder\"=dword:00000000\n\"UrgentEmail\"=dword:00000000\n"
+         "\"Top\"=dword:00000064\n\"Left\"=dword:00000064\n\"TaskRemindPeriod\"=dword:00000002\n"
+         "\"Pin\"=\"\"\n\"EarlyTime\"=hex:00,00,00,00,00,00,00,00\n"
+         "\"LateTime\"=hex:e3,d5,3f,f1,ff,ff,ef,3f\n\"Service\"=dword:00000008\n"
+         "\"CustomAddr\"=\"\"\n\"CustomEmail\"=\"my.phone@test.example\"\n";
+
+  const std::vector<std::string> env = {"HOME=" + home,
+                                        "XDG_CONFIG_HOME=" + home + "/.config",
+                                        "XDG_DATA_HOME=" + home + "/.local/share",
+                                        "XDG_RUNTIME_DIR=" + (d / "run").string(),
+                                        "DISPLAY=" + desktop.display,
+                                        "WAYLAND_DISPLAY=",
+                                        "QT_QPA_PLATFORM=xcb"};
+  const std::string program = RAVENOX_BINARY;
+  const std::string log = (d / "ravenox.log").string();
+  const auto pointer = [&](int x, int y) {
+    RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(x), std::to_string(y)},
+               {"DISPLAY=" + desktop.display});
+  };
+  auto start_program = [&] {
+    const std::string cwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(work);
+    const pid_t pid = Spawn({program}, env, log);
+    std::filesystem::current_path(cwd);
+    return pid;
+  };
+  auto messages = [&] { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); };
+
+  // While the mouse moves, nothing is sent; the program sits in the tray.
+  pointer(400, 300);
+  pid_t ravenox = start_program();
+  for (int i = 0; i < 40; ++i) {
+    pointer(400 + (i % 2) * 7, 300 + i);
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_FALSE(WindowShown(desktop.display));
+  EXPECT_EQ(messages(), 0);
+  kill(ravenox, SIGTERM);
+  EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
+  auto records = Records(d / "work/NOTIFY.CLD");
+  ASSERT_EQ(records.Count(), 1);
+  EXPECT_FALSE(records[0].Notified);
+
+  // Nobody at the computer (the pointer still where the engine last saw it): the text goes out
+  // once, and the state file records it.
+  pointer(0, 0);
+  ravenox = start_program();
+  for (int i = 0; i < 300 && messages() == 0; ++i) std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(messages(), 1) << ReadAll(log);
+  EXPECT_NE(ReadAll(sink_log).find("@loc:Room 4:Budget review"), std::string::npos);
+  EXPECT_NE(ReadAll(sink_log).find("To: my.phone@test.example"), std::string::npos)
+      << ReadAll(sink_log);
+  // A second copy brings the first one's window forward and leaves.
+  EXPECT_EQ(RunProgram({program}, env, log), 0);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(WindowShown(desktop.display));
+  kill(ravenox, SIGTERM);
+  EXPECT_EQ(WaitFor(ravenox), 0);
+  records = Records(d / "work/NOTIFY.CLD");
+  ASSERT_EQ(records.Count(), 1);
+  EXPECT_TRUE(records[0].Notified);
+
+  // A restart sends nothing again.
+  pointer(0, 0);
+  ravenox = start_program();
+  std::this_thread::sleep_for(4s);
+  kill(ravenox, SIGTERM);
+  EXPECT_EQ(WaitFor(ravenox), 0);
+  EXPECT_EQ(messages(), 1);
+
+  // Without a display and without settings: how to configure it, and status 2.
+  std::filesystem::remove(d / "home/.config/Brindlemoor/Ravenox.reg");
+  const std::string first_run = (d / "first-run.log").string();
+  EXPECT_EQ(RunProgram({program},
+                       {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config",
+                        "XDG_RUNTIME_DIR=" + (d / "run").string(), "DISPLAY=", "WAYLAND_DISPLAY="},
+                       first_run),
+            2);
+  EXPECT_NE(ReadAll(first_run).find("not configured yet"), std::string::npos) << ReadAll(first_run);
+
+  kill(sink, SIGTERM);
+  waitpid(sink, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace ravenox
