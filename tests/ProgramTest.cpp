@@ -239,6 +239,11 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   EXPECT_EQ(RunProgram({program}, env, log), 0);
   std::this_thread::sleep_for(500ms);
   EXPECT_TRUE(WindowShown(desktop.display));
+  // A picture of the screen beside the test's output, for a person to look at.
+  if (Have("/usr/bin/import")) {
+    RunProgram({"/usr/bin/import", "-window", "root", "main-window.png"},
+               {"DISPLAY=" + desktop.display});
+  }
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0);
   records = Records(d / "work/NOTIFY.CLD");
