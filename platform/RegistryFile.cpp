@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 
 namespace ravenox::platform {
 namespace {
@@ -402,15 +403,7 @@ RegistryFile::RegistryFile(std::filesystem::path file, Reporter reporter)
 }
 
 std::filesystem::path RegistryFile::DefaultPath() {
-  std::filesystem::path base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
-  }
-  return base / "Brindlemoor" / "Ravenox.reg";
+  return XdgDir("XDG_CONFIG_HOME", ".config") / "Brindlemoor" / "Ravenox.reg";
 }
 
 std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {

@@ -1,22 +1,14 @@
 #include "shell/Autostart.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 
 namespace ravenox::shell {
 
 std::filesystem::path AutostartEntryPath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::filesystem::path base;
-  if (xdg != nullptr && *xdg == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
-  }
-  return base / "autostart" / "ravenox.desktop";
+  return platform::XdgDir("XDG_CONFIG_HOME", ".config") / "autostart" / "ravenox.desktop";
 }
 
 void WriteAutostartEntry(const std::filesystem::path& program, const std::filesystem::path& folder,

@@ -1,5 +1,7 @@
 #include "outlook/localstore/Profile.h"
+
 #include "outlook/localstore/Support.h"
+#include "platform/Paths.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -9,16 +11,10 @@
 #include <stdexcept>
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 
 namespace outlook::localstore {
 namespace {
-
-std::filesystem::path XdgDir(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  if (value != nullptr && *value == '/') return value;
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / fallback;
-}
 
 std::filesystem::path Expand(const std::string& text) {
   if (text.rfind("~/", 0) == 0) {
@@ -56,11 +52,12 @@ constexpr const char* kExample =
 }  // namespace
 
 std::filesystem::path DefaultProfilePath() {
-  return XdgDir("XDG_CONFIG_HOME", ".config") / "Brindlemoor" / "Ravenox-store.conf";
+  return ravenox::platform::XdgDir("XDG_CONFIG_HOME", ".config") / "Brindlemoor" /
+         "Ravenox-store.conf";
 }
 
 std::filesystem::path DefaultStoreFolder() {
-  return XdgDir("XDG_DATA_HOME", ".local/share") / "Brindlemoor" / "Ravenox";
+  return ravenox::platform::XdgDir("XDG_DATA_HOME", ".local/share") / "Brindlemoor" / "Ravenox";
 }
 
 StoreProfile DefaultProfile(const std::filesystem::path& folder) {
