@@ -1,7 +1,6 @@
 #include "outlook/localstore/Profile.h"
 
 #include "outlook/localstore/Support.h"
-#include "platform/Paths.h"
 
 #include <glib.h>
 #include <unistd.h>
