@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +21,7 @@
 
 #include "outlook/localstore/Profile.h"
 #include "platform/InputState.h"
+#include "platform/Paths.h"
 #include "shell/Artwork.h"
 #include "shell/Autostart.h"
 #include "shell/Headless.h"
@@ -46,14 +46,19 @@ void OnStopSignal(int) {
   (void)!write(signal_pipe[1], &c, 1);
 }
 
+// Where the one running copy keeps its lock and its socket: the session's runtime folder, else
+// the settings folder (both private to the user).
 QString RuntimeFolder() {
-  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (dir.isEmpty()) dir = QDir::tempPath();
-  return dir;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime == '/') return runtime;
+  const auto folder = ravenox::platform::XdgDir("XDG_CONFIG_HOME", ".config") / "Brindlemoor";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return QString::fromStdString(folder.string());
 }
 
 QString ServerName() {
-  return QString("ravenox-%1").arg(getuid());
+  return RuntimeFolder() + "/ravenox.socket";
 }
 
 std::filesystem::path ProgramPath() {
