@@ -272,5 +272,52 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   waitpid(sink, nullptr, 0);
 }
 
+// Without a display: SIGTERM, SIGINT and SIGHUP stop it with everything saved and status 0; an
+// engine that dies (its store cannot be opened at all) is reported with status 1.
+TEST(Program, HeadlessStopsOnSignalsAndReportsADeadEngine) {
+  TempDir dir;
+  const auto& d = dir.path();
+  const std::string home = (d / "home").string();
+  std::filesystem::create_directories(d / "home/.config/Brindlemoor");
+  std::filesystem::create_directories(d / "work");
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg")
+      << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+         "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
+         "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
+         "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
+         "\"TaskReminder\"=dword:00000000\n\"UrgentEmail\"=dword:00000000\n"
+         "\"Top\"=dword:00000000\n\"Left\"=dword:00000000\n\"TaskRemindPeriod\"=dword:00000002\n"
+         "\"Service\"=dword:00000008\n\"CustomEmail\"=\"my.phone@test.example\"\n";
+  const std::vector<std::string> env = {"HOME=" + home,
+                                        "XDG_CONFIG_HOME=" + home + "/.config",
+                                        "XDG_DATA_HOME=" + home + "/.local/share",
+                                        "XDG_RUNTIME_DIR=",
+                                        "DISPLAY=",
+                                        "WAYLAND_DISPLAY="};
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(d / "work");
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const std::string log = (d / ("run" + std::to_string(signal))).string();
+    const pid_t pid = Spawn({RAVENOX_BINARY, "--headless"}, env, log);
+    for (int i = 0; i < 100 && ReadAll(log).find("Processor Idle.") == std::string::npos; ++i)
+      std::this_thread::sleep_for(100ms);
+    kill(pid, signal);
+    EXPECT_EQ(WaitFor(pid), 0) << ReadAll(log);
+    EXPECT_NE(ReadAll(log).find("Stopping (signal " + std::to_string(signal) + ")"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(d / "work/NOTIFY.CLD"));
+    EXPECT_TRUE(std::filesystem::exists(d / "work/DEBUG.LOG"));
+  }
+  // A store profile that is a folder cannot be read: every pass fails, and the engine gives up.
+  std::filesystem::remove(d / "home/.config/Brindlemoor/Ravenox-store.conf");
+  std::filesystem::create_directories(d / "home/.config/Brindlemoor/Ravenox-store.conf");
+  const std::string dead = (d / "dead").string();
+  EXPECT_EQ(RunProgram({RAVENOX_BINARY, "--headless"}, env, dead), 1) << ReadAll(dead);
+  EXPECT_NE(ReadAll(dead).find("Outlook Processor has died. Please Restart Application."),
+            std::string::npos);
+  std::filesystem::current_path(cwd);
+}
+
 }  // namespace
 }  // namespace ravenox

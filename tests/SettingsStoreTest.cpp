@@ -6,6 +6,7 @@
 
 #include "EngineFakes.h"
 #include "platform/RegistryFile.h"
+#include "shell/Autostart.h"
 #include "shell/SettingsStore.h"
 
 namespace ravenox::shell {
@@ -324,6 +325,32 @@ TEST(SaveSettings, FailedWriteStopsThereAndNamesTheValue) {
                                              "TaskReminder",  "UrgentEmail",     "Top",
                                              "Left",          "TaskRemindPeriod"};
   EXPECT_EQ(store.written, expected);
+}
+
+}  // namespace
+}  // namespace ravenox::shell
+
+namespace ravenox::shell {
+namespace {
+
+// The autostart entry: made once, kept off once switched off, and its command quoted whatever the
+// program's path holds.
+TEST(Autostart, MadeOnceAndKeptOffWhenSwitchedOff) {
+  testing::TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  const std::filesystem::path program = "/opt/my \"odd\" $dir/ravenox";
+  EXPECT_TRUE(EnsureAutostartEntry(program, "/data"));
+  const std::string entry = testing::ReadAll(AutostartEntryPath());
+  EXPECT_NE(entry.find("Exec=\"/opt/my \\\"odd\\\" \\$dir/ravenox\"\n"), std::string::npos)
+      << entry;
+  EXPECT_EQ(entry.find("Hidden=true"), std::string::npos);
+  EXPECT_FALSE(EnsureAutostartEntry(program, "/data"));  // there already
+  WriteAutostartEntry(program, "/data", false);
+  EXPECT_FALSE(EnsureAutostartEntry(program, "/data"));
+  EXPECT_NE(testing::ReadAll(AutostartEntryPath()).find("Hidden=true"), std::string::npos);
+  WriteAutostartEntry(program, "/data", true);
+  EXPECT_EQ(testing::ReadAll(AutostartEntryPath()).find("Hidden=true"), std::string::npos);
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
