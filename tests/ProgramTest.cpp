@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -202,34 +203,56 @@ TEST(Program, OnADesktopWithATrayAndASink) {
     RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(x), std::to_string(y)},
                {"DISPLAY=" + desktop.display});
   };
-  auto start_program = [&] {
+  auto start_program = [&](const std::string& folder) {
     const std::string cwd = std::filesystem::current_path().string();
-    std::filesystem::current_path(work);
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
     const pid_t pid = Spawn({program}, env, log);
     std::filesystem::current_path(cwd);
     return pid;
   };
+  // Puts the pointer at (x, y) and waits until the server says it is there.
+  auto place = [&](int x, int y) {
+    const std::string at = (d / "where").string();
+    for (int i = 0; i < 50; ++i) {
+      pointer(x, y);
+      std::filesystem::remove(at);
+      RunProgram({"/usr/bin/xdotool", "getmouselocation", "--shell"},
+                 {"DISPLAY=" + desktop.display}, at);
+      const std::string where = ReadAll(at);
+      if (where.find("X=" + std::to_string(x) + "\n") != std::string::npos &&
+          where.find("Y=" + std::to_string(y) + "\n") != std::string::npos)
+        return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  };
   auto messages = [&] { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); };
 
   // While the mouse moves, nothing is sent; the program sits in the tray.
-  pointer(400, 300);
-  pid_t ravenox = start_program();
-  for (int i = 0; i < 40; ++i) {
-    pointer(400 + (i % 2) * 7, 300 + i);
-    std::this_thread::sleep_for(100ms);
-  }
+  ASSERT_TRUE(place(400, 300));
+  std::atomic<bool> moving{true};
+  std::thread mover([&] {
+    for (int i = 0; moving; ++i) {
+      pointer(400 + (i % 2) * 7, 300 + i % 50);
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+  pid_t ravenox = start_program(work);
+  std::this_thread::sleep_for(4s);
   EXPECT_FALSE(WindowShown(desktop.display));
   EXPECT_EQ(messages(), 0);
+  moving = false;
+  mover.join();
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
-  auto records = Records(d / "work/NOTIFY.CLD");
-  ASSERT_EQ(records.Count(), 1);
-  EXPECT_FALSE(records[0].Notified);
+  EXPECT_EQ(Records(d / "work/NOTIFY.CLD").Count(), 1);  // the meeting was seen, not sent
 
-  // Nobody at the computer (the pointer still where the engine last saw it): the text goes out
+  // Nobody at the computer (the pointer where the engine starts looking from): the text goes out
   // once, and the state file records it.
-  pointer(0, 0);
-  ravenox = start_program();
+  const std::string work2 = (d / "work2").string();
+  ASSERT_TRUE(place(0, 0));
+  ravenox = start_program(work2);
   for (int i = 0; i < 300 && messages() == 0; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_EQ(messages(), 1) << ReadAll(log);
   EXPECT_NE(ReadAll(sink_log).find("@loc:Room 4:Budget review"), std::string::npos);
@@ -246,13 +269,13 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   }
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0);
-  records = Records(d / "work/NOTIFY.CLD");
+  const auto records = Records(d / "work2/NOTIFY.CLD");
   ASSERT_EQ(records.Count(), 1);
   EXPECT_TRUE(records[0].Notified);
 
   // A restart sends nothing again.
-  pointer(0, 0);
-  ravenox = start_program();
+  ASSERT_TRUE(place(0, 0));
+  ravenox = start_program(work2);
   std::this_thread::sleep_for(4s);
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0);
