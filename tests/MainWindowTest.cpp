@@ -330,7 +330,7 @@ TEST(MainWindow, ExitThenYesWhileASendIsInProgress) {
   TRavenoxForm& f = rig.Start();
   f.BringForward();
   f.actSettings->trigger();  // a test message: sent at once
-  for (int i = 0; i < 400 && !sending; ++i) Rig::Settle(1);
+  for (int i = 0; i < 2000 && !sending; ++i) Rig::Settle(1);
   ASSERT_TRUE(sending);
   rig.dialogs.answer = true;
   const auto started = std::chrono::steady_clock::now();
@@ -348,7 +348,7 @@ TEST(MainWindow, WatchdogReportsADeadEngineOnEveryTick) {
   Rig rig;
   rig.com->results = {false};  // the engine cannot start and ends at once
   TRavenoxForm& f = rig.Start();
-  for (int i = 0; i < 400 && f.ProcessorRunning(); ++i) Rig::Settle(1);
+  for (int i = 0; i < 2000 && f.ProcessorRunning(); ++i) Rig::Settle(1);
   ASSERT_FALSE(f.ProcessorRunning());
   EXPECT_TRUE(f.Timer1.isActive());
   EXPECT_EQ(f.Timer1.interval(), 15000);
@@ -376,7 +376,7 @@ TEST(MainWindow, CommandsAndTheirShortcuts) {
   EXPECT_EQ(rig.dialogs.shown.back(), "information: Debugging Is On!!");
   // The test message goes to the custom address exactly as stored (carrier "Other").
   f.actSettings->trigger();
-  for (int i = 0; i < 400 && rig.outlook->Sent().empty(); ++i) Rig::Settle(1);
+  for (int i = 0; i < 2000 && rig.outlook->Sent().empty(); ++i) Rig::Settle(1);
   ASSERT_EQ(rig.outlook->Sent().size(), 1u);
   EXPECT_EQ(rig.outlook->Sent()[0].to, " me@example.org ");
   EXPECT_EQ(rig.outlook->Sent()[0].subject, "Ravenox Test message");
