@@ -35,16 +35,8 @@ void TOutlookProcessor::CheckAppointments() {
   if (CalendarFolder == nullptr) throw std::runtime_error("No calendar folder");
 
   host_.SetStatusText("Checking for New Appointments...");
-  int count = 0;
-  try {
-    count = CalendarFolder->Items()->Count();
-  } catch (...) {
-    calendar_sweep_whole_ = false;  // what this sweep has not met may yet be there
-    throw;
-  }
-  const std::string problem = CalendarFolder->Problem();
-  if (!problem.empty()) calendar_sweep_whole_ = false;
-  ReportProblem("Calendar", calendar_problem_, problem);
+  const int count =
+      CountForSweep(*CalendarFolder, "Calendar", calendar_problem_, calendar_sweep_whole_);
   DebugLog("Scanning Meeting Folder, Count:" + std::to_string(count));
   DebugLog("Checking Appt");
   // The view of the tracked keys is brought up to date once a scan has accepted something, not

@@ -126,7 +126,7 @@ void TOutlookProcessor::Execute() {
   AddDebugLine("Loading From Disk");
   // What a killed run left half-way through a save; nothing else writes these files now.
   for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, "DEBUG.LOG",
-                           "backup_DEBUG.LOG", "Test-Note.NST", "Test-Task.NST"})
+                           "Test-Note.NST", "Test-Task.NST"})
     platform::RemoveStaleTemporaries(FilePath(name));
   try {
     LoadTasks();
@@ -214,6 +214,21 @@ void TOutlookProcessor::ReportProblem(const char* what, std::string& last,
     closing_status_ = problem;
   }
   last = problem;
+}
+
+int TOutlookProcessor::CountForSweep(outlook::MAPIFolder& folder, const char* what,
+                                     std::string& problem, bool& whole) {
+  int count = 0;
+  try {
+    count = folder.Items()->Count();
+  } catch (...) {
+    whole = false;  // what this sweep has not met may yet be there
+    throw;
+  }
+  const std::string now = folder.Problem();
+  if (!now.empty()) whole = false;
+  ReportProblem(what, problem, now);
+  return count;
 }
 
 void TOutlookProcessor::EndSweep(int& sweep, bool& whole) {

@@ -175,6 +175,10 @@ class TOutlookProcessor {
   void RunScan(const char* what, std::string& problem, const std::function<void()>& scan);
   // Logs a source's trouble when it starts, changes or clears, and shows it at the end of the pass.
   void ReportProblem(const char* what, std::string& last, const std::string& problem);
+  // The folder's item count at the start of a scan. A sweep during which the folder, or a source
+  // of it, could not be read is not whole; its trouble is reported.
+  int CountForSweep(outlook::MAPIFolder& folder, const char* what, std::string& problem,
+                    bool& whole);
   // A sweep ran past the end of its folder; it counts only if every source could be read.
   static void EndSweep(int& sweep, bool& whole);
   // The unnotified meeting with the earliest notify time strictly between the two.

@@ -53,15 +53,7 @@ void TOutlookProcessor::CheckTasks() {
   GetTaskFolder();
   if (TaskFolder == nullptr) throw std::runtime_error("No task folder");
   host_.SetStatusText("Checking for New Tasks..." + std::to_string(TaskCursor));
-  try {
-    TaskFolder->Items()->Count();
-  } catch (...) {
-    task_sweep_whole_ = false;
-    throw;
-  }
-  const std::string problem = TaskFolder->Problem();
-  if (!problem.empty()) task_sweep_whole_ = false;
-  ReportProblem("Tasks", task_problem_, problem);
+  CountForSweep(*TaskFolder, "Tasks", task_problem_, task_sweep_whole_);
 
   while (TaskFolder->Items()->Count() >= TaskCursor && examined < kTaskBudget) {
     if (Terminated()) return;

@@ -87,9 +87,8 @@ bool IsProgressText(const std::string& text) {
   return true;
 }
 
-int RunHeadless(const HeadlessOptions& options, std::ostream& out, std::ostream& err) {
-  const std::filesystem::path file =
-      options.settings_file.empty() ? platform::RegistryFile::DefaultPath() : options.settings_file;
+int RunHeadless(std::ostream& out, std::ostream& err) {
+  const std::filesystem::path file = platform::RegistryFile::DefaultPath();
   platform::RegistryFile store(file, [&](const std::string& text) { err << text << std::endl; });
   TSettings settings;
   HeadlessWindow window(err);

@@ -3,18 +3,14 @@
 // and SIGTERM, SIGINT or SIGHUP stop it the way the end of a desktop session does.
 #pragma once
 
-#include <filesystem>
 #include <iosfwd>
+#include <string>
 
 namespace ravenox::shell {
 
-struct HeadlessOptions {
-  std::filesystem::path settings_file;  // empty: the default place
-};
-
 // Exit status: 0 after a stop by signal, 1 when the engine died or the settings could not be read,
 // 2 when Ravenox has not been configured (no saved settings, or no phone address).
-int RunHeadless(const HeadlessOptions& options, std::ostream& out, std::ostream& err);
+int RunHeadless(std::ostream& out, std::ostream& err);
 
 // Whether a status text only counts progress ("Checking for New Appointments...17"): the
 // headless log leaves those out.

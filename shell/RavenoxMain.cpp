@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (headless || !display) return RunHeadless({}, std::cout, std::cerr);
+  if (headless || !display) return RunHeadless(std::cout, std::cerr);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("ravenox");

@@ -162,6 +162,7 @@ void TRavenoxForm::CreateActions() {
       {actUrgentEmail, NotifySwitch::kUrgentEmail},
   };
   for (const auto& [action, which] : toggles) {
+    toggles_[static_cast<std::size_t>(which)] = action;
     action->setCheckable(true);
     connect(action, &QAction::triggered, this,
             [this, action = action, which = which] { Toggle(action, which); });
@@ -259,23 +260,7 @@ void TRavenoxForm::CreateContents() {
 }
 
 QAction* TRavenoxForm::ActionFor(NotifySwitch which) const {
-  switch (which) {
-    case NotifySwitch::kMeetingNotify:
-      return actMeetingNotification;
-    case NotifySwitch::kMorningNotify:
-      return actMorningMeeting;
-    case NotifySwitch::kEveningNotify:
-      return actEveningMeetingNotification;
-    case NotifySwitch::kTaskNotify:
-      return actTaskNotification;
-    case NotifySwitch::kTaskPreNotify:
-      return actTaskPreReminder;
-    case NotifySwitch::kTaskReminder:
-      return actTaskReminder;
-    case NotifySwitch::kUrgentEmail:
-      return actUrgentEmail;
-  }
-  return actMeetingNotification;
+  return toggles_[static_cast<std::size_t>(which)];
 }
 
 void TRavenoxForm::Toggle(QAction* action, NotifySwitch which) {

@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -178,6 +179,7 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   bool wizard_note_ = false;
   int saved_top_ = 0, saved_left_ = 0;
   QTimer tray_retry_;
+  std::array<QAction*, kNotifySwitchCount> toggles_{};  // the switch actions, by NotifySwitch
 
   // Error boxes asked for by the engine's thread: shown on this thread, the engine waiting until
   // each is closed, or until the window goes.

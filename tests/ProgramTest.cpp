@@ -133,6 +133,19 @@ engine::TNotifyList Records(const std::filesystem::path& file) {
   return list;
 }
 
+// Settings as the wizard leaves them: carrier "Other", the whole day as the user's day, meeting
+// notifications on.
+const char* const kSettings =
+    "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+    "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
+    "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
+    "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
+    "\"TaskReminder\"=dword:00000000\n\"UrgentEmail\"=dword:00000000\n"
+    "\"Top\"=dword:00000064\n\"Left\"=dword:00000064\n\"TaskRemindPeriod\"=dword:00000002\n"
+    "\"Pin\"=\"\"\n\"EarlyTime\"=hex:00,00,00,00,00,00,00,00\n"
+    "\"LateTime\"=hex:e3,d5,3f,f1,ff,ff,ef,3f\n\"Service\"=dword:00000008\n"
+    "\"CustomAddr\"=\"\"\n\"CustomEmail\"=\"my.phone@test.example\"\n";
+
 TEST(Program, OnADesktopWithATrayAndASink) {
   if (!Have("/usr/bin/Xvfb") || !Have("/usr/bin/trayer") || !Have("/usr/bin/xdotool") ||
       !Have("/usr/bin/msmtp") || system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") != 0)
@@ -179,16 +192,7 @@ TEST(Program, OnADesktopWithATrayAndASink) {
       << "\noutbox=" << (d / "Outbox").string() << "\nsent=" << (d / "Sent").string()
       << "\nfrom=ravenox@test.example\nsendmail=/usr/bin/msmtp;--host=127.0.0.1;--port=" << port
       << ";--auth=off;--tls=off;--from=ravenox@test.example\n";
-  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg")
-      << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
-         "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
-         "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
-         "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
-         "\"TaskReminder\"=dword:00000000\n\"UrgentEmail\"=dword:00000000\n"
-         "\"Top\"=dword:00000064\n\"Left\"=dword:00000064\n\"TaskRemindPeriod\"=dword:00000002\n"
-         "\"Pin\"=\"\"\n\"EarlyTime\"=hex:00,00,00,00,00,00,00,00\n"
-         "\"LateTime\"=hex:e3,d5,3f,f1,ff,ff,ef,3f\n\"Service\"=dword:00000008\n"
-         "\"CustomAddr\"=\"\"\n\"CustomEmail\"=\"my.phone@test.example\"\n";
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
 
   const std::vector<std::string> env = {"HOME=" + home,
                                         "XDG_CONFIG_HOME=" + home + "/.config",
@@ -303,14 +307,7 @@ TEST(Program, HeadlessStopsOnSignalsAndReportsADeadEngine) {
   const std::string home = (d / "home").string();
   std::filesystem::create_directories(d / "home/.config/Brindlemoor");
   std::filesystem::create_directories(d / "work");
-  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg")
-      << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
-         "\"Version\"=\"01.01.00.001\"\n\"MeetingNotify\"=dword:00000001\n"
-         "\"MorningNotify\"=dword:00000000\n\"EveningNotify\"=dword:00000000\n"
-         "\"TaskNotify\"=dword:00000000\n\"TaskPreNotify\"=dword:00000000\n"
-         "\"TaskReminder\"=dword:00000000\n\"UrgentEmail\"=dword:00000000\n"
-         "\"Top\"=dword:00000000\n\"Left\"=dword:00000000\n\"TaskRemindPeriod\"=dword:00000002\n"
-         "\"Service\"=dword:00000008\n\"CustomEmail\"=\"my.phone@test.example\"\n";
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
   const std::vector<std::string> env = {"HOME=" + home,
                                         "XDG_CONFIG_HOME=" + home + "/.config",
                                         "XDG_DATA_HOME=" + home + "/.local/share",

@@ -877,6 +877,10 @@ bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   const long long due_after = due_time.present ? static_cast<long long>(AsUnix(due_time)) -
                                                      static_cast<long long>(AsUnix(anchor))
                                                : 0;
+  // The task as libical writes it, before any change.
+  char* before_text = icalcomponent_as_ical_string_r(c.get());
+  const std::string before = before_text != nullptr ? before_text : "";
+  free(before_text);
   icalrecurrencetype rule = icalproperty_get_rrule(rrule);
   icalrecur_iterator* it = icalrecur_iterator_new(rule, anchor.raw);
   if (it == nullptr) return false;
@@ -952,11 +956,7 @@ bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   free(text);
   if (replacement.empty()) return false;
   // A skip that would leave the task where it is has not moved it.
-  ComponentPtr before(icalparser_parse_string(block.c_str()));
-  char* old_text = before != nullptr ? icalcomponent_as_ical_string_r(before.get()) : nullptr;
-  const bool unchanged = old_text != nullptr && replacement == old_text;
-  free(old_text);
-  if (unchanged) return false;
+  if (replacement == before) return false;
 
   std::string whole = ReadAll();
   if (whole.size() != static_cast<std::size_t>(stamp_.size) ||

@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace outlook::localstore {
 namespace {
