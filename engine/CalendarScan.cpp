@@ -18,7 +18,85 @@ std::string MeetingKey(TDateTime start, const std::string& location, const std::
                     FirstCharacters(body, kBodyCharacters));
 }
 
+const char* const kOutsideWindow = "outside the window";
+
+// Taken when now - 1 hour <= start <= now + 3 days.
+bool InWindow(TDateTime now, TDateTime start) {
+  return !(now - kOneHour > start) && !(now + kLookAhead < start);
+}
+
 }  // namespace
+
+std::vector<MeetingOutcome> TOutlookProcessor::ReadMeeting(outlook::AppointmentItem& appointment,
+                                                           TDateTime scan_time, TDateTime now) {
+  std::vector<MeetingOutcome> out;
+  // One occurrence: the appointment itself, or one of its series.
+  auto judge = [&](outlook::AppointmentItem& occurrence, TDateTime start) {
+    MeetingOutcome m;
+    m.start = start;
+    // The lead is used whether or not the reminder is switched on.
+    m.notify = start - occurrence.ReminderMinutesBeforeStart() * kOneMinute;
+    m.all_day = occurrence.AllDayEvent();
+    const int status = occurrence.MeetingStatus();
+    if (status == outlook::olMeetingCanceled || status == outlook::olMeetingReceivedAndCanceled) {
+      m.skipped = "cancelled";
+    } else if (occurrence.ResponseStatus() == outlook::olResponseDeclined) {
+      m.skipped = "declined";
+    } else if (m.all_day && !occurrence.ReminderSet()) {
+      // Its default lead would text about midnight the evening before.
+      m.skipped = "all day without a reminder";
+    } else if (!InWindow(now, start)) {
+      m.skipped = kOutsideWindow;
+    } else {
+      m.text = MeetingKey(start, occurrence.Location(), occurrence.Subject(), occurrence.Body());
+    }
+    out.push_back(std::move(m));
+  };
+
+  if (!appointment.IsRecurring()) {
+    DebugLog("Signal Occurance Meeting");
+    judge(appointment, appointment.Start());
+    return out;
+  }
+  const auto pattern = appointment.GetRecurrencePattern();
+  const char* why = nullptr;
+  const TDateTime day = NextOccurrence(*pattern, scan_time, &why);
+  auto passed_over = [&](const char* reason, std::string detail = {}) {
+    MeetingOutcome m;
+    m.skipped = reason;
+    m.detail = std::move(detail);
+    out.push_back(std::move(m));
+  };
+  if (day == TDateTime(0.0)) {
+    passed_over(why);
+  } else {
+    std::shared_ptr<outlook::AppointmentItem> occurrence;
+    std::string detail;
+    try {
+      occurrence = pattern->GetOccurrence(day);
+    } catch (const outlook::AutomationError& e) {
+      detail = e.what();
+    }
+    if (occurrence != nullptr) {
+      judge(*occurrence, occurrence->Start());
+    } else {
+      passed_over("deleted that day", detail);
+    }
+  }
+  // Occurrences moved here from another day of the series.
+  const auto exceptions = pattern->Exceptions();
+  const int count = exceptions != nullptr ? exceptions->Count() : 0;
+  for (int i = 1; i <= count; ++i) {
+    const auto exception = exceptions->Item(i);
+    if (exception == nullptr || exception->Deleted()) continue;
+    if (day != TDateTime(0.0) && DateOf(exception->OriginalDate()) == DateOf(day)) continue;
+    const auto moved = exception->AppointmentItem();
+    if (moved == nullptr) continue;
+    const TDateTime start = moved->Start();
+    if (InWindow(now, start)) judge(*moved, start);
+  }
+  return out;
+}
 
 void TOutlookProcessor::GetCalendarFolder() {
   DebugLog("Getting Calendar");
@@ -65,38 +143,34 @@ void TOutlookProcessor::CheckAppointments() {
       if (item == nullptr) continue;
       const auto appointment = outlook::As<outlook::AppointmentItem>(item);
       DebugLog(appointment->Subject());
-
-      TDateTime start;
-      if (appointment->IsRecurring()) {
-        start = NextOccurrence(*appointment->GetRecurrencePattern(), ScanTime);
-      } else {
-        DebugLog("Signal Occurance Meeting");
-        start = appointment->Start();
-      }
-      if (start == TDateTime(0.0)) {
-        DebugLog("No Next Meeting Time");
-        continue;
-      }
       const TDateTime now = env_.clock->Now();
-      if (now - kOneHour > start || now + kLookAhead < start) continue;
-
-      auto record = std::make_unique<TEventItem>();
-      record->StartTime = start;
-      // The lead is used whether or not the reminder is switched on.
-      record->NotifyTime = start - appointment->ReminderMinutesBeforeStart() * kOneMinute;
-      record->Text =
-          MeetingKey(start, appointment->Location(), appointment->Subject(), appointment->Body());
-      record->LastSeen = now;
-      DebugLog("Checking for:" + record->Text);
-      record->Sweep = CalendarSweep;
-      if (TEventItem* existing = NotifyList.Lookup(record->Text)) {
-        existing->LastSeen = now;  // what it was and whether it was sent stay as they are
-        existing->Sweep = CalendarSweep;
-      } else {
-        NotifyList.Add(std::move(record));
-        DebugLog("Added");
+      for (const MeetingOutcome& m : ReadMeeting(*appointment, ScanTime, now)) {
+        if (m.start == TDateTime(0.0)) {
+          DebugLog("No Next Meeting Time");
+          continue;
+        }
+        if (m.skipped != nullptr) {
+          if (m.skipped != kOutsideWindow) DebugLog(std::string("Passed over: ") + m.skipped);
+          continue;
+        }
+        auto record = std::make_unique<TEventItem>();
+        record->StartTime = m.start;
+        record->NotifyTime = m.notify;
+        record->Text = m.text;
+        record->LastSeen = now;
+        record->AllDay = m.all_day;
+        DebugLog("Checking for:" + record->Text);
+        record->Sweep = CalendarSweep;
+        if (TEventItem* existing = NotifyList.Lookup(record->Text)) {
+          existing->LastSeen = now;  // what it was and whether it was sent stay as they are
+          existing->Sweep = CalendarSweep;
+          existing->AllDay = m.all_day;
+        } else {
+          NotifyList.Add(std::move(record));
+          DebugLog("Added");
+        }
+        notes_changed = true;
       }
-      notes_changed = true;
     } catch (const std::exception& e) {
       DebugLog(std::string("Save Error") + e.what());
       // Past the item that failed, and no further: skipping its neighbour too would leave that
@@ -132,7 +206,7 @@ TEventItem* TOutlookProcessor::FirstMeetingBetween(TDateTime from, TDateTime to)
   for (int i = NotifyList.Count() - 1; i >= 0; --i) {
     if (Terminated()) break;
     TEventItem& r = NotifyList[i];
-    if (r.Notified || !(from < r.NotifyTime && r.NotifyTime < to)) continue;
+    if (r.Notified || r.AllDay || !(from < r.NotifyTime && r.NotifyTime < to)) continue;
     // Earliest notify time; on a tie the one met first in this walk stays.
     if (chosen == nullptr || r.NotifyTime < chosen->NotifyTime) chosen = &r;
   }

@@ -61,6 +61,16 @@ bool InsideDay(TDateTime now, TDateTime early, TDateTime late);
 bool InEveningWindow(TDateTime now, TDateTime late);
 bool InMorningWindow(TDateTime now, TDateTime early);
 
+// One occurrence of a meeting as the calendar scan judges it.
+struct MeetingOutcome {
+  TDateTime start, notify;  // local time; 0 when no occurrence was found
+  std::string text;         // the record's key
+  bool all_day = false;
+  // Why no record is made (the window, a deleted or cancelled occurrence, ...); null: one is.
+  const char* skipped = nullptr;
+  std::string detail;  // what the store said, for a deleted occurrence
+};
+
 class TOutlookProcessor {
  public:
   // Starts the thread unless `host` is not the application's main window ("ERROR IN PROCESSOR").
@@ -128,11 +138,14 @@ class TOutlookProcessor {
 
   // Scans.
   void CheckAppointments();
-  TDateTime NextOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference);
-  TDateTime DailyOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference);
-  TDateTime WeeklyOccurrence(outlook::RecurrencePattern& pattern, TDateTime first, TDateTime last);
-  TDateTime MonthlyOccurrence(outlook::RecurrencePattern& pattern);
-  TDateTime YearlyOccurrence(outlook::RecurrencePattern& pattern);
+  // The start of the series' occurrence today, tomorrow or the day after (in the pattern's own
+  // calendar, today taken at `reference`), or 0 when it has none; then `why` says why not.
+  TDateTime NextOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference,
+                           const char** why = nullptr);
+  // What the calendar scan makes of one appointment: its series expanded at `scan_time`, the
+  // window taken around `now`. A key for each occurrence taken; for one passed over, why.
+  std::vector<MeetingOutcome> ReadMeeting(outlook::AppointmentItem& appointment,
+                                          TDateTime scan_time, TDateTime now);
   void GetCalendarFolder();
   void MorningFirstMeeting();
   void EveningFirstMeeting();

@@ -19,8 +19,9 @@ struct TEventItem {
   TDateTime StartTime;
   TDateTime NotifyTime;
   bool Notified = false;
-  TDateTime LastSeen;  // when a scan last met it; not stored
-  int Sweep = 0;       // the sweep of the calendar that last met it (0: none yet); not stored
+  TDateTime LastSeen;   // when a scan last met it; not stored
+  int Sweep = 0;        // the sweep of the calendar that last met it (0: none yet); not stored
+  bool AllDay = false;  // an all-day event, never the day's first meeting; not stored
 };
 
 // One task.

@@ -33,12 +33,20 @@ inline constexpr int olRecursMonthNth = 3;
 inline constexpr int olRecursYearly = 5;
 inline constexpr int olRecursYearNth = 6;
 
+// Meeting and response states.
+inline constexpr int olMeetingCanceled = 5;
+inline constexpr int olMeetingReceivedAndCanceled = 7;
+inline constexpr int olResponseDeclined = 4;
+
 // Any item a collection hands out. The engine asks for the kind it expects; an item of another kind
 // answers like a missing member does: with an AutomationError.
 class OutlookItem {
  public:
   virtual ~OutlookItem() = default;
 };
+
+class AppointmentItem;
+class Exceptions;
 
 class RecurrencePattern {
  public:
@@ -53,6 +61,41 @@ class RecurrencePattern {
   virtual TDateTime PatternEndDate() = 0;
   virtual bool NoEndDate() = 0;
   virtual TDateTime StartTime() = 0;
+  // Which of the masked days of the month (1-4, 5 = the last) the n-th weekday patterns take.
+  virtual int Instance() = 0;
+  // The occurrence the pattern places on the day of `date`: a changed one with its own start and
+  // texts, wherever it was moved. Throws AutomationError when the series has none that day (it
+  // was deleted, or the pattern's arithmetic meets a day the series skips).
+  virtual std::shared_ptr<AppointmentItem> GetOccurrence(TDateTime date) = 0;
+  // The occurrences changed or deleted.
+  virtual std::shared_ptr<outlook::Exceptions> Exceptions() = 0;
+
+  // Not Outlook members. The days and times of a series count in the calendar of the time zone it
+  // was made in, which need not be the user's: the pattern's members, GetOccurrence's argument
+  // and an exception's OriginalDate are in that calendar; an item's Start is in the user's.
+  // The wall-clock time in the pattern's calendar at the user's local time `local`.
+  virtual TDateTime PatternTime(TDateTime local) { return local; }
+  // The weekday on which the pattern's weeks begin (1 Sunday ... 7 Saturday), which decides the
+  // active weeks of a weekly pattern whose interval is above one.
+  virtual int FirstDayOfWeek() { return 1; }
+};
+
+class Exception {
+ public:
+  virtual ~Exception() = default;
+  // The start the occurrence had in the series, in the pattern's calendar.
+  virtual TDateTime OriginalDate() = 0;
+  virtual bool Deleted() = 0;
+  // The occurrence as it now is; an AutomationError for a deleted one.
+  virtual std::shared_ptr<outlook::AppointmentItem> AppointmentItem() = 0;
+};
+
+class Exceptions {
+ public:
+  virtual ~Exceptions() = default;
+  virtual int Count() = 0;
+  // 1-based.
+  virtual std::shared_ptr<Exception> Item(int index) = 0;
 };
 
 class AppointmentItem : public virtual OutlookItem {
@@ -64,6 +107,10 @@ class AppointmentItem : public virtual OutlookItem {
   virtual bool IsRecurring() = 0;
   virtual std::shared_ptr<RecurrencePattern> GetRecurrencePattern() = 0;
   virtual int ReminderMinutesBeforeStart() = 0;
+  virtual bool ReminderSet() = 0;
+  virtual bool AllDayEvent() = 0;
+  virtual int MeetingStatus() = 0;   // olMeetingCanceled when the organiser called it off
+  virtual int ResponseStatus() = 0;  // olResponseDeclined when the user said no
 };
 
 class TaskItem : public virtual OutlookItem {

@@ -28,6 +28,9 @@ inline constexpr int Body = 0x9100;
 inline constexpr int AppointmentIsRecurring = 0x8223;
 inline constexpr int GetRecurrencePattern = 0xF0A4;
 inline constexpr int ReminderMinutesBeforeStart = 0x8501;
+inline constexpr int AllDayEvent = 0x8215;
+inline constexpr int MeetingStatus = 0x8217;
+inline constexpr int ResponseStatus = 0x8218;
 
 // Recurrence pattern
 inline constexpr int RecurrenceType = 0x1007;
@@ -40,6 +43,9 @@ inline constexpr int PatternStartDate = 0x1008;
 inline constexpr int PatternEndDate = 0x1002;
 inline constexpr int NoEndDate = 0x100B;
 inline constexpr int StartTime = 0x1009;
+inline constexpr int Instance = 0x1003;
+// GetOccurrence, Exceptions and the Exception object's OriginalDate, Deleted and AppointmentItem
+// are looked up by name (IDispatch::GetIDsOfNames) when the binding first calls them.
 
 // Task
 inline constexpr int StartDate = 0x8104;

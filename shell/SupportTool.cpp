@@ -259,12 +259,20 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
         }
         out << '\t' << a->ReminderMinutesBeforeStart();
         if (engine != nullptr) {
-          const TDateTime start = p != nullptr ? engine->NextOccurrence(*p, at) : a->Start();
-          const TDateTime notify = start - a->ReminderMinutesBeforeStart() * kOneMinute;
-          const bool taken =
-              start != TDateTime(0.0) && !(at - kOneHour > start) && !(at + 3.0 < start);
-          out << '\t' << Date(start) << '\t' << (start == TDateTime(0.0) ? "0" : Date(notify))
-              << '\t' << (taken ? "taken" : "skipped");
+          // What the scan makes of it: the occurrence it finds, and any moved here.
+          const auto outcomes = engine->ReadMeeting(*a, at, at);
+          for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            const engine::MeetingOutcome& m = outcomes[i];
+            if (i > 0) out << '\n' << position << std::string(15, '\t');
+            const bool found = m.start != TDateTime(0.0);
+            out << '\t' << (found ? Date(m.start) : "0") << '\t' << (found ? Date(m.notify) : "0")
+                << '\t' << (m.skipped == nullptr ? "taken" : "skipped");
+            if (m.skipped != nullptr && std::string_view(m.skipped) != "no expansion") {
+              out << "\t# " << m.skipped;
+              if (!m.detail.empty()) out << ": " << Text(m.detail);
+            }
+            if (i > 0) out << (m.skipped == nullptr ? "\t# " : "; ") << "moved from another day";
+          }
         }
         if (const char* why = outlook::localstore::NoExpansionReason(*item)) {
           out << "\t# no expansion: " << why;

@@ -137,7 +137,8 @@ TEST_F(LocalStore, RecurrenceRules) {
     bool no_end;
     ravenox::TDateTime end;
   };
-  // DTSTART is Tuesday 2026-12-08 09:00 local (14:00Z).
+  // DTSTART is Tuesday 2026-12-08 14:00Z (09:00 local): the pattern keeps the series' own clock.
+  // The end is the day of the last occurrence.
   const Case cases[] = {
       {"FREQ=DAILY;INTERVAL=3", 0, 3, 0, 0, 0, 0, true, 0.0},
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", 0, 1, 62, 0, 0, 0, true, 0.0},
@@ -152,19 +153,21 @@ TEST_F(LocalStore, RecurrenceRules) {
       {"FREQ=DAILY;COUNT=5", 0, 1, 0, 0, 0, 5, false, EncodeDate(2026, 12, 12)},
       {"FREQ=WEEKLY;COUNT=3", 1, 1, 4, 0, 0, 3, false, EncodeDate(2026, 12, 22)},
       // An end date gives the count too, as Outlook keeps the two consistent.
-      {"FREQ=DAILY;UNTIL=20261220T140000Z", 0, 1, 0, 0, 0, 13, false,
-       EncodeDateTime(2026, 12, 20, 9, 0)},
-      {"FREQ=DAILY;UNTIL=20261220", 0, 1, 0, 0, 0, 13, false,
-       EncodeDate(2026, 12, 20) + 86399.0 / 86400},
+      {"FREQ=DAILY;UNTIL=20261220T140000Z", 0, 1, 0, 0, 0, 13, false, EncodeDate(2026, 12, 20)},
+      {"FREQ=DAILY;UNTIL=20261220", 0, 1, 0, 0, 0, 13, false, EncodeDate(2026, 12, 20)},
       {"FREQ=DAILY;INTERVAL=2;UNTIL=20261220T140000Z", 0, 2, 0, 0, 0, 7, false,
-       EncodeDateTime(2026, 12, 20, 9, 0)},
+       EncodeDate(2026, 12, 20)},
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261218T130000Z", 0, 1, 62, 0, 0, 8, false,
-       EncodeDateTime(2026, 12, 18, 8, 0)},  // ends before Friday's 09:00
-      {"FREQ=WEEKLY;UNTIL=20261222T140000Z", 1, 1, 4, 0, 0, 3, false,
-       EncodeDateTime(2026, 12, 22, 9, 0)},
+       EncodeDate(2026, 12, 17)},  // ends before Friday's 14:00
+      {"FREQ=WEEKLY;UNTIL=20261222T140000Z", 1, 1, 4, 0, 0, 3, false, EncodeDate(2026, 12, 22)},
+      {"FREQ=MONTHLY;BYMONTHDAY=-1", 3, 1, 127, 0, 0, 0, true, 0.0},  // the last day
+      {"FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1", 3, 1, 62, 0, 0, 0, true, 0.0},
       {"FREQ=HOURLY", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
       {"FREQ=MONTHLY;BYMONTHDAY=1,15", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
-      {"FREQ=MONTHLY;BYMONTHDAY=-1", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYMONTHDAY=-2", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYDAY=TU", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=MONTHLY;BYDAY=5TU", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
+      {"FREQ=YEARLY;BYDAY=1MO", kNoExpansion, 1, 0, 0, 0, 0, true, 0.0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rule);
@@ -191,7 +194,7 @@ TEST_F(LocalStore, RecurrenceRules) {
     EXPECT_EQ(p.no_end_date, c.no_end);
     EXPECT_EQ(p.pattern_end_date, c.end);
     EXPECT_EQ(p.pattern_start_date, EncodeDate(2026, 12, 8));
-    EXPECT_EQ(p.start_time, EncodeDateTime(2026, 12, 8, 9, 0));
+    EXPECT_EQ(p.start_time, EncodeDateTime(2026, 12, 8, 14, 0));
   }
 }
 
@@ -210,7 +213,7 @@ TEST_F(LocalStore, ScanTakesEveryDayOfASeriesWithAnEndDate) {
       {"FREQ=DAILY;UNTIL=20261211", 11, 11},
       {"FREQ=DAILY;UNTIL=20261211", 12, 0},
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 11, 11},
-      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 12, 0},  // Saturday
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 12, 14},  // Saturday: Monday
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 14, 14},
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 15, 15},
       {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR;UNTIL=20261215T140000Z", 16, 0},

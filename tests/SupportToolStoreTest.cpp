@@ -87,7 +87,9 @@ TEST_F(InspectStore, CalendarShowsWhatTheScanWouldDo) {
   EXPECT_EQ(standup[16], "2026-12-14 08:45:00");
   EXPECT_EQ(standup[17], "taken");
   const auto far = Fields(o.lines[1]);
-  EXPECT_EQ(far.back(), "skipped");
+  ASSERT_EQ(far.size(), 19u) << o.lines[1];
+  EXPECT_EQ(far[17], "skipped");
+  EXPECT_EQ(far[18], "# outside the window");
   EXPECT_NE(o.lines[2].find("# no expansion: a rule repeating within a day"), std::string::npos);
 
   EXPECT_EQ(Inspect({"calendar", "--at", "tomorrow"}).status, 2);

@@ -1,5 +1,7 @@
 #include "outlook/fake/FakeOutlook.h"
 
+#include <cmath>
+
 namespace outlook::fake {
 
 void Faults::FailOn(const std::string& member, int times, const std::string& message) {
@@ -93,6 +95,76 @@ std::shared_ptr<outlook::OutlookItem> FakeFolder::Item(int index) {
   if (index < 1 || index > static_cast<int>(items.size()))
     throw AutomationError("Array index out of bounds.");
   return items[static_cast<std::size_t>(index - 1)];
+}
+
+namespace {
+
+int64_t DayKey(TDateTime t) {
+  return static_cast<int64_t>(std::floor(t.Value()));
+}
+
+class FakeException final : public Exception {
+ public:
+  FakeException(TDateTime original, std::shared_ptr<FakeAppointment> item)
+      : original_(original), item_(std::move(item)) {}
+  TDateTime OriginalDate() override { return original_; }
+  bool Deleted() override { return item_ == nullptr; }
+  std::shared_ptr<outlook::AppointmentItem> AppointmentItem() override {
+    if (item_ == nullptr) throw AutomationError("The occurrence was deleted.");
+    return item_;
+  }
+
+ private:
+  TDateTime original_;
+  std::shared_ptr<FakeAppointment> item_;
+};
+
+class FakeExceptions final : public Exceptions {
+ public:
+  std::vector<std::shared_ptr<Exception>> list;
+  int Count() override { return static_cast<int>(list.size()); }
+  std::shared_ptr<Exception> Item(int index) override {
+    if (index < 1 || index > Count()) throw AutomationError("Array index out of bounds.");
+    return list[static_cast<std::size_t>(index - 1)];
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<AppointmentItem> FakePattern::GetOccurrence(TDateTime date) {
+  faults_->Check("Pattern.GetOccurrence");
+  for (const TDateTime d : deleted) {
+    if (DayKey(d) == DayKey(date)) throw AutomationError("The occurrence was deleted.");
+  }
+  if (const auto it = changed.find(DayKey(date)); it != changed.end()) return it->second;
+  if (owner_ == nullptr) throw AutomationError("The pattern belongs to no appointment.");
+  auto occurrence = std::make_shared<FakeAppointment>(owner_->faults());
+  occurrence->subject = owner_->subject;
+  occurrence->location = owner_->location;
+  occurrence->body = owner_->body;
+  occurrence->reminder_minutes = owner_->reminder_minutes;
+  occurrence->reminder_set = owner_->reminder_set;
+  occurrence->all_day = owner_->all_day;
+  occurrence->meeting_status = owner_->meeting_status;
+  occurrence->response_status = owner_->response_status;
+  occurrence->start = std::floor(date.Value()) + TimeOf(start_time) - time_shift;
+  return occurrence;
+}
+
+std::shared_ptr<Exceptions> FakePattern::Exceptions() {
+  faults_->Check("Pattern.Exceptions");
+  auto out = std::make_shared<FakeExceptions>();
+  for (const TDateTime d : deleted)
+    out->list.push_back(
+        std::make_shared<FakeException>(std::floor(d.Value()) + TimeOf(start_time), nullptr));
+  for (const auto& [day, item] : changed)
+    out->list.push_back(
+        std::make_shared<FakeException>(static_cast<double>(day) + TimeOf(start_time), item));
+  return out;
+}
+
+void FakePattern::ChangeOccurrence(TDateTime day, std::shared_ptr<FakeAppointment> occurrence) {
+  changed[DayKey(day)] = std::move(occurrence);
 }
 
 FakeOutlook::FakeOutlook()

@@ -40,13 +40,22 @@ class Faults {
   std::function<void(const std::string&)> hook_;
 };
 
+class FakeAppointment;
+
 class FakePattern final : public RecurrencePattern {
  public:
-  explicit FakePattern(std::shared_ptr<Faults> faults) : faults_(std::move(faults)) {}
+  FakePattern(std::shared_ptr<Faults> faults, FakeAppointment* owner = nullptr)
+      : faults_(std::move(faults)), owner_(owner) {}
   int type = olRecursDaily, interval = 1, day_of_week_mask = 0, day_of_month = 0, month_of_year = 0,
-      occurrences = 0;
+      occurrences = 0, instance = 0, first_day_of_week = 1;
   TDateTime pattern_start_date, pattern_end_date, start_time;
   bool no_end_date = true;
+  // How far the pattern's calendar is ahead of the user's, in days.
+  double time_shift = 0.0;
+  // Exceptions, by the day of the occurrence in the series: deleted ones, and changed ones as
+  // they now are.
+  std::vector<TDateTime> deleted;
+  std::map<int64_t, std::shared_ptr<FakeAppointment>> changed;  // key: whole days
 
   int RecurrenceType() override { return Get("RecurrenceType", type); }
   int Interval() override { return Get("Interval", interval); }
@@ -58,6 +67,17 @@ class FakePattern final : public RecurrencePattern {
   TDateTime PatternEndDate() override { return Get("PatternEndDate", pattern_end_date); }
   bool NoEndDate() override { return Get("NoEndDate", no_end_date); }
   TDateTime StartTime() override { return Get("StartTime", start_time); }
+  int Instance() override { return Get("Instance", instance); }
+  int FirstDayOfWeek() override { return Get("FirstDayOfWeek", first_day_of_week); }
+  TDateTime PatternTime(TDateTime local) override {
+    faults_->Check("Pattern.PatternTime");
+    return local + time_shift;
+  }
+  // The occurrence of that day: a changed one as it is, any other a copy of the series item at
+  // the day's start time. Any day is taken for one of the series.
+  std::shared_ptr<AppointmentItem> GetOccurrence(TDateTime date) override;
+  std::shared_ptr<outlook::Exceptions> Exceptions() override;
+  void ChangeOccurrence(TDateTime day, std::shared_ptr<FakeAppointment> occurrence);
 
  private:
   template <typename T>
@@ -66,16 +86,19 @@ class FakePattern final : public RecurrencePattern {
     return value;
   }
   std::shared_ptr<Faults> faults_;
+  FakeAppointment* owner_;
 };
 
 class FakeAppointment final : public AppointmentItem {
  public:
   explicit FakeAppointment(std::shared_ptr<Faults> faults)
-      : pattern(std::make_shared<FakePattern>(faults)), faults_(std::move(faults)) {}
+      : pattern(std::make_shared<FakePattern>(faults, this)), faults_(std::move(faults)) {}
   std::string subject, location, body;
   TDateTime start;
   bool is_recurring = false;
   int reminder_minutes = 15;
+  bool reminder_set = true, all_day = false;
+  int meeting_status = 0, response_status = 0;
   std::shared_ptr<FakePattern> pattern;
 
   std::string Subject() override { return Get("Subject", subject); }
@@ -90,6 +113,11 @@ class FakeAppointment final : public AppointmentItem {
   int ReminderMinutesBeforeStart() override {
     return Get("ReminderMinutesBeforeStart", reminder_minutes);
   }
+  bool ReminderSet() override { return Get("ReminderSet", reminder_set); }
+  bool AllDayEvent() override { return Get("AllDayEvent", all_day); }
+  int MeetingStatus() override { return Get("MeetingStatus", meeting_status); }
+  int ResponseStatus() override { return Get("ResponseStatus", response_status); }
+  const std::shared_ptr<Faults>& faults() const { return faults_; }
 
  private:
   template <typename T>

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -26,6 +27,8 @@ namespace outlook::localstore {
 namespace {
 
 constexpr std::size_t kBodyCharacters = 200;
+// An event's flags.
+constexpr uint8_t kReminderSet = 1, kAllDay = 2, kCancelled = 4, kDeclined = 8;
 constexpr int kDefaultReminder = 15;
 constexpr int kMaxCountWalk = 100000;
 // Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
@@ -199,6 +202,35 @@ time_t AsUnix(const LocalTime& t) {
   return mktime(&tm);
 }
 
+// A time as written, on the wall clock of its own zone (or the user's, for floating times).
+TDateTime WallClock(const icaltimetype& t) {
+  if (t.is_date) return ravenox::EncodeDate(t.year, t.month, t.day);
+  return ravenox::EncodeDateTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+// The local time of `t`, a time of the series that starts at `like`.
+TDateTime LocalOf(const icaltimetype& t, const LocalTime& like) {
+  if (like.zone != nullptr) return LocalFromUnix(icaltime_as_timet_with_zone(t, like.zone));
+  return WallClock(t);
+}
+
+// The day, in the calendar of the series that starts at `series`, of a time of it (an EXDATE or a
+// RECURRENCE-ID), which may be written in another zone.
+TDateTime SeriesDay(const LocalTime& v, const LocalTime& series) {
+  if (v.zone != nullptr && !v.is_date) {
+    const time_t t = icaltime_as_timet_with_zone(v.raw, v.zone);
+    if (series.zone == nullptr) return ravenox::DateOf(LocalFromUnix(t));
+    return ravenox::DateOf(WallClock(icaltime_from_timet_with_zone(t, 0, series.zone)));
+  }
+  return ravenox::EncodeDate(v.raw.year, v.raw.month, v.raw.day);
+}
+
+time_t UnixFromLocal(TDateTime local) {
+  std::tm tm = ravenox::ToTm(local);
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
 std::string Text(icalcomponent* c, icalproperty_kind kind) {
   icalproperty* p = icalcomponent_get_first_property(c, kind);
   if (p == nullptr) return {};
@@ -243,6 +275,60 @@ Trigger FirstTrigger(icalcomponent* c) {
   return out;
 }
 
+// Whether the user, known by `address`, declined the meeting.
+bool DeclinedBy(icalcomponent* c, const std::string& address) {
+  if (address.empty()) return false;
+  for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_ATTENDEE_PROPERTY); p != nullptr;
+       p = icalcomponent_get_next_property(c, ICAL_ATTENDEE_PROPERTY)) {
+    const char* value = icalproperty_get_attendee(p);
+    if (value == nullptr) continue;
+    if (g_ascii_strncasecmp(value, "mailto:", 7) == 0) value += 7;
+    if (g_ascii_strcasecmp(value, address.c_str()) != 0) continue;
+    icalparameter* partstat = icalproperty_get_first_parameter(p, ICAL_PARTSTAT_PARAMETER);
+    return partstat != nullptr && icalparameter_get_partstat(partstat) == ICAL_PARTSTAT_DECLINED;
+  }
+  return false;
+}
+
+// What the engine reads of a VEVENT, its start as written in `start`.
+template <typename Zones>
+EventData ReadEvent(icalcomponent* c, Zones& zones, const std::string& address, LocalTime& start) {
+  EventData e;
+  e.subject = Text(c, ICAL_SUMMARY_PROPERTY);
+  e.location = Text(c, ICAL_LOCATION_PROPERTY);
+  e.body = ravenox::FirstCharacters(Text(c, ICAL_DESCRIPTION_PROPERTY), kBodyCharacters);
+  start = ReadTime(icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY), zones);
+  if (!start.present) e.error = "event without a start";
+  e.start = start.value;
+  e.all_day = start.is_date;
+
+  const Trigger trigger = FirstTrigger(c);
+  e.reminder_set = trigger.found;
+  e.reminder_minutes = kDefaultReminder;
+  if (trigger.found && start.present) {
+    long long before = 0;
+    if (trigger.absolute) {
+      before = (static_cast<long long>(AsUnix(start)) - trigger.at) / 60;
+    } else {
+      long long seconds = trigger.seconds;
+      if (trigger.related_end) {
+        const LocalTime end =
+            ReadTime(icalcomponent_get_first_property(c, ICAL_DTEND_PROPERTY), zones);
+        if (end.present) seconds += static_cast<long long>(AsUnix(end) - AsUnix(start));
+      }
+      before = -seconds / 60;
+    }
+    // A reminder after the start is taken as at the start.
+    e.reminder_minutes = static_cast<int>(std::clamp<long long>(before, 0, 1000000000));
+  }
+  icalproperty* status = icalcomponent_get_first_property(c, ICAL_STATUS_PROPERTY);
+  e.cancelled = status != nullptr && icalproperty_get_status(status) == ICAL_STATUS_CANCELLED;
+  e.declined = DeclinedBy(c, address);
+  e.recurring =
+      icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY) != nullptr && start.present;
+  return e;
+}
+
 int WeekdayBit(int day_of_week) {
   return 1 << (day_of_week - 1);
 }  // Sunday 1 ... Saturday 64
@@ -272,6 +358,19 @@ bool Impossible(const PatternData& pattern) {
   return pattern.type == 5 && pattern.day_of_month > DaysInMonth(pattern.month_of_year);
 }
 
+// The rule as it is meant: an end given as a date for a series of date-times takes in that whole
+// day, in the series' own zone.
+icalrecurrencetype Normalized(icalrecurrencetype r, const LocalTime& start) {
+  if (!icaltime_is_null_time(r.until) && r.until.is_date && !start.raw.is_date) {
+    r.until.is_date = 0;
+    r.until.hour = 23;
+    r.until.minute = 59;
+    r.until.second = 59;
+    r.until.zone = start.raw.zone;
+  }
+  return r;
+}
+
 // Walks the rule from the start; `stop` says when an occurrence is far enough. Returns the number
 // of occurrences met (the last one in `last`), or -1 when the walk was cut short by its bounds.
 template <typename Stop>
@@ -280,7 +379,7 @@ int WalkRule(const icalrecurrencetype& r, const LocalTime& start, icaltimetype& 
   std::tm tm{};
   localtime_r(&now, &tm);
   const int horizon = tm.tm_year + 1900 + kHorizonYears;
-  icalrecur_iterator* it = icalrecur_iterator_new(r, start.raw);
+  icalrecur_iterator* it = icalrecur_iterator_new(Normalized(r, start), start.raw);
   if (it == nullptr) return -1;
   int n = 0;
   bool cut = true;
@@ -302,15 +401,15 @@ int WalkRule(const icalrecurrencetype& r, const LocalTime& start, icaltimetype& 
   return cut ? -1 : n;
 }
 
-// The day of the last occurrence of a counted series, or 0 when it lies beyond the horizon (or the
-// engine never expands the rule).
+// The day, in the series' calendar, of the last occurrence of a counted series, or 0 when it lies
+// beyond the horizon (or the engine never expands the rule).
 TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
                             const PatternData& pattern) {
-  const double first = ravenox::DateOf(start.value).Value();
+  const double first = pattern.pattern_start_date.Value();
   const long long count = r.count;
   if (pattern.type == 0 && pattern.day_of_week_mask == 0)
     return first + static_cast<double>((count - 1) * pattern.interval);
-  if (pattern.type == 0) {
+  if (pattern.type == 0 && pattern.interval == 1) {
     // The count-th day whose weekday is in the mask: whole weeks at once, then day by day.
     const int mask = pattern.day_of_week_mask;
     const long long per_week = __builtin_popcount(static_cast<unsigned>(mask));
@@ -326,28 +425,20 @@ TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
     }
     return 0.0;
   }
-  if (pattern.type != 1 && pattern.type != 2 && pattern.type != 5) return 0.0;
-  if (Impossible(pattern)) return 0.0;
+  if (pattern.type == kNoExpansion || Impossible(pattern)) return 0.0;
   icaltimetype last = icaltime_null_time();
   if (WalkRule(r, start, last, [&](int n) { return n >= count; }) < 0) return 0.0;
   if (icaltime_is_null_time(last)) return 0.0;
-  LocalTime l = start;
-  l.raw = last;
-  l.value = l.zone != nullptr ? LocalFromUnix(icaltime_as_timet_with_zone(last, l.zone))
-                              : ravenox::EncodeDate(last.year, last.month, last.day);
-  return ravenox::DateOf(l.value);
+  return ravenox::EncodeDate(last.year, last.month, last.day);
 }
 
-// How many occurrences a series that runs until `pattern.pattern_end_date` has: Outlook keeps
-// Occurrences and the end date consistent, and the daily expansion counts against Occurrences.
+// How many occurrences a series that runs until its end day has: Outlook keeps Occurrences and
+// the end date consistent.
 int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
                      const PatternData& pattern) {
   if (pattern.type == kNoExpansion) return 0;
-  const double first = ravenox::DateOf(start.value).Value();
-  const TDateTime end = pattern.pattern_end_date;
-  // The last day whose occurrence starts no later than the end.
-  double last = ravenox::DateOf(end).Value();
-  if (ravenox::TimeOf(end) < ravenox::TimeOf(start.value)) last -= 1.0;
+  const double first = pattern.pattern_start_date.Value();
+  const double last = pattern.pattern_end_date.Value();
   if (last < first) return 0;
   const auto clamped = [](long long n) {
     return static_cast<int>(std::min<long long>(n, std::numeric_limits<int>::max()));
@@ -355,7 +446,7 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
   const auto days = static_cast<long long>(last - first);  // days after the first
   if (pattern.type == 0 && pattern.day_of_week_mask == 0)
     return clamped(days / pattern.interval + 1);
-  if (pattern.type == 0) {
+  if (pattern.type == 0 && pattern.interval == 1) {
     // Every day whose weekday is in the mask: whole weeks, then the days left over.
     const int mask = pattern.day_of_week_mask;
     long long n = (days + 1) / 7 * __builtin_popcount(static_cast<unsigned>(mask));
@@ -363,83 +454,115 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
       if ((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) ++n;
     return clamped(n);
   }
-  // Weeks, months and years: counted one by one, within bounds (beyond them, as far as counted).
+  // Otherwise counted one by one, within bounds (beyond them, as far as counted).
   if (Impossible(pattern)) return 0;
   icaltimetype met = icaltime_null_time();
   const int n = WalkRule(r, start, met, [](int) { return false; });
   return n >= 0 ? n : kMaxRuleSteps;
 }
 
-template <typename Zones>
-void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zones& zones) {
-  (void)zones;
+// The position (1-4, or 5 for the last) a BYDAY or BYSETPOS entry gives, or 0 when Outlook's
+// patterns have none like it.
+int InstanceOf(int position) {
+  if (position >= 1 && position <= 4) return position;
+  return position == -1 ? 5 : 0;
+}
+
+// The rule as Outlook's pattern, in the series' own calendar.
+void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern) {
   icalproperty* rp = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
   const icalrecurrencetype r = icalproperty_get_rrule(rp);
   pattern.interval = r.interval > 0 ? r.interval : 1;
-  pattern.pattern_start_date = ravenox::DateOf(start.value);
-  pattern.start_time = start.value;
-  const ravenox::DateParts s = ravenox::DecodeDateTime(start.value);
+  pattern.start_time = WallClock(start.raw);
+  pattern.pattern_start_date = ravenox::DateOf(pattern.start_time);
+  pattern.zone = start.zone;
+  if (r.week_start >= ICAL_SUNDAY_WEEKDAY && r.week_start <= ICAL_SATURDAY_WEEKDAY)
+    pattern.first_day_of_week = static_cast<int>(r.week_start);
+  const ravenox::DateParts s = ravenox::DecodeDateTime(pattern.start_time);
 
-  const bool by_day = HasAny(r.by_day, ICAL_BY_DAY_SIZE);
-  bool positioned_day = false;
+  const int days = CountOf(r.by_day, ICAL_BY_DAY_SIZE);
   int mask = 0;
-  for (int i = 0; i < CountOf(r.by_day, ICAL_BY_DAY_SIZE); ++i) {
-    if (icalrecurrencetype_day_position(r.by_day[i]) != 0) positioned_day = true;
+  int positioned = 0, position = 0;
+  for (int i = 0; i < days; ++i) {
+    if (const int pos = icalrecurrencetype_day_position(r.by_day[i]); pos != 0) {
+      ++positioned;
+      position = pos;
+    }
     mask |= WeekdayBit(static_cast<int>(icalrecurrencetype_day_day_of_week(r.by_day[i])));
   }
   const bool by_time = HasAny(r.by_second, ICAL_BY_SECOND_SIZE) ||
                        HasAny(r.by_minute, ICAL_BY_MINUTE_SIZE) ||
                        HasAny(r.by_hour, ICAL_BY_HOUR_SIZE);
-  const bool by_other = HasAny(r.by_year_day, ICAL_BY_YEARDAY_SIZE) ||
-                        HasAny(r.by_week_no, ICAL_BY_WEEKNO_SIZE) ||
-                        HasAny(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
+  const bool by_year_or_week =
+      HasAny(r.by_year_day, ICAL_BY_YEARDAY_SIZE) || HasAny(r.by_week_no, ICAL_BY_WEEKNO_SIZE);
+  const int set_positions = CountOf(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
   const int month_days = CountOf(r.by_month_day, ICAL_BY_MONTHDAY_SIZE);
   const int months = CountOf(r.by_month, ICAL_BY_MONTH_SIZE);
+
+  // The n-th of the masked weekdays of a month: "2WE", or "MO,TU,WE,TH,FR" with BYSETPOS=-1.
+  int instance = 0;
+  if (days == 1 && positioned == 1 && set_positions == 0) {
+    instance = InstanceOf(position);
+  } else if (days >= 1 && positioned == 0 && set_positions == 1) {
+    instance = InstanceOf(r.by_set_pos[0]);
+  }
 
   auto no_expansion = [&](const char* why) {
     pattern.type = kNoExpansion;
     pattern.why_no_expansion = why;
   };
+  const bool limited = by_time || by_year_or_week || set_positions > 0;
   switch (r.freq) {
     case ICAL_DAILY_RECURRENCE:
-      if (by_time || by_other || month_days > 0 || months > 0 || positioned_day) {
-        no_expansion("a daily rule limited by more than weekdays");
+    case ICAL_WEEKLY_RECURRENCE: {
+      const bool daily = r.freq == ICAL_DAILY_RECURRENCE;
+      if (limited || month_days > 0 || months > 0 || positioned > 0) {
+        no_expansion(daily ? "a daily rule limited by more than weekdays"
+                           : "a weekly rule limited by more than weekdays");
       } else {
-        pattern.type = 0;
-        pattern.day_of_week_mask = mask;
+        pattern.type = daily ? 0 : 1;
+        pattern.day_of_week_mask =
+            days > 0 || daily ? mask : WeekdayBit(ravenox::DayOfWeek(pattern.start_time));
       }
       break;
-    case ICAL_WEEKLY_RECURRENCE:
-      if (by_time || by_other || month_days > 0 || months > 0 || positioned_day) {
-        no_expansion("a weekly rule limited by more than weekdays");
-      } else {
-        pattern.type = 1;
-        pattern.day_of_week_mask = by_day ? mask : WeekdayBit(ravenox::DayOfWeek(start.value));
-      }
-      break;
+    }
     case ICAL_MONTHLY_RECURRENCE:
-      if (by_time || months > 0) {
+      if (by_time || by_year_or_week || months > 0) {
         no_expansion("a monthly rule limited by months or times of day");
-      } else if (by_day || HasAny(r.by_set_pos, ICAL_BY_SETPOS_SIZE)) {
-        pattern.type = 3;  // the n-th weekday of the month
-        pattern.day_of_week_mask = mask;
-        pattern.why_no_expansion = "the n-th weekday of a month";
-      } else if (by_other || month_days > 1 || (month_days == 1 && r.by_month_day[0] < 1)) {
-        no_expansion("several or counted-from-the-end month days");
+      } else if (days > 0) {
+        if (instance == 0 || month_days > 0) {
+          no_expansion("several weekdays of a month");
+        } else {
+          pattern.type = 3;
+          pattern.day_of_week_mask = mask;
+          pattern.instance = instance;
+        }
+      } else if (set_positions > 0 || month_days > 1) {
+        no_expansion("several days of a month");
+      } else if (month_days == 1 && r.by_month_day[0] == -1) {
+        pattern.type = 3;  // the last day of the month
+        pattern.day_of_week_mask = 127;
+        pattern.instance = 5;
+      } else if (month_days == 1 && r.by_month_day[0] < 1) {
+        no_expansion("a day counted from the end of the month");
       } else {
         pattern.type = 2;
         pattern.day_of_month = month_days == 1 ? r.by_month_day[0] : s.day;
       }
       break;
     case ICAL_YEARLY_RECURRENCE:
-      if (by_time) {
-        no_expansion("a yearly rule limited by times of day");
-      } else if (by_day) {
-        pattern.type = 6;  // the n-th weekday of a month of the year
-        pattern.day_of_week_mask = mask;
-        pattern.month_of_year = months == 1 ? r.by_month[0] : s.month;
-        pattern.why_no_expansion = "the n-th weekday of a month of the year";
-      } else if (by_other || months > 1 || month_days > 1 ||
+      if (by_time || by_year_or_week || months > 1) {
+        no_expansion("several months or days of the year");
+      } else if (days > 0) {
+        if (instance == 0 || month_days > 0 || months == 0) {
+          no_expansion("several weekdays, or a weekday of the year");
+        } else {
+          pattern.type = 6;
+          pattern.day_of_week_mask = mask;
+          pattern.instance = instance;
+          pattern.month_of_year = r.by_month[0];
+        }
+      } else if (set_positions > 0 || month_days > 1 ||
                  (month_days == 1 && r.by_month_day[0] < 1)) {
         no_expansion("several months or days of the year");
       } else {
@@ -459,19 +582,22 @@ void MapRule(icalcomponent* c, const LocalTime& start, PatternData& pattern, Zon
     pattern.pattern_end_date = LastOccurrenceDay(r, start, pattern);
   } else if (!icaltime_is_null_time(r.until)) {
     pattern.no_end_date = false;
+    // The last day, in the series' calendar, on which an occurrence starts by the end.
+    TDateTime until;
     if (r.until.is_date) {
-      // A date includes the whole day.
-      pattern.pattern_end_date =
-          ravenox::EncodeDate(r.until.year, r.until.month, r.until.day) + (86399.0 / 86400.0);
+      until = WallClock(r.until) + (86399.0 / 86400.0);  // a date includes the whole day
+    } else if (icaltime_is_utc(r.until) && start.zone != nullptr) {
+      until = WallClock(icaltime_from_timet_with_zone(
+          icaltime_as_timet_with_zone(r.until, icaltimezone_get_utc_timezone()), 0, start.zone));
     } else if (icaltime_is_utc(r.until)) {
-      pattern.pattern_end_date =
-          LocalFromUnix(icaltime_as_timet_with_zone(r.until, icaltimezone_get_utc_timezone()));
-    } else if (start.zone != nullptr) {
-      pattern.pattern_end_date = LocalFromUnix(icaltime_as_timet_with_zone(r.until, start.zone));
+      until = LocalFromUnix(icaltime_as_timet_with_zone(r.until, icaltimezone_get_utc_timezone()));
     } else {
-      pattern.pattern_end_date = ravenox::EncodeDateTime(
-          r.until.year, r.until.month, r.until.day, r.until.hour, r.until.minute, r.until.second);
+      until = WallClock(r.until);
     }
+    TDateTime last = ravenox::DateOf(until);
+    if (!start.is_date && ravenox::TimeOf(until) < ravenox::TimeOf(pattern.start_time))
+      last = last - 1.0;
+    pattern.pattern_end_date = last;
     pattern.occurrences = OccurrencesUntil(r, start, pattern);
   } else {
     pattern.no_end_date = true;
@@ -485,8 +611,8 @@ bool IcsFile::Stamp::operator==(const Stamp& o) const {
          inode == o.inode;
 }
 
-IcsFile::IcsFile(std::filesystem::path path, ComponentKind kind)
-    : path_(std::move(path)), kind_(kind) {
+IcsFile::IcsFile(std::filesystem::path path, ComponentKind kind, std::string user_address)
+    : path_(std::move(path)), kind_(kind), user_address_(std::move(user_address)) {
   EnsureLibical();
 }
 
@@ -525,8 +651,10 @@ void IcsFile::Index() {
   patterns_.clear();
   errors_.clear();
   zone_blocks_.clear();
+  override_blocks_.clear();
   zones_ = std::make_unique<ZoneCache>(*this);
   converted_.clear();
+  ++generation_;
 
   // The bytes, read once for the index and let go after it (a mapping would fault if another
   // program cut the file short meanwhile). A file stored as UTF-16 is kept, converted to UTF-8.
@@ -685,6 +813,7 @@ void IcsFile::Index() {
       if (!f.is_override && !f.uid.empty()) master_uids.insert(f.uid);
     }
   }
+  std::unordered_map<std::string_view, std::size_t> masters;  // UID -> slot
   items_.reserve(found.size());
   for (const auto& f : found) {
     if (f.is_override && master_uids.count(f.uid) > 0) continue;
@@ -692,6 +821,21 @@ void IcsFile::Index() {
     slot.offset = f.offset;
     slot.length = f.length;
     items_.push_back(std::move(slot));
+    if (any_override && !f.is_override && !f.uid.empty()) masters.emplace(f.uid, items_.size() - 1);
+  }
+  for (const auto& f : found) {
+    if (!f.is_override) continue;
+    const auto master = masters.find(f.uid);
+    if (master == masters.end()) continue;
+    Slot& slot = items_[master->second];
+    if (slot.overrides < 0) {
+      slot.overrides = static_cast<int32_t>(override_blocks_.size());
+      override_blocks_.emplace_back();
+    }
+    Block b;
+    b.offset = f.offset;
+    b.length = f.length;
+    override_blocks_[static_cast<std::size_t>(slot.overrides)].push_back(b);
   }
 }
 
@@ -723,6 +867,10 @@ EventData IcsFile::Event(std::size_t index) {
       text_pool_.substr(slot.text + slot.subject_length + slot.location_length, slot.body_length);
   data.start = slot.start;
   data.reminder_minutes = slot.reminder_minutes;
+  data.reminder_set = (slot.flags & kReminderSet) != 0;
+  data.all_day = (slot.flags & kAllDay) != 0;
+  data.cancelled = (slot.flags & kCancelled) != 0;
+  data.declined = (slot.flags & kDeclined) != 0;
   data.recurring = slot.recurring;
   if (slot.pattern >= 0) data.pattern = patterns_[static_cast<std::size_t>(slot.pattern)];
   if (slot.error >= 0) data.error = errors_[static_cast<std::size_t>(slot.error)];
@@ -743,6 +891,8 @@ void IcsFile::ParseEvent(Slot& slot) {
     fail("unreadable event at byte " + std::to_string(slot.offset));
     return;
   }
+  LocalTime start;
+  const EventData e = ReadEvent(c.get(), *zones_, user_address_, start);
   // Texts longer than a length field holds are cut at a character boundary.
   auto pooled = [&](const std::string& text, uint16_t& length) {
     const std::string kept = ravenox::CutUtf8(text, 65535);
@@ -750,43 +900,138 @@ void IcsFile::ParseEvent(Slot& slot) {
     text_pool_ += kept;
   };
   slot.text = static_cast<uint32_t>(text_pool_.size());
-  pooled(Text(c.get(), ICAL_SUMMARY_PROPERTY), slot.subject_length);
-  pooled(Text(c.get(), ICAL_LOCATION_PROPERTY), slot.location_length);
-  pooled(ravenox::FirstCharacters(Text(c.get(), ICAL_DESCRIPTION_PROPERTY), kBodyCharacters),
-         slot.body_length);
-
-  const LocalTime start =
-      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
-  if (!start.present) fail("event without a start");
-  slot.start = start.value.Value();
-
-  const Trigger trigger = FirstTrigger(c.get());
-  if (trigger.found && start.present) {
-    long long before = 0;
-    if (trigger.absolute) {
-      before = (static_cast<long long>(AsUnix(start)) - trigger.at) / 60;
-    } else {
-      long long seconds = trigger.seconds;
-      if (trigger.related_end) {
-        const LocalTime end =
-            ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTEND_PROPERTY), *zones_);
-        if (end.present) seconds += static_cast<long long>(AsUnix(end) - AsUnix(start));
-      }
-      before = -seconds / 60;
-    }
-    // A reminder after the start is taken as at the start.
-    slot.reminder_minutes = static_cast<int32_t>(std::clamp<long long>(before, 0, 1000000000));
-  } else {
-    slot.reminder_minutes = kDefaultReminder;
-  }
-
-  if (icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY) != nullptr && start.present) {
+  pooled(e.subject, slot.subject_length);
+  pooled(e.location, slot.location_length);
+  pooled(e.body, slot.body_length);
+  if (!e.error.empty()) fail(e.error);
+  slot.start = e.start.Value();
+  slot.reminder_minutes = e.reminder_minutes;
+  slot.flags =
+      static_cast<uint8_t>((e.reminder_set ? kReminderSet : 0) | (e.all_day ? kAllDay : 0) |
+                           (e.cancelled ? kCancelled : 0) | (e.declined ? kDeclined : 0));
+  if (e.recurring) {
     slot.recurring = true;
     PatternData pattern;
-    MapRule(c.get(), start, pattern, *zones_);
+    MapRule(c.get(), start, pattern);
+    pattern.has_exceptions = slot.overrides >= 0 || icalcomponent_get_first_property(
+                                                        c.get(), ICAL_EXDATE_PROPERTY) != nullptr;
     slot.pattern = static_cast<int32_t>(patterns_.size());
     patterns_.push_back(pattern);
   }
+}
+
+// A series' block, parsed again for its exceptions or an occurrence.
+struct IcsFile::Series {
+  ComponentPtr master;
+  LocalTime start;
+  const PatternData* pattern = nullptr;
+};
+
+IcsFile::Series IcsFile::OpenSeries(std::size_t index) {
+  Slot& slot = items_.at(index);
+  if (!slot.parsed) ParseEvent(slot);
+  if (slot.error >= 0) throw std::runtime_error(errors_[static_cast<std::size_t>(slot.error)]);
+  if (slot.pattern < 0) throw std::runtime_error("the appointment does not recur");
+  Series series;
+  series.master.reset(icalparser_parse_string(BlockText(slot).c_str()));
+  if (series.master == nullptr || icalcomponent_isa(series.master.get()) != ICAL_VEVENT_COMPONENT)
+    throw std::runtime_error("unreadable event at byte " + std::to_string(slot.offset));
+  series.start = ReadTime(
+      icalcomponent_get_first_property(series.master.get(), ICAL_DTSTART_PROPERTY), *zones_);
+  series.pattern = &patterns_[static_cast<std::size_t>(slot.pattern)];
+  return series;
+}
+
+std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
+  std::vector<ExceptionData> out;
+  {
+    Slot& slot = items_.at(index);
+    if (!slot.parsed) ParseEvent(slot);
+    if (slot.pattern < 0 || !patterns_[static_cast<std::size_t>(slot.pattern)].has_exceptions)
+      return out;
+  }
+  const Series series = OpenSeries(index);
+  const double at = ravenox::TimeOf(series.pattern->start_time);
+  icalcomponent* m = series.master.get();
+  for (icalproperty* p = icalcomponent_get_first_property(m, ICAL_EXDATE_PROPERTY); p != nullptr;
+       p = icalcomponent_get_next_property(m, ICAL_EXDATE_PROPERTY)) {
+    const LocalTime x = ReadTime(p, *zones_);
+    if (!x.present) continue;
+    ExceptionData d;
+    d.original = SeriesDay(x, series.start) + at;
+    d.deleted = true;
+    out.push_back(std::move(d));
+  }
+  const int32_t overrides = items_[index].overrides;
+  if (overrides < 0) return out;
+  for (const Block& b : override_blocks_[static_cast<std::size_t>(overrides)]) {
+    ComponentPtr o(icalparser_parse_string(BlockText(b).c_str()));
+    if (o == nullptr || icalcomponent_isa(o.get()) != ICAL_VEVENT_COMPONENT) continue;
+    const LocalTime id =
+        ReadTime(icalcomponent_get_first_property(o.get(), ICAL_RECURRENCEID_PROPERTY), *zones_);
+    if (!id.present) continue;
+    ExceptionData d;
+    d.original = SeriesDay(id, series.start) + at;
+    LocalTime start;
+    d.event = ReadEvent(o.get(), *zones_, user_address_, start);
+    d.event.recurring = false;
+    if (!d.event.error.empty()) continue;
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
+  const TDateTime wanted = ravenox::DateOf(day);
+  for (ExceptionData& x : Exceptions(index)) {
+    if (ravenox::DateOf(x.original) != wanted) continue;
+    if (x.deleted) throw std::runtime_error("the occurrence was deleted");
+    return std::move(x.event);
+  }
+  const Series series = OpenSeries(index);
+  if (series.pattern->type == kNoExpansion || Impossible(*series.pattern))
+    throw std::runtime_error("the rule has no occurrence that day");
+  // The rule's occurrence that day, if it has one: a walk from the day itself, or for a counted
+  // series from its start.
+  icalproperty* rp = icalcomponent_get_first_property(series.master.get(), ICAL_RRULE_PROPERTY);
+  const icalrecurrencetype rule = Normalized(icalproperty_get_rrule(rp), series.start);
+  icalrecur_iterator* it = icalrecur_iterator_new(rule, series.start.raw);
+  if (it == nullptr) throw std::runtime_error("the rule cannot be read");
+  if (rule.count == 0) {
+    icaltimetype from = series.start.raw;
+    const ravenox::DateParts w = ravenox::DecodeDateTime(wanted);
+    from.year = w.year;
+    from.month = w.month;
+    from.day = w.day;
+    from.hour = from.minute = from.second = 0;
+    if (icaltime_compare(from, series.start.raw) > 0) icalrecur_iterator_set_start(it, from);
+  }
+  icaltimetype found = icaltime_null_time();
+  for (int step = 0; step < kMaxCountWalk; ++step) {
+    const icaltimetype t = icalrecur_iterator_next(it);
+    if (icaltime_is_null_time(t)) break;
+    const TDateTime d = ravenox::EncodeDate(t.year, t.month, t.day);
+    if (d == wanted) found = t;
+    if (d >= wanted) break;
+  }
+  icalrecur_iterator_free(it);
+  if (icaltime_is_null_time(found)) throw std::runtime_error("the rule has no occurrence that day");
+  EventData e = Event(index);
+  e.recurring = false;
+  e.pattern = PatternData{};
+  e.start = LocalOf(found, series.start);
+  return e;
+}
+
+TDateTime IcsFile::SeriesTime(std::size_t index, TDateTime local) {
+  Slot& slot = items_.at(index);
+  if (!slot.parsed) ParseEvent(slot);
+  if (slot.pattern < 0) return local;
+  icaltimezone* zone = patterns_[static_cast<std::size_t>(slot.pattern)].zone;
+  if (zone == nullptr) return local;
+  const TDateTime wall = WallClock(icaltime_from_timet_with_zone(UnixFromLocal(local), 0, zone));
+  // Seconds and below as given: the wall clock has whole seconds only.
+  return wall + (local.Value() * 86400.0 - std::floor(local.Value() * 86400.0)) / 86400.0;
 }
 
 const TaskData& IcsFile::Task(std::size_t index) {
@@ -969,8 +1214,9 @@ bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   return true;
 }
 
-IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind)
-    : sources_(std::move(sources)), kind_(kind) {}
+IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind,
+                             std::string user_address)
+    : sources_(std::move(sources)), kind_(kind), user_address_(std::move(user_address)) {}
 
 void IcsCollection::Refresh() {
   problems_.clear();
@@ -994,7 +1240,7 @@ void IcsCollection::Refresh() {
   for (const auto& path : paths) {
     auto it = files_.find(path);
     std::shared_ptr<IcsFile> file =
-        it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_);
+        it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_, user_address_);
     try {
       file->Refresh();
     } catch (const std::exception& e) {

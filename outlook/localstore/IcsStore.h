@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -15,6 +16,8 @@
 
 #include "base/DateTime.h"
 
+struct _icaltimezone;
+
 namespace outlook::localstore {
 
 using ravenox::TDateTime;
@@ -22,26 +25,43 @@ using ravenox::TDateTime;
 // A recurrence rule the engine's pattern cannot express.
 inline constexpr int kNoExpansion = -1;
 
+// A series' rule as Outlook's pattern has it. Its days and times are those of the series' own
+// time zone (`zone`; null for floating times and dates, which are the user's).
 struct PatternData {
   int type = kNoExpansion;
   int interval = 1;
   int day_of_week_mask = 0;
   int day_of_month = 0;
   int month_of_year = 0;
+  int instance = 0;
   int occurrences = 0;
+  int first_day_of_week = 2;  // Monday, unless the rule says otherwise
   TDateTime pattern_start_date, pattern_end_date, start_time;
   bool no_end_date = true;
+  bool has_exceptions = false;    // deleted (EXDATE) or changed (RECURRENCE-ID) occurrences
+  _icaltimezone* zone = nullptr;  // valid while the file's index is
   const char* why_no_expansion = nullptr;
 };
 
 struct EventData {
   std::string subject, location;
   std::string body;  // the first 200 characters of the description: all the engine reads
-  TDateTime start;
+  TDateTime start;   // local time
   int reminder_minutes = 15;
+  bool reminder_set = false;  // it has an alarm that goes off
+  bool all_day = false;
+  bool cancelled = false;  // STATUS:CANCELLED
+  bool declined = false;   // the user's own ATTENDEE line says PARTSTAT=DECLINED
   bool recurring = false;
   PatternData pattern;
   std::string error;  // set when the block could not be read
+};
+
+// A deleted or changed occurrence of a series.
+struct ExceptionData {
+  TDateTime original;  // its start in the series, in the series' calendar
+  bool deleted = false;
+  EventData event;  // the occurrence as it now is, unless deleted
 };
 
 struct TaskData {
@@ -57,7 +77,9 @@ enum class ComponentKind { kEvent, kTodo };
 // One .ics file.
 class IcsFile {
  public:
-  IcsFile(std::filesystem::path path, ComponentKind kind);
+  // `user_address`: the user's own mail address, which tells the user's reply among a meeting's
+  // attendees.
+  IcsFile(std::filesystem::path path, ComponentKind kind, std::string user_address = {});
   ~IcsFile();
   IcsFile(const IcsFile&) = delete;
   IcsFile& operator=(const IcsFile&) = delete;
@@ -66,6 +88,16 @@ class IcsFile {
   void Refresh();
   std::size_t Count() const { return items_.size(); }
   EventData Event(std::size_t index);
+  // For the series at `index`: its occurrence on `day` (a day of the series' calendar), changed
+  // or as the rule has it; std::runtime_error when it has none that day (deleted, or not a day
+  // of the rule).
+  EventData Occurrence(std::size_t index, TDateTime day);
+  // Its deleted and changed occurrences.
+  std::vector<ExceptionData> Exceptions(std::size_t index);
+  // The wall-clock time in the series' calendar at the local time `local`.
+  TDateTime SeriesTime(std::size_t index, TDateTime local);
+  // Counts the times the file was indexed: what was read of an earlier index no longer holds.
+  uint64_t Generation() const { return generation_; }
   const TaskData& Task(std::size_t index);
   // Moves a recurring task on to its first instance that is not wholly before `today` (the Unix
   // time of local midnight), or its last one, and writes the file back, once; false when the rule
@@ -88,8 +120,10 @@ class IcsFile {
     uint16_t subject_length = 0, location_length = 0, body_length = 0;
     uint32_t text = 0;  // offset in text_pool_
     int32_t reminder_minutes = 15;
-    int32_t pattern = -1;  // index in patterns_
-    int32_t error = -1;    // index in errors_
+    int32_t pattern = -1;    // index in patterns_
+    int32_t error = -1;      // index in errors_
+    int32_t overrides = -1;  // index in override_blocks_: the changed occurrences of a series
+    uint8_t flags = 0;       // kReminderSet, kAllDay, kCancelled, kDeclined
     double start = 0.0;
     std::unique_ptr<TaskData> task;
   };
@@ -103,6 +137,9 @@ class IcsFile {
 
   void Index();
   void ParseEvent(Slot& slot);
+  // The parsed block of a series at `index`, checked to be one; throws std::runtime_error.
+  struct Series;
+  Series OpenSeries(std::size_t index);
   std::string BlockText(const Block& b) const;
   std::string ReadAll() const;
 
@@ -114,6 +151,9 @@ class IcsFile {
   std::string text_pool_;
   std::vector<PatternData> patterns_;
   std::vector<std::string> errors_;
+  std::vector<std::vector<Block>> override_blocks_;
+  std::string user_address_;
+  uint64_t generation_ = 0;
   std::map<std::string, std::pair<std::size_t, std::size_t>> zone_blocks_;  // TZID -> block
   std::unique_ptr<ZoneCache> zones_;
   std::size_t parsed_ = 0;
@@ -122,7 +162,8 @@ class IcsFile {
 // The items of several sources (files and vdirs) as one list, in a stable order.
 class IcsCollection {
  public:
-  IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind);
+  IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind,
+                std::string user_address = {});
   void Refresh();
   std::size_t Count() const;
   // The file and index within it of position `index` (0-based).
@@ -135,6 +176,7 @@ class IcsCollection {
  private:
   std::vector<std::filesystem::path> sources_;
   ComponentKind kind_;
+  std::string user_address_;
   std::map<std::filesystem::path, std::shared_ptr<IcsFile>> files_;
   std::vector<std::shared_ptr<IcsFile>> order_;
   std::vector<std::string> problems_;

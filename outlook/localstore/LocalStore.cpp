@@ -3,6 +3,7 @@
 #include <ctime>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/Maildir.h"
@@ -11,40 +12,25 @@
 namespace outlook::localstore {
 namespace {
 
-class LocalPattern final : public RecurrencePattern {
- public:
-  explicit LocalPattern(const PatternData& p) : p_(p) {}
-  int RecurrenceType() override { return p_.type; }
-  int Interval() override { return p_.interval; }
-  int DayOfWeekMask() override { return p_.day_of_week_mask; }
-  int DayOfMonth() override { return p_.day_of_month; }
-  int MonthOfYear() override { return p_.month_of_year; }
-  int Occurrences() override { return p_.occurrences; }
-  TDateTime PatternStartDate() override { return p_.pattern_start_date; }
-  TDateTime PatternEndDate() override { return p_.pattern_end_date; }
-  bool NoEndDate() override { return p_.no_end_date; }
-  TDateTime StartTime() override { return p_.start_time; }
-
- private:
-  PatternData p_;
-};
-
-// Reads its data from the file at each call, like a live automation object.
+// Reads its data from the file at each call, like a live automation object; an occurrence of a
+// series carries its data with it.
 class LocalAppointment final : public AppointmentItem {
  public:
   LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index)
       : file_(std::move(file)), index_(index) {}
+  LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index, EventData occurrence)
+      : file_(std::move(file)), index_(index), data_(std::move(occurrence)) {}
   std::string Subject() override { return Data().subject; }
   TDateTime Start() override { return Data().start; }
   std::string Location() override { return Data().location; }
   std::string Body() override { return Data().body; }
   bool IsRecurring() override { return Data().recurring; }
-  std::shared_ptr<RecurrencePattern> GetRecurrencePattern() override {
-    const EventData& d = Data();
-    if (!d.recurring) throw AutomationError("The appointment does not recur");
-    return std::make_shared<LocalPattern>(d.pattern);
-  }
+  std::shared_ptr<RecurrencePattern> GetRecurrencePattern() override;
   int ReminderMinutesBeforeStart() override { return Data().reminder_minutes; }
+  bool ReminderSet() override { return Data().reminder_set; }
+  bool AllDayEvent() override { return Data().all_day; }
+  int MeetingStatus() override { return Data().cancelled ? olMeetingCanceled : 0; }
+  int ResponseStatus() override { return Data().declined ? olResponseDeclined : 0; }
   // Read once per item object: the engine asks for several members of one item in a row.
   const EventData& Data(bool strict = true) {
     if (!data_) data_ = file_->Event(index_);
@@ -58,6 +44,91 @@ class LocalAppointment final : public AppointmentItem {
   std::size_t index_;
   std::optional<EventData> data_;
 };
+
+// Asks the file, as long as it holds what the pattern was read from.
+class LocalPattern final : public RecurrencePattern {
+ public:
+  LocalPattern(std::shared_ptr<IcsFile> file, std::size_t index, const PatternData& p)
+      : file_(std::move(file)), index_(index), generation_(file_->Generation()), p_(p) {}
+  int RecurrenceType() override { return p_.type; }
+  int Interval() override { return p_.interval; }
+  int DayOfWeekMask() override { return p_.day_of_week_mask; }
+  int DayOfMonth() override { return p_.day_of_month; }
+  int MonthOfYear() override { return p_.month_of_year; }
+  int Occurrences() override { return p_.occurrences; }
+  TDateTime PatternStartDate() override { return p_.pattern_start_date; }
+  TDateTime PatternEndDate() override { return p_.pattern_end_date; }
+  bool NoEndDate() override { return p_.no_end_date; }
+  TDateTime StartTime() override { return p_.start_time; }
+  int Instance() override { return p_.instance; }
+  int FirstDayOfWeek() override { return p_.first_day_of_week; }
+  TDateTime PatternTime(TDateTime local) override {
+    return Ask([&] { return file_->SeriesTime(index_, local); });
+  }
+  std::shared_ptr<AppointmentItem> GetOccurrence(TDateTime date) override {
+    EventData e = Ask([&] { return file_->Occurrence(index_, date); });
+    return std::make_shared<LocalAppointment>(file_, index_, std::move(e));
+  }
+  std::shared_ptr<outlook::Exceptions> Exceptions() override;
+
+ private:
+  template <typename F>
+  std::invoke_result_t<F> Ask(F f) {
+    if (file_->Generation() != generation_)
+      throw AutomationError("The calendar changed since the appointment was read");
+    try {
+      return f();
+    } catch (const AutomationError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw AutomationError(e.what());
+    }
+  }
+  std::shared_ptr<IcsFile> file_;
+  std::size_t index_;
+  uint64_t generation_;
+  PatternData p_;
+};
+
+class LocalException final : public Exception {
+ public:
+  LocalException(std::shared_ptr<IcsFile> file, std::size_t index, ExceptionData data)
+      : file_(std::move(file)), index_(index), data_(std::move(data)) {}
+  TDateTime OriginalDate() override { return data_.original; }
+  bool Deleted() override { return data_.deleted; }
+  std::shared_ptr<outlook::AppointmentItem> AppointmentItem() override {
+    if (data_.deleted) throw AutomationError("The occurrence was deleted");
+    return std::make_shared<LocalAppointment>(file_, index_, data_.event);
+  }
+
+ private:
+  std::shared_ptr<IcsFile> file_;
+  std::size_t index_;
+  ExceptionData data_;
+};
+
+class LocalExceptions final : public Exceptions {
+ public:
+  std::vector<std::shared_ptr<Exception>> list;
+  int Count() override { return static_cast<int>(list.size()); }
+  std::shared_ptr<Exception> Item(int index) override {
+    if (index < 1 || index > Count()) throw AutomationError("Array index out of bounds.");
+    return list[static_cast<std::size_t>(index - 1)];
+  }
+};
+
+std::shared_ptr<outlook::Exceptions> LocalPattern::Exceptions() {
+  auto out = std::make_shared<LocalExceptions>();
+  for (ExceptionData& x : Ask([&] { return file_->Exceptions(index_); }))
+    out->list.push_back(std::make_shared<LocalException>(file_, index_, std::move(x)));
+  return out;
+}
+
+std::shared_ptr<RecurrencePattern> LocalAppointment::GetRecurrencePattern() {
+  const EventData& d = Data();
+  if (!d.recurring) throw AutomationError("The appointment does not recur");
+  return std::make_shared<LocalPattern>(file_, index_, d.pattern);
+}
 
 class LocalTask final : public TaskItem {
  public:
@@ -134,8 +205,9 @@ class IcsFolder final : public MAPIFolder,
                         public Items,
                         public std::enable_shared_from_this<IcsFolder> {
  public:
-  IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind)
-      : collection_(std::move(sources), kind), kind_(kind) {}
+  IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind,
+            std::string user_address = {})
+      : collection_(std::move(sources), kind, std::move(user_address)), kind_(kind) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
   // Sources that cannot be read are left out and named by Problem(); when none can be read the
@@ -190,12 +262,26 @@ class InboxFolder final : public MAPIFolder,
   MaildirInbox inbox_;
 };
 
+// "Name <user@example.org>" or "user@example.org": the address alone.
+std::string AddressOf(const std::string& from) {
+  const std::size_t open = from.rfind('<');
+  const std::size_t close = from.rfind('>');
+  std::string address = open != std::string::npos && close != std::string::npos && open < close
+                            ? from.substr(open + 1, close - open - 1)
+                            : from;
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!address.empty() && blank(address.back())) address.pop_back();
+  while (!address.empty() && blank(address.front())) address.erase(address.begin());
+  return address;
+}
+
 class LocalApplication final : public Application,
                                public NameSpace,
                                public std::enable_shared_from_this<LocalApplication> {
  public:
   explicit LocalApplication(const StoreProfile& profile)
-      : calendar_(std::make_shared<IcsFolder>(profile.calendars, ComponentKind::kEvent)),
+      : calendar_(std::make_shared<IcsFolder>(profile.calendars, ComponentKind::kEvent,
+                                              AddressOf(profile.from))),
         tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo)),
         inbox_(std::make_shared<InboxFolder>(profile.inbox)) {
     send_.outbox = profile.outbox;
