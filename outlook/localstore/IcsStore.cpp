@@ -147,6 +147,31 @@ class IcsFile::ZoneCache {
 
 namespace {
 
+// Seconds since the epoch of a wall-clock reading, as if it were UTC.
+long long WallSeconds(const icaltimetype& t) {
+  const long long days = std::llround(ravenox::EncodeDate(t.year, t.month, t.day).Value()) - 25569;
+  return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+// The moment a wall-clock time of `zone` stands for. A time the zone passes twice (clocks going
+// back) is the first; a time it skips (clocks going forward) is read with the offset before the
+// gap, which puts it after the gap, as calendars show it.
+time_t UnixOf(const icaltimetype& t, icaltimezone* zone) {
+  const time_t u = icaltime_as_timet_with_zone(t, zone);
+  if (t.is_date || zone == icaltimezone_get_utc_timezone()) return u;
+  const auto wall = [&](time_t x) {
+    return WallSeconds(icaltime_from_timet_with_zone(x, 0, zone));
+  };
+  const long long want = WallSeconds(t);
+  if (wall(u) == want) {
+    for (const time_t earlier : {u - 3600, u - 1800})
+      if (wall(earlier) == want) return earlier;
+    return u;
+  }
+  const time_t before = u - 6 * 3600;
+  return static_cast<time_t>(want - (wall(before) - before));
+}
+
 // A date-time property in local wall-clock time: UTC and zoned times converted, floating times
 // as written, dates at local midnight.
 struct LocalTime {
@@ -179,7 +204,7 @@ LocalTime ReadTime(icalproperty* prop, Zones& zones) {
     if (tzid != nullptr) out.zone = zones.Find(tzid);
   }
   if (out.zone != nullptr) {
-    out.value = LocalFromUnix(icaltime_as_timet_with_zone(t, out.zone));
+    out.value = LocalFromUnix(UnixOf(t, out.zone));
   } else {
     out.value = ravenox::EncodeDateTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
   }
@@ -187,7 +212,7 @@ LocalTime ReadTime(icalproperty* prop, Zones& zones) {
 }
 
 time_t AsUnix(const LocalTime& t) {
-  if (t.zone != nullptr) return icaltime_as_timet_with_zone(t.raw, t.zone);
+  if (t.zone != nullptr) return UnixOf(t.raw, t.zone);
   // Floating times and dates are the local wall-clock.
   std::tm tm{};
   tm.tm_year = t.raw.year - 1900;
@@ -210,7 +235,7 @@ TDateTime WallClock(const icaltimetype& t) {
 
 // The local time of `t`, a time of the series that starts at `like`.
 TDateTime LocalOf(const icaltimetype& t, const LocalTime& like) {
-  if (like.zone != nullptr) return LocalFromUnix(icaltime_as_timet_with_zone(t, like.zone));
+  if (like.zone != nullptr) return LocalFromUnix(UnixOf(t, like.zone));
   return WallClock(t);
 }
 
@@ -218,7 +243,7 @@ TDateTime LocalOf(const icaltimetype& t, const LocalTime& like) {
 // RECURRENCE-ID), which may be written in another zone.
 TDateTime SeriesDay(const LocalTime& v, const LocalTime& series) {
   if (v.zone != nullptr && !v.is_date) {
-    const time_t t = icaltime_as_timet_with_zone(v.raw, v.zone);
+    const time_t t = UnixOf(v.raw, v.zone);
     if (series.zone == nullptr) return ravenox::DateOf(LocalFromUnix(t));
     return ravenox::DateOf(WallClock(icaltime_from_timet_with_zone(t, 0, series.zone)));
   }
@@ -360,13 +385,32 @@ bool Impossible(const PatternData& pattern) {
 
 // The rule as it is meant: an end given as a date for a series of date-times takes in that whole
 // day, in the series' own zone.
+// Rules are walked on the wall clock of the series' zone, so an end given in UTC is read on it
+// too.
 icalrecurrencetype Normalized(icalrecurrencetype r, const LocalTime& start) {
+  if (!icaltime_is_null_time(r.until) && !r.until.is_date && icaltime_is_utc(r.until) &&
+      !start.raw.is_date && start.zone != icaltimezone_get_utc_timezone()) {
+    const time_t end = icaltime_as_timet_with_zone(r.until, icaltimezone_get_utc_timezone());
+    if (start.zone != nullptr) {
+      r.until = icaltime_from_timet_with_zone(end, 0, start.zone);
+    } else {
+      std::tm tm{};
+      localtime_r(&end, &tm);
+      r.until = icaltime_null_time();
+      r.until.year = tm.tm_year + 1900;
+      r.until.month = tm.tm_mon + 1;
+      r.until.day = tm.tm_mday;
+      r.until.hour = tm.tm_hour;
+      r.until.minute = tm.tm_min;
+      r.until.second = tm.tm_sec;
+    }
+    r.until.zone = nullptr;
+  }
   if (!icaltime_is_null_time(r.until) && r.until.is_date && !start.raw.is_date) {
     r.until.is_date = 0;
     r.until.hour = 23;
     r.until.minute = 59;
     r.until.second = 59;
-    r.until.zone = start.raw.zone;
   }
   return r;
 }

@@ -1,0 +1,298 @@
+// The calendar scan's view of recurring meetings, checked against libical's own expansion of the
+// same events: generated series of every kind the engine expands, in zones other than the user's,
+// looked at from several user zones at random times and across daylight-saving changes.
+#include <gtest/gtest.h>
+#include <libical/ical.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "EngineFakes.h"
+#include "base/Formats.h"
+#include "outlook/localstore/LocalStore.h"
+
+namespace ravenox::engine {
+namespace {
+
+using testing::EngineRig;
+using testing::TempDir;
+
+const char* const kSeriesZones[] = {
+    "America/New_York", "Europe/Berlin",    "Asia/Kolkata", "Australia/Sydney",
+    "America/Denver",   "Pacific/Auckland", "UTC"};
+const char* const kUserZones[] = {"UTC", "Europe/Berlin", "America/New_York", "Australia/Sydney",
+                                  "Asia/Kolkata"};
+const char* const kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+
+struct Series {
+  std::string zone, text;
+  int lead = 15;  // minutes
+};
+
+// The `n`-th (1-4, -1 last) day of the month whose weekday is in `mask`.
+int NthDay(int year, int month, int n, int mask) {
+  std::vector<int> days;
+  for (int d = 1; d <= DaysInMonth(year, month); ++d)
+    if ((mask >> (DayOfWeek(EncodeDate(year, month, d)) - 1)) & 1) days.push_back(d);
+  if (days.empty()) return 0;
+  if (n == -1) return days.back();
+  return n <= static_cast<int>(days.size()) ? days[static_cast<std::size_t>(n - 1)] : 0;
+}
+
+std::string Mask(int mask) {
+  std::string out;
+  for (int w = 0; w < 7; ++w)
+    if ((mask >> w) & 1) out += std::string(out.empty() ? "" : ",") + kDays[w];
+  return out;
+}
+
+class Generator {
+ public:
+  explicit Generator(unsigned seed) : rng_(seed) {}
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
+
+  Series Make(int uid) {
+    Series s;
+    s.zone = kSeriesZones[Pick(0, std::size(kSeriesZones) - 1)];
+    int year = Pick(2025, 2027), month = Pick(1, 12), day = Pick(1, 28);
+    const int hour = Pick(0, 23), minute = 15 * Pick(0, 3);
+    const int interval = std::max(1, Pick(-2, 4));
+    std::string rule;
+    const int weekday = [&] { return DayOfWeek(EncodeDate(year, month, day)); }();
+    const int own = 1 << (weekday - 1);
+    const int position = std::array{1, 2, 3, 4, -1}[static_cast<std::size_t>(Pick(0, 4))];
+    switch (Pick(0, 8)) {
+      case 0:
+        rule = "FREQ=DAILY";
+        break;
+      case 1:
+        rule = "FREQ=DAILY;BYDAY=" + Mask(own | Pick(0, 127));
+        break;
+      case 2:
+      case 3:
+        rule = "FREQ=WEEKLY;BYDAY=" + Mask(own | (Pick(0, 1) ? Pick(0, 127) : 0)) +
+               std::array{"", ";WKST=SU", ";WKST=MO"}[static_cast<std::size_t>(Pick(0, 2))];
+        break;
+      case 4:  // a day of the month, the 29th to 31st too
+        day = Pick(0, 3) == 0 ? Pick(29, 31) : day;
+        month = day > 28 ? 1 : month;
+        rule = "FREQ=MONTHLY" + std::string(Pick(0, 1) ? ";BYMONTHDAY=" + std::to_string(day) : "");
+        break;
+      case 5: {  // the n-th weekday
+        const int w = Pick(0, 6);
+        day = NthDay(year, month, position, 1 << w);
+        rule = "FREQ=MONTHLY;BYDAY=" + std::to_string(position) + kDays[w];
+        break;
+      }
+      case 6: {  // the n-th of several weekdays
+        const int mask = Pick(0, 1) ? 62 : 127;
+        day = NthDay(year, month, position, mask);
+        rule = "FREQ=MONTHLY;BYDAY=" + Mask(mask) + ";BYSETPOS=" + std::to_string(position);
+        break;
+      }
+      case 7:
+        if (Pick(0, 5) == 0) {
+          year = 2024, month = 2, day = 29;
+        }
+        rule =
+            "FREQ=YEARLY;BYMONTH=" + std::to_string(month) + ";BYMONTHDAY=" + std::to_string(day);
+        break;
+      default: {
+        const int w = Pick(0, 6);
+        day = NthDay(year, month, position, 1 << w);
+        rule = "FREQ=YEARLY;BYMONTH=" + std::to_string(month) +
+               ";BYDAY=" + std::to_string(position) + kDays[w];
+        break;
+      }
+    }
+    rule += ";INTERVAL=" + std::to_string(interval);
+    if (const int end = Pick(0, 3); end == 0) {
+      rule += ";COUNT=" + std::to_string(Pick(1, 40));
+    } else if (end == 1) {
+      const TDateTime until = EncodeDate(year, month, day) + Pick(5, 900);
+      const DateParts u = DecodeDateTime(until);
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00Z", u.year, u.month, u.day,
+                    Pick(0, 23), 15 * Pick(0, 3));
+      rule += std::string(";UNTIL=") + text;
+    }
+    char start[32];
+    std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", year, month, day, hour, minute);
+    s.lead = Pick(0, 8) == 0 ? 0 : Pick(1, 120);
+    s.text = "BEGIN:VEVENT\r\nUID:s" + std::to_string(uid) + "\r\nSUMMARY:Series " +
+             std::to_string(uid) + "\r\n" +
+             (s.zone == "UTC" ? "DTSTART:" + std::string(start) + "Z"
+                              : "DTSTART;TZID=" + s.zone + ":" + start) +
+             "\r\nRRULE:" + rule + "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" +
+             std::to_string(s.lead) + "M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
+    return s;
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+time_t UnixFromLocal(TDateTime t) {
+  std::tm tm = ToTm(t);
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+long long WallSeconds(const icaltimetype& t) {
+  return (std::llround(EncodeDate(t.year, t.month, t.day).Value()) - 25569) * 86400 +
+         t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+// The moment a wall-clock time of `zone` stands for, found by converting moments around it to
+// the zone's clock: the first that reads it, or in a skipped hour the reading with the offset
+// before the gap.
+time_t Moment(const icaltimetype& t, icaltimezone* zone) {
+  const long long want = WallSeconds(t);
+  const time_t guess = static_cast<time_t>(want);
+  time_t before = guess - 16 * 3600;
+  for (time_t u = guess - 16 * 3600; u <= guess + 16 * 3600; u += 900) {
+    const long long wall = WallSeconds(icaltime_from_timet_with_zone(u, 0, zone));
+    if (wall == want) return u;
+    if (wall < want) before = u;
+  }
+  return static_cast<time_t>(
+      want - (WallSeconds(icaltime_from_timet_with_zone(before, 0, zone)) - before));
+}
+
+TDateTime DayOf(const icaltimetype& t) {
+  return EncodeDate(t.year, t.month, t.day);
+}
+
+struct Expected {
+  bool taken = false;
+  TDateTime start, notify;
+};
+
+// libical's answer: the series' first occurrence on its own calendar's today, tomorrow or the day
+// after, taken when it starts between an hour ago and three days ahead.
+Expected Oracle(const Series& s, TDateTime now) {
+  Expected out;
+  icalcomponent* c = icalparser_parse_string(s.text.c_str());
+  icaltimezone* zone = s.zone == "UTC" ? icaltimezone_get_utc_timezone()
+                                       : icaltimezone_get_builtin_timezone(s.zone.c_str());
+  // Expanded on the wall clock of the series' zone, each occurrence then placed in time.
+  icaltimetype start = icalcomponent_get_dtstart(c);
+  start.zone = nullptr;
+  icalrecurrencetype rule =
+      icalproperty_get_rrule(icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY));
+  if (!icaltime_is_null_time(rule.until)) {
+    rule.until = icaltime_from_timet_with_zone(
+        icaltime_as_timet_with_zone(rule.until, icaltimezone_get_utc_timezone()), 0, zone);
+    rule.until.zone = nullptr;
+  }
+  const TDateTime today = DayOf(icaltime_from_timet_with_zone(UnixFromLocal(now), 0, zone));
+  icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
+  if (rule.count == 0) {
+    icaltimetype from = start;
+    const DateParts d = DecodeDateTime(today - 1.0);
+    from.year = d.year, from.month = d.month, from.day = d.day;
+    if (icaltime_compare(from, start) > 0) icalrecur_iterator_set_start(it, from);
+  }
+  for (int i = 0; i < 100000; ++i) {
+    const icaltimetype t = icalrecur_iterator_next(it);
+    if (icaltime_is_null_time(t) || DayOf(t) > today + 2.0) break;
+    if (DayOf(t) < today) continue;
+    out.start = FromUnixLocal(Moment(t, zone));
+    out.notify = out.start - s.lead * kOneMinute;
+    out.taken = !(now - kOneHour > out.start) && !(now + 3.0 < out.start);
+    break;
+  }
+  icalrecur_iterator_free(it);
+  icalcomponent_free(c);
+  return out;
+}
+
+// Reference times: at random over three years, in the nights of daylight-saving changes (of
+// Europe, North America and Australia in 2026), and in the series' first weeks.
+std::vector<TDateTime> ReferenceTimes(Generator& g, const Series& s) {
+  std::vector<TDateTime> out;
+  auto minute = [&] { return g.Pick(0, 1439) / 1440.0; };
+  for (int i = 0; i < 5; ++i) out.push_back(EncodeDate(2025, 6, 1) + g.Pick(0, 940) + minute());
+  static const TDateTime kChanges[] = {EncodeDate(2026, 3, 8),   EncodeDate(2026, 3, 29),
+                                       EncodeDate(2026, 4, 5),   EncodeDate(2026, 10, 4),
+                                       EncodeDate(2026, 10, 25), EncodeDate(2026, 11, 1)};
+  for (int i = 0; i < 3; ++i) out.push_back(kChanges[g.Pick(0, 5)] + g.Pick(-3, 1) + minute());
+  icalcomponent* c = icalparser_parse_string(s.text.c_str());
+  const TDateTime first = DayOf(icalcomponent_get_dtstart(c));
+  icalcomponent_free(c);
+  for (int i = 0; i < 2; ++i) out.push_back(first + g.Pick(-2, 20) + minute());
+  return out;
+}
+
+class RecurrenceOracle : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    unsetenv("TZ");
+    tzset();
+  }
+};
+
+TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
+  // RAVENOX_ORACLE_SEED picks other series for a longer hunt.
+  const char* seed = std::getenv("RAVENOX_ORACLE_SEED");
+  Generator g(seed != nullptr ? static_cast<unsigned>(std::strtoul(seed, nullptr, 10)) : 20261208u);
+  std::vector<Series> series;
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < 400; ++i) {
+    series.push_back(g.Make(i));
+    calendar += series.back().text;
+  }
+  calendar += "END:VCALENDAR\r\n";
+  TempDir dir;
+  const auto path = dir.path() / "series.ics";
+  std::ofstream(path, std::ios::binary) << calendar;
+
+  int compared = 0, taken = 0, disagreements = 0;
+  for (const char* user_zone : kUserZones) {
+    setenv("TZ", user_zone, 1);
+    tzset();
+    outlook::localstore::StoreProfile profile;
+    profile.calendars = {path};
+    const auto store = outlook::localstore::OpenLocalStore(profile);
+    const auto folder = store->GetNamespace("MAPI")->GetDefaultFolder(outlook::olFolderCalendar);
+    ASSERT_EQ(folder->Items()->Count(), static_cast<int>(series.size()));
+    EngineRig rig;
+    auto p = rig.Make();
+    p->DebugEnabled = false;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+      const auto appointment =
+          outlook::As<outlook::AppointmentItem>(folder->Items()->Item(static_cast<int>(i) + 1));
+      for (const TDateTime now : ReferenceTimes(g, series[i])) {
+        const Expected want = Oracle(series[i], now);
+        Expected got;
+        std::string why;
+        for (const auto& m : p->ReadMeeting(*appointment, now, now)) {
+          if (m.skipped != nullptr) {
+            why += std::string(" (") + m.skipped + " " + m.detail + FormatDateTime(m.start) + ")";
+            continue;
+          }
+          got = {true, m.start, m.notify};
+        }
+        ++compared;
+        taken += want.taken ? 1 : 0;
+        if (got.taken == want.taken &&
+            (!want.taken || (got.start == want.start && got.notify == want.notify)))
+          continue;
+        if (++disagreements <= 10) {
+          ADD_FAILURE() << "user zone " << user_zone << ", at " << FormatDateTime(now) << ":\n"
+                        << series[i].text
+                        << "libical: " << (want.taken ? FormatDateTime(want.start) : "nothing")
+                        << ", the scan: " << (got.taken ? FormatDateTime(got.start) : "nothing")
+                        << why;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(disagreements, 0) << "of " << compared;
+  EXPECT_GT(compared, 15000);
+  EXPECT_GT(taken, compared / 10);  // the comparison covers occurrences, not only empty windows
+}
+
+}  // namespace
+}  // namespace ravenox::engine
