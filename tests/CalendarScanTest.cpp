@@ -274,5 +274,91 @@ TEST(FirstMeeting, AFailedNoticeLeavesTheMeetingItsOwnNotification) {
   EXPECT_EQ(p->NextMorningCheck, kToday + 1.0);
 }
 
+// A daily series at 10:00 with its exceptions, as Outlook's object model gives them.
+TEST(CalendarScan, ExceptionsOfASeries) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeAppointment&, EngineRig&)> change;
+    TDateTime start;  // 0: no record
+  };
+  auto occurrence = [](EngineRig& rig, TDateTime start) {
+    auto o = std::make_shared<FakeAppointment>(rig.outlook->faults);
+    o->subject = "Daily";
+    o->start = start;
+    return o;
+  };
+  const Case cases[] = {
+      {"as the pattern has it", [](FakeAppointment&, EngineRig&) {}, At(10, 0)},
+      {"today's deleted", [](FakeAppointment& a, EngineRig&) { a.pattern->deleted = {kToday}; },
+       0.0},
+      {"today's moved to 15:00",
+       [&](FakeAppointment& a, EngineRig& rig) {
+         a.pattern->ChangeOccurrence(kToday, occurrence(rig, At(15, 0)));
+       },
+       At(15, 0)},
+      {"today's cancelled",
+       [&](FakeAppointment& a, EngineRig& rig) {
+         auto o = occurrence(rig, At(10, 0));
+         o->meeting_status = outlook::olMeetingCanceled;
+         a.pattern->ChangeOccurrence(kToday, o);
+       },
+       0.0},
+      {"the series declined",
+       [](FakeAppointment& a, EngineRig&) { a.response_status = outlook::olResponseDeclined; },
+       0.0},
+      {"an all-day series without a reminder",
+       [](FakeAppointment& a, EngineRig&) {
+         a.all_day = true;
+         a.reminder_set = false;
+       },
+       0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    rig.clock->Set(At(8, 0));
+    auto a = Meeting(rig, "Daily", At(10, 0) - 30.0);
+    a->is_recurring = true;
+    a->pattern->pattern_start_date = kToday - 30.0;
+    a->pattern->start_time = At(10, 0) - 30.0;
+    c.change(*a, rig);
+    auto p = rig.Make();
+    p->CheckAppointments();
+    if (c.start == TDateTime(0.0)) {
+      EXPECT_EQ(p->NotifyList.Count(), 0);
+    } else {
+      ASSERT_EQ(p->NotifyList.Count(), 1);
+      EXPECT_EQ(p->NotifyList[0].StartTime, c.start);
+    }
+  }
+}
+
+// Tomorrow's occurrence of a weekly series, moved to today, is found although today is not a day
+// of the pattern; an all-day event with a reminder is texted but is never the first meeting.
+TEST(CalendarScan, MovedInOccurrencesAndAllDayEvents) {
+  EngineRig rig;
+  rig.clock->Set(At(8, 0));
+  auto weekly = Meeting(rig, "Weekly", At(11, 0) + 1.0 - 70.0);
+  weekly->is_recurring = true;
+  weekly->pattern->type = outlook::olRecursWeekly;
+  weekly->pattern->day_of_week_mask = 1 << (DayOfWeek(kToday + 5.0) - 1);  // off the window
+  weekly->pattern->pattern_start_date = kToday + 5.0 - 70.0;
+  weekly->pattern->start_time = At(11, 0);
+  auto moved = std::make_shared<FakeAppointment>(rig.outlook->faults);
+  moved->subject = "Weekly";
+  moved->start = At(13, 0);
+  weekly->pattern->ChangeOccurrence(kToday + 5.0, moved);
+  // The day after tomorrow, its reminder at 09:00 tomorrow.
+  auto holiday = Meeting(rig, "Holiday", kToday + 2.0, 15 * 60);
+  holiday->all_day = true;
+  auto p = rig.Make();
+  p->CheckAppointments();
+  ASSERT_EQ(p->NotifyList.Count(), 2);
+  EXPECT_TRUE(p->NotifyList.Lookup(FormatLongTime(At(13, 0)) + "@loc::Weekly ") != nullptr);
+  rig.host.evening = true;
+  p->EveningFirstMeeting();
+  EXPECT_TRUE(rig.outlook->Sent().empty());  // the holiday is no meeting
+}
+
 }  // namespace
 }  // namespace ravenox::engine

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "EngineFakes.h"
+#include "base/Formats.h"
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Maildir.h"
@@ -654,6 +655,206 @@ TEST_F(LocalStore, EveryCorpusMessageReads) {
   EXPECT_EQ(high.importance, 2);
   const auto low = ReadMessageHeaders(kCorpora / "mail/eml/stalwart__legacy-033.eml");
   EXPECT_EQ(low.importance, 0);
+}
+
+}  // namespace
+}  // namespace outlook::localstore
+
+namespace outlook::localstore {
+namespace {
+
+namespace rows {
+
+using ravenox::TDateTime;
+
+// A series and what the scan makes of it at one moment: the start it takes, or why it takes none.
+struct Row {
+  const char* name;
+  const char* zone;  // the user's
+  std::string events;
+  TDateTime at;
+  TDateTime start;  // 0: nothing taken
+  const char* why;  // then why not
+};
+
+std::string Ev(const std::string& uid, const std::string& props) {
+  return "BEGIN:VEVENT\r\nUID:" + uid + "\r\n" + props + "END:VEVENT\r\n";
+}
+
+// The calendar from the local store, new mail from the fake, which notes what is sent.
+class StoreWithFakeMail final : public Application {
+ public:
+  StoreWithFakeMail(std::shared_ptr<Application> store, std::shared_ptr<Application> mail)
+      : store_(std::move(store)), mail_(std::move(mail)) {}
+  std::shared_ptr<NameSpace> GetNamespace(const std::string& type) override {
+    return store_->GetNamespace(type);
+  }
+  std::shared_ptr<OutlookItem> CreateItem(int type) override { return mail_->CreateItem(type); }
+  void Quit() override {}
+
+ private:
+  std::shared_ptr<Application> store_, mail_;
+};
+
+}  // namespace rows
+
+// Meetings as calendars hold them, each as a user would judge it.
+TEST_F(LocalStore, ScanTakesMeetingsThatReallyHappen) {
+  using rows::Ev;
+  const TDateTime wed = EncodeDate(2027, 3, 10);
+  auto at = [](TDateTime day, int h, int m = 0) {
+    return day + EncodeDateTime(1899, 12, 30, h, m).Value();
+  };
+  const rows::Row cases[] = {
+      {"today's stand-up deleted", "UTC",
+       Ev("a",
+          "SUMMARY:Standup\r\nDTSTART:20270301T090000Z\r\nRRULE:FREQ=DAILY\r\n"
+          "EXDATE:20270309T090000Z,20270310T090000Z\r\n"),
+       at(wed, 7), 0.0, "deleted that day"},
+      {"today's weekly meeting moved two hours on", "UTC",
+       Ev("b", "SUMMARY:Weekly\r\nDTSTART:20270203T140000Z\r\nRRULE:FREQ=WEEKLY\r\n") +
+           Ev("b",
+              "RECURRENCE-ID:20270310T140000Z\r\nSUMMARY:Weekly\r\n"
+              "DTSTART:20270310T160000Z\r\n"),
+       at(wed, 7), at(wed, 16), nullptr},
+      {"Monday's occurrence moved to Wednesday", "UTC",
+       Ev("c", "SUMMARY:Review\r\nDTSTART:20270201T110000Z\r\nRRULE:FREQ=WEEKLY\r\n") +
+           Ev("c",
+              "RECURRENCE-ID:20270308T110000Z\r\nSUMMARY:Review\r\n"
+              "DTSTART:20270310T113000Z\r\n"),
+       at(wed, 7), at(wed, 11, 30), nullptr},
+      {"cancelled", "UTC",
+       Ev("d", "SUMMARY:Off\r\nSTATUS:CANCELLED\r\nDTSTART:20270310T100000Z\r\n"), at(wed, 7), 0.0,
+       "cancelled"},
+      {"declined", "UTC",
+       Ev("e",
+          "SUMMARY:No\r\nDTSTART:20270310T100000Z\r\nATTENDEE;PARTSTAT=ACCEPTED:mailto:"
+          "boss@example.org\r\nATTENDEE;PARTSTAT=DECLINED:MAILTO:Me@Example.org\r\n"),
+       at(wed, 7), 0.0, "declined"},
+      {"all day without an alarm", "UTC",
+       Ev("f", "SUMMARY:Holiday\r\nDTSTART;VALUE=DATE:20270311\r\n"), at(wed, 20), 0.0,
+       "all day without a reminder"},
+      {"every second month, an off month", "UTC",
+       Ev("g", "SUMMARY:Board\r\nDTSTART:20270210T090000Z\r\nRRULE:FREQ=MONTHLY;INTERVAL=2\r\n"),
+       at(wed, 7), 0.0, "off interval"},
+      {"monthly, first held next month", "UTC",
+       Ev("h", "SUMMARY:Rent\r\nDTSTART:20270410T090000Z\r\nRRULE:FREQ=MONTHLY\r\n"), at(wed, 7),
+       0.0, "before its start"},
+      {"yearly, first held in 2030", "UTC",
+       Ev("i", "SUMMARY:Jubilee\r\nDTSTART:20300310T090000Z\r\nRRULE:FREQ=YEARLY\r\n"), at(wed, 7),
+       0.0, "before its start"},
+      {"second Wednesday", "UTC",
+       Ev("j", "SUMMARY:Guild\r\nDTSTART:20270113T093000Z\r\nRRULE:FREQ=MONTHLY;BYDAY=2WE\r\n"),
+       at(wed, 7), at(wed, 9, 30), nullptr},
+      {"the 1st, seen the evening before", "UTC",
+       Ev("k", "SUMMARY:Payday\r\nDTSTART:20270101T090000Z\r\nRRULE:FREQ=MONTHLY\r\n"),
+       at(EncodeDate(2027, 3, 31), 20), at(EncodeDate(2027, 4, 1), 9), nullptr},
+      {"Berlin 09:00 from July, in December, in UTC", "UTC",
+       Ev("l",
+          "SUMMARY:Jour fixe\r\nDTSTART;TZID=Europe/Berlin:20260707T090000\r\n"
+          "RRULE:FREQ=WEEKLY\r\n"),
+       at(EncodeDate(2026, 12, 8), 6), at(EncodeDate(2026, 12, 8), 8), nullptr},
+      {"Tuesdays 21:00 New York, from Berlin", "Europe/Berlin",
+       Ev("m",
+          "SUMMARY:Call\r\nDTSTART;TZID=America/New_York:20261103T210000\r\n"
+          "RRULE:FREQ=WEEKLY;BYDAY=TU\r\n"),
+       at(EncodeDate(2026, 12, 9), 1), at(EncodeDate(2026, 12, 9), 3), nullptr},
+      {"the last of a counted series", "UTC",
+       Ev("n", "SUMMARY:Course\r\nDTSTART:20270308T090000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n"),
+       at(wed, 7), at(wed, 9), nullptr},
+      {"after the last of a counted series", "UTC",
+       Ev("o", "SUMMARY:Course\r\nDTSTART:20270306T090000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n"),
+       at(wed, 7), 0.0, "after its end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    setenv("TZ", c.zone, 1);
+    tzset();
+    StoreProfile profile;
+    profile.calendars = {Write("rows.ics", Calendar(c.events))};
+    profile.from = "Me <me@example.org>";
+    ravenox::testing::EngineRig rig;
+    auto p = rig.Make();
+    const auto folder =
+        OpenLocalStore(profile)->GetNamespace("MAPI")->GetDefaultFolder(olFolderCalendar);
+    ASSERT_EQ(folder->Items()->Count(), 1);
+    const auto item = As<AppointmentItem>(folder->Items()->Item(1));
+    TDateTime taken = 0.0;
+    std::string why;
+    for (const auto& m : p->ReadMeeting(*item, c.at, c.at)) {
+      if (m.skipped == nullptr) taken = m.start;
+      if (m.skipped != nullptr) why = m.skipped;
+    }
+    EXPECT_EQ(ravenox::FormatDateTime(taken), ravenox::FormatDateTime(c.start));
+    if (c.why != nullptr) {
+      EXPECT_EQ(why, c.why);
+    }
+  }
+}
+
+// A week of the engine beside such a calendar, the user always away: each real occurrence is
+// texted once, at its reminder time, and nothing else is.
+TEST_F(LocalStore, AWeekOfRecurringMeetingsSendsWhatHappens) {
+  using rows::Ev;
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const TDateTime mon = EncodeDate(2027, 3, 8);
+  const std::string calendar = Calendar(
+      Ev("a",
+         "SUMMARY:Standup\r\nDTSTART:20270301T090000Z\r\nRRULE:FREQ=DAILY\r\n"
+         "EXDATE:20270310T090000Z\r\n") +
+      Ev("b", "SUMMARY:Weekly\r\nDTSTART:20270203T140000Z\r\nRRULE:FREQ=WEEKLY\r\n") +
+      Ev("b", "RECURRENCE-ID:20270310T140000Z\r\nSUMMARY:Weekly\r\nDTSTART:20270310T160000Z\r\n") +
+      Ev("c", "SUMMARY:Off\r\nSTATUS:CANCELLED\r\nDTSTART:20270311T100000Z\r\n") +
+      Ev("d", "SUMMARY:Guild\r\nDTSTART:20270113T093000Z\r\nRRULE:FREQ=MONTHLY;BYDAY=2WE\r\n") +
+      Ev("e", "SUMMARY:Holiday\r\nDTSTART;VALUE=DATE:20270313\r\n") +
+      Ev("f", "SUMMARY:Course\r\nDTSTART:20270306T120000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n") +
+      Ev("g", "SUMMARY:Board\r\nDTSTART:20270210T090000Z\r\nRRULE:FREQ=MONTHLY;INTERVAL=2\r\n"));
+  StoreProfile profile;
+  profile.calendars = {Write("week.ics", calendar)};
+  ravenox::testing::EngineRig rig;
+  rig.env.connector = [&] {
+    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile), rig.outlook);
+  };
+  std::vector<TDateTime> when;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") when.push_back(rig.clock->Now());
+  });
+  rig.host.meeting = true;
+  rig.host.early = 6.0 / 24;
+  rig.host.late = 22.0 / 24;
+  rig.clock->Set(mon);
+  auto p = rig.Make();
+  p->DebugEnabled = false;
+  rig.event->on_wait = [&](int) {
+    rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+    if (rig.clock->Now() >= mon + 7.0) p->Stop();
+  };
+  std::vector<std::pair<std::string, TDateTime>> expected;
+  auto expect = [&](TDateTime start, const std::string& subject, int lead = 15) {
+    expected.emplace_back(ravenox::FormatLongTime(start) + "@loc::" + subject + " ",
+                          start - lead * ravenox::kOneMinute);
+  };
+  const auto hm = [](int h, int m = 0) { return EncodeDateTime(1899, 12, 30, h, m).Value(); };
+  expect(mon + hm(9), "Standup");
+  expect(mon + hm(12), "Course");
+  expect(mon + 1.0 + hm(9), "Standup");
+  expect(mon + 2.0 + hm(9, 30), "Guild");
+  expect(mon + 2.0 + hm(16), "Weekly");
+  for (int d = 3; d < 7; ++d) expect(mon + d + hm(9), "Standup");
+  p->Execute();
+
+  const auto sent = rig.outlook->Sent();
+  std::vector<std::string> subjects;
+  for (const auto& m : sent) subjects.push_back(m.subject);
+  ASSERT_EQ(sent.size(), expected.size()) << ::testing::PrintToString(subjects);
+  ASSERT_EQ(when.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const auto& [text, due] = expected[i];
+    EXPECT_EQ(sent[i].subject, text);
+    EXPECT_LE(std::abs(when[i] - due), 2.5 * ravenox::kOneMinute)
+        << text << " at " << ravenox::FormatDateTime(when[i]);
+  }
 }
 
 }  // namespace
