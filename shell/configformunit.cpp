@@ -290,6 +290,7 @@ void TRavenoxForm::FormCreate() {
 }
 
 void TRavenoxForm::StartProcessor() {
+  engine_texts_closed_ = false;
   processor_ = std::make_unique<engine::TOutlookProcessor>(*this, options_.engine);
   processor_->DebugEnabled = true;
   if (wizard_note_) {
@@ -468,6 +469,7 @@ void TRavenoxForm::StopProcessor(bool process_messages) {
   if (processor_ == nullptr) return;
   processor_->Stop();
   processor_->Wake();
+  engine_texts_closed_ = true;
   SetStatusText("Shutting Download Outlook Processing System....Please Wait.");
   StatusPanel->repaint();
   for (int round = 0; round < kStopRounds && processor_running_.load(); ++round) {
@@ -571,9 +573,14 @@ void TRavenoxForm::actConfigWizardExecute() {
 
 void TRavenoxForm::SetStatusText(const std::string& text) {
   // Queued in order from any thread: the last text written is the one shown.
+  const bool direct = QThread::currentThread() == thread();
   QMetaObject::invokeMethod(
-      this, [this, t = Q(text)] { StatusPanel->setText(t); },
-      QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+      this,
+      [this, direct, t = Q(text)] {
+        if (!direct && engine_texts_closed_) return;
+        StatusPanel->setText(t);
+      },
+      direct ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
 QString TRavenoxForm::StatusText() const {

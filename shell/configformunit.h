@@ -173,6 +173,9 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   TDialogs* dialogs_;
   std::unique_ptr<engine::TOutlookProcessor> processor_;
   std::atomic<bool> processor_running_{false};
+  // Set while the engine is being stopped: the texts it still had on their way to the status
+  // line do not cover the shutdown message.
+  std::atomic<bool> engine_texts_closed_{false};
   bool session_ending_ = false;
   bool closed_ = false;
   bool creating_ = true;
