@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/DateTime.h"
 
@@ -124,6 +125,17 @@ class TaskItem : public virtual OutlookItem {
   virtual bool IsRecurring() = 0;
   // Moves the task on to its next instance; false when Outlook refuses.
   virtual bool SkipRecurrence() = 0;
+};
+
+// Exceptions gathered by a backend into a list.
+class ExceptionList final : public Exceptions {
+ public:
+  std::vector<std::shared_ptr<Exception>> list;
+  int Count() override { return static_cast<int>(list.size()); }
+  std::shared_ptr<Exception> Item(int index) override {
+    if (index < 1 || index > Count()) throw AutomationError("Array index out of bounds.");
+    return list[static_cast<std::size_t>(index - 1)];
+  }
 };
 
 class MailItem : public virtual OutlookItem {

@@ -119,16 +119,6 @@ class FakeException final : public Exception {
   std::shared_ptr<FakeAppointment> item_;
 };
 
-class FakeExceptions final : public Exceptions {
- public:
-  std::vector<std::shared_ptr<Exception>> list;
-  int Count() override { return static_cast<int>(list.size()); }
-  std::shared_ptr<Exception> Item(int index) override {
-    if (index < 1 || index > Count()) throw AutomationError("Array index out of bounds.");
-    return list[static_cast<std::size_t>(index - 1)];
-  }
-};
-
 }  // namespace
 
 std::shared_ptr<AppointmentItem> FakePattern::GetOccurrence(TDateTime date) {
@@ -153,7 +143,7 @@ std::shared_ptr<AppointmentItem> FakePattern::GetOccurrence(TDateTime date) {
 
 std::shared_ptr<Exceptions> FakePattern::Exceptions() {
   faults_->Check("Pattern.Exceptions");
-  auto out = std::make_shared<FakeExceptions>();
+  auto out = std::make_shared<ExceptionList>();
   for (const TDateTime d : deleted)
     out->list.push_back(
         std::make_shared<FakeException>(std::floor(d.Value()) + TimeOf(start_time), nullptr));

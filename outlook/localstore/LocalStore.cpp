@@ -107,18 +107,8 @@ class LocalException final : public Exception {
   ExceptionData data_;
 };
 
-class LocalExceptions final : public Exceptions {
- public:
-  std::vector<std::shared_ptr<Exception>> list;
-  int Count() override { return static_cast<int>(list.size()); }
-  std::shared_ptr<Exception> Item(int index) override {
-    if (index < 1 || index > Count()) throw AutomationError("Array index out of bounds.");
-    return list[static_cast<std::size_t>(index - 1)];
-  }
-};
-
 std::shared_ptr<outlook::Exceptions> LocalPattern::Exceptions() {
-  auto out = std::make_shared<LocalExceptions>();
+  auto out = std::make_shared<ExceptionList>();
   for (ExceptionData& x : Ask([&] { return file_->Exceptions(index_); }))
     out->list.push_back(std::make_shared<LocalException>(file_, index_, std::move(x)));
   return out;
