@@ -21,4 +21,9 @@ bool TMessageBoxes::Confirm(QWidget* owner, const QString& text) {
          QMessageBox::Yes;
 }
 
+bool TMessageBoxes::Warning(QWidget* owner, const QString& caption, const QString& text) {
+  return QMessageBox::warning(owner, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
+}
+
 }  // namespace ravenox::shell

@@ -3,19 +3,18 @@
 
 #include <QString>
 
+#include "wizard/WizardHost.h"
+
 class QWidget;
 
 namespace ravenox::shell {
 
-class TDialogs {
+class TDialogs : public wizard::TWizardDialogs {
  public:
-  virtual ~TDialogs() = default;
   // A plain message with an OK button.
   virtual void Message(QWidget* owner, const QString& caption, const QString& text) = 0;
   // An information box with an OK button.
   virtual void Information(QWidget* owner, const QString& text) = 0;
-  // An error box with an OK button.
-  virtual void Error(QWidget* owner, const QString& text) = 0;
   // A Yes/No confirmation; true for Yes.
   virtual bool Confirm(QWidget* owner, const QString& text) = 0;
 };
@@ -28,6 +27,7 @@ class TMessageBoxes final : public TDialogs {
   void Information(QWidget* owner, const QString& text) override;
   void Error(QWidget* owner, const QString& text) override;
   bool Confirm(QWidget* owner, const QString& text) override;
+  bool Warning(QWidget* owner, const QString& caption, const QString& text) override;
 };
 
 }  // namespace ravenox::shell

@@ -26,6 +26,7 @@
 #include "shell/Autostart.h"
 #include "shell/Headless.h"
 #include "shell/configformunit.h"
+#include "wizard/NewAgentInstallerObj.h"
 
 namespace {
 
@@ -136,6 +137,8 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(ApplicationIcon());
 
+  // The wizard's page sequence lives from before the main window to after it.
+  ravenox::wizard::TNewAgentInstaller installer;
   TRavenoxForm form;
   form.show();
 

@@ -18,6 +18,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "shell/Artwork.h"
+#include "wizard/NewAgentInstallerObj.h"
 
 namespace ravenox::shell {
 namespace {
@@ -293,10 +294,6 @@ void TRavenoxForm::StartProcessor() {
   engine_texts_closed_ = false;
   processor_ = std::make_unique<engine::TOutlookProcessor>(*this, options_.engine);
   processor_->DebugEnabled = true;
-  if (wizard_note_) {
-    processor_->PostDebugNote("No configuration wizard yet");
-    wizard_note_ = false;
-  }
   if (settings_.SettingsLoaded()) HideToTray();
   Timer1.start();
 }
@@ -356,6 +353,11 @@ void TRavenoxForm::changeEvent(QEvent* e) {
   });
 }
 
+void TRavenoxForm::WakeEngine() {
+  // Settings the wizard set take effect at the engine's next pass, not after its longest wait.
+  if (processor_ != nullptr) processor_->WakeEvent().Set();
+}
+
 void TRavenoxForm::TrayNotify(int mouse) {
   if (mouse != WM_LBUTTONDOWN && mouse != WM_RBUTTONDOWN) return;
   BringForward();
@@ -373,13 +375,7 @@ void TRavenoxForm::BringForward() {
 bool TRavenoxForm::event(QEvent* e) {
   switch (static_cast<int>(e->type())) {
     case WM_OPEN_WIZARD:
-      // The configuration wizard is not part of this program yet: nothing opens, and the log says
-      // so once the engine runs.
-      wizard_note_ = true;
-      if (processor_ != nullptr) {
-        processor_->PostDebugNote("No configuration wizard yet");
-        wizard_note_ = false;
-      }
+      OpenWizard();
       return true;
     case WM_RELOAD_SETTINGS:
       try {
@@ -387,9 +383,11 @@ bool TRavenoxForm::event(QEvent* e) {
       } catch (const std::exception& ex) {
         Dialogs().Error(this, Q(ex.what()));
       }
+      WakeEngine();
       return true;
     case WM_SAVE_SETTINGS:
       Save();
+      WakeEngine();
       return true;
     case WM_START_PROCESSOR:
       StartProcessor();
@@ -563,6 +561,32 @@ void TRavenoxForm::OpenHelp(const QString& section) {
   if (!section.isEmpty()) url.setFragment(section);
   // The desktop's own way of opening a page; the opener program when that is not there.
   if (!QDesktopServices::openUrl(url)) QProcess::startDetached("xdg-open", {url.toString()});
+}
+
+wizard::TMainForm* TRavenoxForm::Wizard() const {
+  const auto* installer = wizard::TNewAgentInstaller::Instance();
+  return installer != nullptr ? installer->MainForm() : nullptr;
+}
+
+void TRavenoxForm::OpenWizard() {
+  auto* installer = wizard::TNewAgentInstaller::Instance();
+  if (installer == nullptr) return;  // a program without a wizard sequence
+  // One run at a time: a second request brings the open wizard forward rather than taking its
+  // page away into a new window.
+  if (wizard::TMainForm* open = Wizard(); open != nullptr && open->isVisible()) {
+    open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
+    open->raise();
+    open->activateWindow();
+    return;
+  }
+  wizard::TWizardContext context;
+  context.settings = &settings_;
+  context.dialogs = dialogs_;
+  context.help = [this](int) { OpenHelp("wizard"); };
+  context.store = options_.store;
+  // Owned by this window and hidden when closed; it stays until this window goes.
+  auto* form = new wizard::TMainForm(this, *installer, std::move(context));
+  installer->SetMainForm(form);
 }
 
 void TRavenoxForm::actConfigWizardExecute() {

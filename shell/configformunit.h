@@ -23,15 +23,19 @@
 #include "shell/Dialogs.h"
 #include "shell/SettingsHost.h"
 #include "shell/SettingsStore.h"
+#include "shell/WindowMessages.h"
+#include "wizard/InstallerMain.h"
 
 namespace ravenox::shell {
 
 // The window's own messages, posted to it as events of these types.
-inline constexpr QEvent::Type WM_OPEN_WIZARD = static_cast<QEvent::Type>(1044);
-inline constexpr QEvent::Type WM_RELOAD_SETTINGS = static_cast<QEvent::Type>(1045);
-inline constexpr QEvent::Type WM_SAVE_SETTINGS = static_cast<QEvent::Type>(1046);
-inline constexpr QEvent::Type WM_START_PROCESSOR = static_cast<QEvent::Type>(1047);
-inline constexpr QEvent::Type WM_TRAY_NOTIFY = static_cast<QEvent::Type>(1048);
+inline constexpr QEvent::Type WM_OPEN_WIZARD = static_cast<QEvent::Type>(kOpenWizardMessage);
+inline constexpr QEvent::Type WM_RELOAD_SETTINGS =
+    static_cast<QEvent::Type>(kReloadSettingsMessage);
+inline constexpr QEvent::Type WM_SAVE_SETTINGS = static_cast<QEvent::Type>(kSaveSettingsMessage);
+inline constexpr QEvent::Type WM_START_PROCESSOR =
+    static_cast<QEvent::Type>(kStartProcessorMessage);
+inline constexpr QEvent::Type WM_TRAY_NOTIFY = static_cast<QEvent::Type>(kTrayNotifyMessage);
 
 // The mouse events a tray notification carries.
 inline constexpr int WM_LBUTTONDOWN = 0x201;
@@ -51,6 +55,8 @@ struct TFormOptions {
   TDialogs* dialogs = nullptr;          // null: the toolkit's message boxes
   // Whether a tray is there to hide into; tests say so instead of asking the desktop.
   enum class Tray { kAsTheDesktopSays, kThere, kAbsent } tray = Tray::kAsTheDesktopSays;
+  // The store the engine reads, as the wizard's welcome page names it.
+  wizard::TStoreKind store = wizard::TStoreKind::kLocalStore;
 };
 
 class TRavenoxForm final : public QMainWindow, public TSettingsHost, public SettingsWindow {
@@ -123,6 +129,8 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   bool HaveTray() const;
   // Opens a section of the help page ("" for the contents).
   void OpenHelp(const QString& section);
+  // The wizard window of the current run (or the last one); null before the first.
+  wizard::TMainForm* Wizard() const;
 
  signals:
   // The settings were written to the store.
@@ -161,6 +169,10 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   void CreateContents();
   void StartProcessor();
   void TrayNotify(int mouse);
+  // A new wizard window for a run, or the open one brought forward.
+  void OpenWizard();
+  // Cuts the engine's wait short.
+  void WakeEngine();
   void StopProcessor(bool process_messages);
   void Toggle(QAction* action, NotifySwitch which);
   QAction* ActionFor(NotifySwitch which) const;
@@ -179,7 +191,6 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   bool session_ending_ = false;
   bool closed_ = false;
   bool creating_ = true;
-  bool wizard_note_ = false;
   int saved_top_ = 0, saved_left_ = 0;
   QTimer tray_retry_;
   std::array<QAction*, kNotifySwitchCount> toggles_{};  // the switch actions, by NotifySwitch

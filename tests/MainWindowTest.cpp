@@ -11,6 +11,10 @@
 
 #include "EngineFakes.h"
 #include "shell/configformunit.h"
+#include "wizard/FrameAgentInitial.h"
+#include "wizard/FrameServiceProvider.h"
+#include "wizard/NewAgentInstallerObj.h"
+#include "wizard/PersonnelConfigUnit.h"
 
 namespace ravenox::shell {
 namespace {
@@ -26,6 +30,8 @@ QApplication& App() {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The program's one wizard sequence, made before any main window.
+    static wizard::TNewAgentInstaller installer;
     return a;
   }();
   return *app;
@@ -44,6 +50,10 @@ class FakeDialogs final : public TDialogs {
   }
   bool Confirm(QWidget*, const QString& text) override {
     shown.push_back("confirm: " + text.toStdString());
+    return answer;
+  }
+  bool Warning(QWidget*, const QString& caption, const QString& text) override {
+    shown.push_back("warning " + caption.toStdString() + ": " + text.toStdString());
     return answer;
   }
   int Count(const std::string& line) const {
@@ -404,9 +414,74 @@ TEST(MainWindow, FirstRunAndAFailedSettingsRead) {
     EXPECT_EQ(rig.dialogs.shown, std::vector<std::string>{c.box});
     ASSERT_NE(f.Processor(), nullptr);  // the engine started
     EXPECT_TRUE(f.isVisible());         // and the window stayed
-    EXPECT_EQ(c.settings.empty(),
-              testing::EngineRig::Count(*f.Processor(), "No configuration wizard yet") == 1);
+    // On a first run the wizard is open, on its welcome page, as a window of the main window.
+    const bool open = f.Wizard() != nullptr && f.Wizard()->isVisible();
+    EXPECT_EQ(open, c.settings.empty());
+    if (open) {
+      EXPECT_EQ(f.Wizard()->parentWidget(), &f);
+      EXPECT_EQ(wizard::TNewAgentInstaller::Instance()->CurrentPage,
+                wizard::TNewAgentInstaller::Instance()->FirstPage());
+      f.Wizard()->hide();
+    }
   }
+}
+
+// A run from the menu: a second request brings the open wizard forward with its page; Done saves
+// what the pages stored and the engine reads it; a cancelled run puts the saved settings back.
+TEST(MainWindow, WizardRuns) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  auto& installer = *wizard::TNewAgentInstaller::Instance();
+  auto open_wizard = [&] {
+    f.actConfigWizard->trigger();
+    Rig::Settle();
+    return f.Wizard();
+  };
+  auto next = [&] {
+    QTest::mouseClick(installer.CurrentPage->NextButton, Qt::LeftButton);
+    Rig::Settle();
+  };
+  wizard::TMainForm* first = open_wizard();
+  ASSERT_NE(first, nullptr);
+  next();
+  ASSERT_EQ(installer.CurrentPage, installer.ProviderPage);
+  EXPECT_EQ(open_wizard(), first);
+  EXPECT_EQ(installer.CurrentPage, installer.ProviderPage);
+  EXPECT_EQ(installer.ProviderPage->parentWidget(), first->MainPanel);
+
+  auto choose = [&](int carrier) {
+    QRadioButton* b = installer.ProviderPage->rdoServiceProvider->Button(carrier);
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2));
+  };
+  choose(5);
+  next();
+  installer.PersonalPage->CellNumber->SetValue("2125550199");
+  next();
+  next();
+  next();  // Done
+  EXPECT_FALSE(first->isVisible());
+  EXPECT_NE(rig.Stored().find("\"Pin\"=\"2125550199\""), std::string::npos) << rig.Stored();
+  EXPECT_NE(rig.Stored().find("\"Service\"=dword:00000005"), std::string::npos);
+  std::string address;
+  f.GetPhoneAddress(address);
+  EXPECT_EQ(address, "2125550199@vtext.com");
+
+  // A cancelled run leaves the settings as they were saved.
+  wizard::TMainForm* second = open_wizard();
+  ASSERT_NE(second, first);
+  EXPECT_EQ(installer.CurrentPage, installer.FirstPage());
+  next();
+  choose(0);
+  next();
+  EXPECT_EQ(f.Settings().Service(), 0);
+  rig.dialogs.answer = true;
+  second->close();
+  Rig::Settle();
+  EXPECT_EQ(
+      rig.dialogs.Count("warning Warning: Are you sure you want to exit the configuration Wizard?"),
+      1);
+  EXPECT_EQ(f.Settings().Service(), 5);
+  EXPECT_EQ(f.Settings().Pin(), "2125550199");
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// The sequence for a new user: welcome, carrier, then the region, the number and times or the
+// custom address depending on the carrier, then meetings and tasks. The program has exactly one,
+// made before the main window and gone after it.
+#pragma once
+
+#include <QPointer>
+
+#include "wizard/BaseInstaller.h"
+#include "wizard/WizardHost.h"
+
+namespace ravenox::wizard {
+
+class TAgentInitialFrame;
+class TServiceProvider;
+class TPersonnelConfig;
+class TTaskManagement;
+class TMeetingNotification;
+class TCinglarServiceSelect;
+class TCustomService;
+
+class TNewAgentInstaller final : public TBaseInstaller {
+ public:
+  TNewAgentInstaller();
+  ~TNewAgentInstaller() override;
+
+  // The program's one instance; null before it is made and after it is gone.
+  static TNewAgentInstaller* Instance() { return instance_; }
+
+  void CreatePages() override;
+  TGenericFrame* FirstPage() override;
+  void PreviousPage() override;
+  void NextPage() override;
+
+  QPointer<TAgentInitialFrame> WelcomePage;
+  QPointer<TServiceProvider> ProviderPage;
+  QPointer<TPersonnelConfig> PersonalPage;
+  QPointer<TTaskManagement> TaskPage;
+  QPointer<TMeetingNotification> MeetingPage;
+  QPointer<TCinglarServiceSelect> RegionPage;
+  QPointer<TCustomService> CustomPage;
+
+ private:
+  // The carrier now selected on the carrier page (not the stored one).
+  int CarrierChoice() const;
+
+  static inline TNewAgentInstaller* instance_ = nullptr;
+};
+
+}  // namespace ravenox::wizard

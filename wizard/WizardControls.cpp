@@ -1,0 +1,175 @@
+#include "wizard/WizardControls.h"
+
+#include <QGridLayout>
+#include <QLocale>
+#include <QRegularExpression>
+#include <cmath>
+
+namespace ravenox::wizard {
+
+// --- Radio group -------------------------------------------------------------------------------
+
+TRadioGroup::TRadioGroup(const QString& caption, int columns, QWidget* parent)
+    : QGroupBox(caption, parent), columns_(columns) {
+  new QGridLayout(this);
+  connect(&group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (!checked) return;
+    const int now = ItemIndex();
+    if (now != last_index_) {
+      last_index_ = now;
+      emit Click();
+    }
+  });
+}
+
+void TRadioGroup::Clear() {
+  SetItemIndex(-1);
+  for (QRadioButton* b : buttons_) {
+    group_.removeButton(b);
+    delete b;
+  }
+  buttons_.clear();
+  last_index_ = -1;
+}
+
+void TRadioGroup::Add(const QString& caption) {
+  auto* button = new QRadioButton(caption, this);
+  group_.addButton(button, static_cast<int>(buttons_.size()));
+  buttons_.push_back(button);
+  Arrange();
+}
+
+void TRadioGroup::Arrange() {
+  auto* grid = static_cast<QGridLayout*>(layout());
+  const int count = Count();
+  const int rows = (count + columns_ - 1) / columns_;
+  for (int i = 0; i < count; ++i) {
+    grid->removeWidget(buttons_[i]);
+    grid->addWidget(buttons_[i], i % rows, i / rows);
+  }
+  grid->activate();  // placed now, so a click can reach a button at once
+}
+
+int TRadioGroup::ItemIndex() const {
+  return group_.checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+  if (index >= Count()) index = Count() - 1;
+  if (index < 0) {
+    // An exclusive group cannot be cleared button by button.
+    group_.setExclusive(false);
+    for (QRadioButton* b : buttons_) b->setChecked(false);
+    group_.setExclusive(true);
+    if (last_index_ != -1) {
+      last_index_ = -1;
+      emit Click();
+    }
+    return;
+  }
+  buttons_[index]->setChecked(true);
+}
+
+// --- Cell number field ---------------------------------------------------------------------------
+
+namespace {
+
+// Where the digit places are in the shown text "(___)___-____".
+constexpr int kPlaceAt[TCellNumberEdit::kPlaces] = {1, 2, 3, 5, 6, 7, 9, 10, 11, 12};
+constexpr char kUnfilled = '_';
+
+}  // namespace
+
+TCellNumberEdit::TCellNumberEdit(QWidget* parent) : QLineEdit(parent) {
+  setInputMask("(000)000-0000;_");
+}
+
+std::string TCellNumberEdit::Value() const {
+  const QString shown = displayText();
+  std::string value;
+  for (const int at : kPlaceAt) {
+    const QChar c = at < shown.size() ? shown[at] : QChar(kUnfilled);
+    const bool filled = c.isDigit() && c.unicode() < 128;
+    if (!filled && value.empty()) continue;  // unfilled places before the first filled one
+    value += filled ? static_cast<char>(c.unicode()) : ' ';
+  }
+  return value;
+}
+
+void TCellNumberEdit::SetValue(const std::string& value) {
+  // A value the field itself gave keeps its blanks; a longer one (written by hand, say
+  // "(555) 123-4567") gives its digits only.
+  const bool own = value.size() <= kPlaces;
+  std::string places;
+  for (const char c : value) {
+    if ((c >= '0' && c <= '9') || (own && c == ' ')) places += c;
+  }
+  if (places.size() > kPlaces) places.resize(kPlaces);
+  places.insert(0, kPlaces - places.size(), ' ');
+  QString shown = "(___)___-____";
+  for (int i = 0; i < kPlaces; ++i) {
+    shown[kPlaceAt[i]] = places[i] == ' ' ? QChar(kUnfilled) : QChar(places[i]);
+  }
+  setText(shown);
+  setCursorPosition(0);  // typing starts at the first place
+}
+
+void TCellNumberEdit::focusInEvent(QFocusEvent* e) {
+  QLineEdit::focusInEvent(e);
+  emit Exit();
+}
+
+void TCellNumberEdit::focusOutEvent(QFocusEvent* e) {
+  QLineEdit::focusOutEvent(e);
+  emit Exit();
+}
+
+// --- Time picker -------------------------------------------------------------------------------
+
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+
+// The time of day of a date-time; the whole-day part does not matter, nor its sign.
+double DayFraction(TDateTime t) {
+  double whole = 0.0;
+  return std::fabs(std::modf(t.Value(), &whole));
+}
+
+}  // namespace
+
+TDateTimePicker::TDateTimePicker(TDateTime initial, QWidget* parent)
+    : QTimeEdit(parent), value_(initial) {
+  // The system's own short time format, to the minute.
+  QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+  format.remove(QRegularExpression("[:.]ss?"));
+  setDisplayFormat(format);
+  setWrapping(true);
+  Show();
+  connect(this, &QTimeEdit::timeChanged, this, [this](QTime t) {
+    // Edited by the user: the picker's date with the new time of day.
+    double whole = 0.0;
+    std::modf(value_.Value(), &whole);
+    value_ = whole + t.msecsSinceStartOfDay() / kMsPerDay;
+  });
+}
+
+void TDateTimePicker::SetDateTime(TDateTime value) {
+  value_ = value;
+  Show();
+}
+
+void TDateTimePicker::SetTime(TDateTime value) {
+  double whole = 0.0;
+  std::modf(value_.Value(), &whole);
+  value_ = whole + DayFraction(value);
+  Show();
+}
+
+void TDateTimePicker::Show() {
+  const QSignalBlocker quiet(this);
+  const auto ms = static_cast<int>(std::llround(DayFraction(value_) * kMsPerDay));
+  setTime(QTime::fromMSecsSinceStartOfDay(std::min(ms, static_cast<int>(kMsPerDay) - 1)));
+}
+
+}  // namespace ravenox::wizard
