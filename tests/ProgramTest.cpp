@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "EngineFakes.h"
@@ -133,6 +134,44 @@ engine::TNotifyList Records(const std::filesystem::path& file) {
   return list;
 }
 
+// A port nobody listens on now.
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// The store profile under `d`/home: a calendar with one meeting starting at `start` with a
+// 15-minute reminder, mail sent through msmtp to the sink on `port`.
+void WriteStore(const std::filesystem::path& d, int port, time_t start) {
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", gmtime(&start));
+  std::ofstream(d / "calendar.ics")
+      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
+         "SUMMARY:Budget review\r\nLOCATION:Room 4\r\nDTSTART:"
+      << stamp
+      << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
+         "END:VCALENDAR\r\n";
+  std::filesystem::create_directories(d / "home/.config/Brindlemoor");
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox-store.conf")
+      << "[Store]\ncalendars=" << (d / "calendar.ics").string()
+      << "\ntasks=" << (d / "tasks.ics").string() << "\ninbox=" << (d / "Inbox").string()
+      << "\noutbox=" << (d / "Outbox").string() << "\nsent=" << (d / "Sent").string()
+      << "\nfrom=ravenox@test.example\nsendmail=/usr/bin/msmtp;--host=127.0.0.1;--port=" << port
+      << ";--auth=off;--tls=off;--from=ravenox@test.example\n";
+}
+
+bool HaveDesktopTools() {
+  return Have("/usr/bin/Xvfb") && Have("/usr/bin/trayer") && Have("/usr/bin/xdotool") &&
+         Have("/usr/bin/msmtp") && system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") == 0;
+}
+
 // Settings as the wizard leaves them: carrier "Other", the whole day as the user's day, meeting
 // notifications on.
 const char* const kSettings =
@@ -147,9 +186,7 @@ const char* const kSettings =
     "\"CustomAddr\"=\"\"\n\"CustomEmail\"=\"my.phone@test.example\"\n";
 
 TEST(Program, OnADesktopWithATrayAndASink) {
-  if (!Have("/usr/bin/Xvfb") || !Have("/usr/bin/trayer") || !Have("/usr/bin/xdotool") ||
-      !Have("/usr/bin/msmtp") || system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") != 0)
-    GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
+  if (!HaveDesktopTools()) GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
   Desktop desktop;
   ASSERT_FALSE(desktop.display.empty());
   TempDir dir;
@@ -160,38 +197,14 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   std::filesystem::create_directories(d / "work");
   std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
 
-  const int port = [] {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-  }();
+  const int port = FreePort();
   const std::string sink_log = (d / "sink.log").string();
   const pid_t sink =
       Spawn({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)},
             {}, sink_log);
 
   // A meeting whose 15-minute reminder falls due within the minute.
-  const time_t start = (time(nullptr) / 60 + 16) * 60;
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", gmtime(&start));
-  std::ofstream(d / "calendar.ics")
-      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
-         "SUMMARY:Budget review\r\nLOCATION:Room 4\r\nDTSTART:"
-      << stamp
-      << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
-         "END:VCALENDAR\r\n";
-  std::ofstream(d / "home/.config/Brindlemoor/Ravenox-store.conf")
-      << "[Store]\ncalendars=" << (d / "calendar.ics").string()
-      << "\ntasks=" << (d / "tasks.ics").string() << "\ninbox=" << (d / "Inbox").string()
-      << "\noutbox=" << (d / "Outbox").string() << "\nsent=" << (d / "Sent").string()
-      << "\nfrom=ravenox@test.example\nsendmail=/usr/bin/msmtp;--host=127.0.0.1;--port=" << port
-      << ";--auth=off;--tls=off;--from=ravenox@test.example\n";
+  WriteStore(d, port, (time(nullptr) / 60 + 16) * 60);
   std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
 
   const std::vector<std::string> env = {"HOME=" + home,
@@ -295,6 +308,133 @@ TEST(Program, OnADesktopWithATrayAndASink) {
             2);
   EXPECT_NE(ReadAll(first_run).find("not configured yet"), std::string::npos) << ReadAll(first_run);
 
+  kill(sink, SIGTERM);
+  waitpid(sink, nullptr, 0);
+}
+
+// The value of a REG_BINARY time in a settings file, as a date-time.
+double StoredTime(const std::string& settings, const std::string& name) {
+  const auto at = settings.find("\"" + name + "\"=hex:");
+  if (at == std::string::npos) return -1;
+  unsigned char bytes[8] = {};
+  std::istringstream hex(settings.substr(at + name.size() + 7, 23));
+  for (auto& b : bytes) {
+    unsigned v = 0;
+    char comma;
+    hex >> std::hex >> v;
+    hex.get(comma);
+    b = static_cast<unsigned char>(v);
+  }
+  double value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+// A newcomer's first start: the welcome box, then the wizard, answered with keys as a person
+// would (carrier "Other", an address, the whole day, meeting texts); the settings it leaves are
+// what was chosen, and the engine texts the new address.
+TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
+  if (!HaveDesktopTools()) GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
+  Desktop desktop;
+  ASSERT_FALSE(desktop.display.empty());
+  TempDir dir;
+  const auto& d = dir.path();
+  const std::string home = (d / "home").string();
+  std::filesystem::create_directories(d / "run");
+  std::filesystem::create_directories(d / "work");
+  std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
+  const int port = FreePort();
+  const std::string sink_log = (d / "sink.log").string();
+  const pid_t sink =
+      Spawn({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)},
+            {}, sink_log);
+  // The meeting's reminder is due this minute, and stays due for two.
+  WriteStore(d, port, (time(nullptr) / 60 + 15) * 60);
+  const std::string display = "DISPLAY=" + desktop.display;
+  const std::vector<std::string> env = {"HOME=" + home,
+                                        "XDG_CONFIG_HOME=" + home + "/.config",
+                                        "XDG_DATA_HOME=" + home + "/.local/share",
+                                        "XDG_RUNTIME_DIR=" + (d / "run").string(),
+                                        display,
+                                        "WAYLAND_DISPLAY=",
+                                        "QT_QPA_PLATFORM=xcb",
+                                        "LC_ALL=C.UTF-8"};
+  auto xdo = [&](std::vector<std::string> args, const std::string& out = "") {
+    args.insert(args.begin(), "/usr/bin/xdotool");
+    return RunProgram(args, {display}, out);
+  };
+  auto find_window = [&](const std::string& title) {
+    const std::string out = (d / "found").string();
+    for (int i = 0; i < 100; ++i) {
+      std::filesystem::remove(out);
+      xdo({"search", "--onlyvisible", "--name", title}, out);
+      const std::string found = ReadAll(out);
+      if (!found.empty()) return found.substr(0, found.find('\n'));
+      std::this_thread::sleep_for(100ms);
+    }
+    return std::string();
+  };
+  int shot = 0;
+  auto keys = [&](const std::vector<std::string>& names, const char* picture = nullptr) {
+    for (const auto& k : names) xdo({"key", k});
+    std::this_thread::sleep_for(400ms);
+    // Pictures of the pages beside the test's output, for a person to look at.
+    if (picture != nullptr && Have("/usr/bin/import")) {
+      RunProgram({"/usr/bin/import", "-window", "root",
+                  "wizard-" + std::to_string(++shot) + "-" + picture + ".png"},
+                 {display});
+    }
+  };
+  xdo({"mousemove", "0", "0"});
+
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(d / "work");
+  const std::string log = (d / "ravenox.log").string();
+  const pid_t ravenox = Spawn({RAVENOX_BINARY}, env, log);
+  std::filesystem::current_path(cwd);
+
+  const std::string box = find_window("^Information$");
+  ASSERT_FALSE(box.empty()) << ReadAll(log);
+  xdo({"windowfocus", "--sync", box});
+  keys({"Return"});
+  const std::string wizard = find_window("^Ravenox Configuration Wizard$");
+  ASSERT_FALSE(wizard.empty()) << ReadAll(log);
+  xdo({"windowfocus", "--sync", wizard});
+  keys({}, "welcome");
+  keys({"Return"}, "carrier");
+  keys({"alt+o"});  // the access key of "Other", clicked after a moment as a button is
+  keys({"Return"}, "custom-address");
+  xdo({"type", "my.phone@test.example"});
+  // The whole day: early 00:00, late 23:59.
+  keys({"Tab", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Tab", "Tab", "Up", "Up",
+        "Up", "Up", "Tab", "Down"},
+       "custom-address-filled");
+  keys({"Return"}, "meetings");
+  keys({"Tab", "Tab", "space"}, "meetings-ticked");
+  keys({"Return"}, "tasks");
+  keys({"Return"});
+
+  const auto settings_file = d / "home/.config/Brindlemoor/Ravenox.reg";
+  for (int i = 0; i < 50 && !std::filesystem::exists(settings_file); ++i)
+    std::this_thread::sleep_for(100ms);
+  const std::string settings = ReadAll(settings_file);
+  EXPECT_NE(settings.find("\"Service\"=dword:00000008"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("\"CustomEmail\"=\"my.phone@test.example\""), std::string::npos);
+  EXPECT_NE(settings.find("\"MeetingNotify\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(settings.find("\"UrgentEmail\"=dword:00000000"), std::string::npos);
+  EXPECT_EQ(StoredTime(settings, "EarlyTime"), 37337.0);
+  EXPECT_NEAR(StoredTime(settings, "LateTime"), 37337.0 + 1439.0 / 1440, 1e-9);
+  EXPECT_TRUE(find_window("^Ravenox Configuration Wizard$").empty());
+
+  // The engine takes the new settings at once and texts the address chosen.
+  auto messages = [&] { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); };
+  for (int i = 0; i < 600 && messages() == 0; ++i) std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(messages(), 1) << ReadAll(log);
+  EXPECT_NE(ReadAll(sink_log).find("To: my.phone@test.example"), std::string::npos)
+      << ReadAll(sink_log);
+  EXPECT_NE(ReadAll(sink_log).find("Budget review"), std::string::npos);
+  kill(ravenox, SIGTERM);
+  EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
   kill(sink, SIGTERM);
   waitpid(sink, nullptr, 0);
 }
