@@ -418,9 +418,18 @@ TEST(MainWindow, FirstRunAndAFailedSettingsRead) {
     const bool open = f.Wizard() != nullptr && f.Wizard()->isVisible();
     EXPECT_EQ(open, c.settings.empty());
     if (open) {
-      EXPECT_EQ(f.Wizard()->parentWidget(), &f);
+      wizard::TMainForm* first = f.Wizard();
+      EXPECT_EQ(first->parentWidget(), &f);
       EXPECT_EQ(wizard::TNewAgentInstaller::Instance()->CurrentPage,
                 wizard::TNewAgentInstaller::Instance()->FirstPage());
+      // Cancelled, nothing was ever saved: the welcome again, and the wizard again.
+      rig.dialogs.answer = true;
+      first->close();
+      Rig::Settle();
+      EXPECT_EQ(rig.dialogs.Count(c.box), 2);
+      ASSERT_NE(f.Wizard(), first);
+      EXPECT_TRUE(f.Wizard()->isVisible());
+      EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "Ravenox.reg"));
       f.Wizard()->hide();
     }
   }

@@ -211,6 +211,7 @@ TEST(Wizard, CancelAndTheCloseBoxAskFirst) {
   form.close();
   Settle();
   EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(form.Timer1.isActive());
   EXPECT_EQ(rig.parent.posted, QStringList{"reload"});
   EXPECT_EQ(rig.settings.Pin(), "5551234567");  // undone by the main window's reload, not here
 

@@ -133,6 +133,7 @@ void TMainForm::FormCreate() {
 
 void TMainForm::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
+  if (!Timer1.isActive()) Timer1.start();
   // A run starts when the window is shown, not when it comes back from being minimised.
   if (!e->spontaneous()) FormShow();
 }
@@ -149,7 +150,8 @@ void TMainForm::closeEvent(QCloseEvent* e) {
   if (!installer_.Finished && parentWidget() != nullptr) {
     QCoreApplication::postEvent(parentWidget(), new QEvent(WM_RELOAD_SETTINGS));
   }
-  e->accept();  // hidden, not destroyed
+  e->accept();    // hidden, not destroyed
+  Timer1.stop();  // a closed wizard costs nothing while the program runs on
   FormClose();
 }
 
