@@ -117,20 +117,9 @@ void TOutlookProcessor::CheckAppointments() {
       CountForSweep(*CalendarFolder, "Calendar", calendar_problem_, calendar_sweep_whole_);
   DebugLog("Scanning Meeting Folder, Count:" + std::to_string(count));
   DebugLog("Checking Appt");
-  // The view of the tracked keys is brought up to date once a scan has accepted something, not
-  // after every item: rebuilding it per item costs time in the square of a large calendar.
-  bool notes_changed = false;
-  auto write_notes = [&] {
-    if (!notes_changed) return;
-    try {
-      WriteIfChanged("Test-Note.NST", KeyLines(NotifyList), /*durable=*/false);
-    } catch (const std::exception& e) {
-      DebugLog(std::string("Save Error") + e.what());
-    }
-  };
   while (CalendarFolder->Items()->Count() >= AppointmentCursor && examined < kAppointmentBudget) {
     if (Terminated()) {
-      write_notes();
+      WriteNotes(true);
       return;
     }
     if (KeyboardPressed()) break;
@@ -168,8 +157,8 @@ void TOutlookProcessor::CheckAppointments() {
         } else {
           NotifyList.Add(std::move(record));
           DebugLog("Added");
+          notes_changed_ = true;
         }
-        notes_changed = true;
       }
     } catch (const std::exception& e) {
       DebugLog(std::string("Save Error") + e.what());
@@ -181,8 +170,6 @@ void TOutlookProcessor::CheckAppointments() {
       }
     }
   }
-
-  write_notes();
 
   if (CalendarFolder->Items()->Count() < AppointmentCursor) {
     DebugLog("Reseting To First Meeting");
@@ -197,7 +184,26 @@ void TOutlookProcessor::CheckAppointments() {
   const TDateTime cutoff = env_.clock->Now() - kFourHours;
   for (int i = NotifyList.Count() - 1; i >= 0; --i) {
     const TEventItem& r = NotifyList[i];
-    if (r.LastSeen < cutoff && r.Sweep < CalendarSweep - 1) NotifyList.Delete(i);
+    if (r.LastSeen < cutoff && r.Sweep < CalendarSweep - 1) {
+      NotifyList.Delete(i);
+      notes_changed_ = true;
+    }
+  }
+  WriteNotes(false);
+}
+
+void TOutlookProcessor::WriteNotes(bool now_anyway) {
+  // The view of the tracked keys follows the list within a minute, not after every scan: it is
+  // rebuilt whole, and a large calendar changes the list on most passes of a sweep.
+  const TDateTime now = env_.clock->Now();
+  if (!notes_changed_ || (!now_anyway && now < notes_written_ + kOneMinute && now >= notes_written_))
+    return;
+  try {
+    WriteIfChanged("Test-Note.NST", KeyLines(NotifyList), /*durable=*/false);
+    notes_changed_ = false;
+    notes_written_ = now;
+  } catch (const std::exception& e) {
+    DebugLog(std::string("Save Error") + e.what());
   }
 }
 

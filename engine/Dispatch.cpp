@@ -97,6 +97,7 @@ void TOutlookProcessor::HandleNotify() {
     if (env_.clock->Now() - kSixHours > record.NotifyTime) {
       try {
         NotifyList.Delete(i);
+        notes_changed_ = true;
       } catch (...) {
         DebugLog("Failed Delete Notification");
       }

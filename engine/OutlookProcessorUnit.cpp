@@ -131,6 +131,7 @@ void TOutlookProcessor::Execute() {
   try {
     LoadTasks();
     LoadNotify();
+    notes_changed_ = true;  // the view of the keys is written once the calendar was scanned
     LoadEmail();
   } catch (...) {
     DebugLog("Failed Load");
@@ -309,6 +310,7 @@ void TOutlookProcessor::Shutdown() {
   DebugLog("Shutting Down");
   SaveTasks();
   SaveNotify();
+  WriteNotes(true);
   SaveEmail();
   host_.SetProcessorRunning(false);
   DebugLog("Completed");

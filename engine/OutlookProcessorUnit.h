@@ -203,12 +203,17 @@ class TOutlookProcessor {
   void SaveStateFile(const char* name, const List& list);
   // Replaces a file of the working folder unless it already holds exactly these bytes.
   void WriteIfChanged(const std::string& name, const std::string& bytes, bool durable);
+  // Writes the tracked meeting keys to Test-Note.NST when they changed: at most once a minute, and
+  // whenever `now_anyway` (a stop). Rebuilding it is proportional to the whole list.
+  void WriteNotes(bool now_anyway);
 
   ProcessorHost& host_;
   ProcessorEnvironment env_;
   std::map<std::string, std::string> written_files_;  // what each file was last written with
   std::set<std::string> unreadable_files_;  // state files there at start that could not be read
   bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
+  bool notes_changed_ = false;  // keys added to or deleted from NotifyList since Test-Note.NST
+  TDateTime notes_written_ = 0.0;
   std::string calendar_problem_, task_problem_, inbox_problem_;  // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
   std::deque<std::string> debug_lines_;

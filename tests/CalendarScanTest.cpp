@@ -91,6 +91,43 @@ TEST(CheckAppointments, LongTextIsCutAndNotesShowOneKeyPerLine) {
   EXPECT_EQ(s.str(), p->NotifyList[0].Text + "\r\n" + Key(At(10, 0), "Two lines") + "\r\n");
 }
 
+// Test-Note.NST is rebuilt from the whole list: it follows the list at most once a minute (a large
+// calendar adds keys on most passes of a sweep), and on a stop.
+TEST(CheckAppointments, NotesFollowTheListWithinAMinute) {
+  EngineRig rig;
+  rig.clock->Set(At(8, 0));
+  Meeting(rig, "A", At(9, 0));
+  auto p = rig.Make();
+  auto notes = [&] { return testing::ReadAll(rig.dir.path() / "Test-Note.NST"); };
+  const std::string a = Key(At(9, 0), "A") + "\r\n";
+  const std::string ab = a + Key(At(9, 30), "B") + "\r\n";
+  struct Step {
+    const char* what;
+    double after;  // days since the last step
+    const char* add;
+    std::string expected;
+  };
+  const Step steps[] = {
+      {"first scan", 0, nullptr, a},
+      {"a key added 15 s later", 15.0 / 86400, "B", a},
+      {"a minute after the write", 46.0 / 86400, nullptr, ab},
+      {"nothing new", 30.0 / 86400, nullptr, ab},
+  };
+  for (const auto& st : steps) {
+    SCOPED_TRACE(st.what);
+    rig.clock->Set(rig.clock->Now() + st.after);
+    if (st.add != nullptr) Meeting(rig, st.add, At(9, 30));
+    p->CheckAppointments();
+    EXPECT_EQ(notes(), st.expected);
+  }
+  Meeting(rig, "C", At(10, 0));
+  p->CheckAppointments();
+  EXPECT_EQ(notes(), ab);
+  p->Stop();  // a scan cut short by the stop writes what is new
+  p->CheckAppointments();
+  EXPECT_EQ(notes(), ab + Key(At(10, 0), "C") + "\r\n");
+}
+
 TEST(CheckAppointments, AMeetingFoundAgainKeepsItsState) {
   EngineRig rig;
   rig.clock->Set(At(8, 0));
