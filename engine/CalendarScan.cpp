@@ -196,7 +196,8 @@ void TOutlookProcessor::WriteNotes(bool now_anyway) {
   // The view of the tracked keys follows the list within a minute, not after every scan: it is
   // rebuilt whole, and a large calendar changes the list on most passes of a sweep.
   const TDateTime now = env_.clock->Now();
-  if (!notes_changed_ || (!now_anyway && now < notes_written_ + kOneMinute && now >= notes_written_))
+  if (!notes_changed_ ||
+      (!now_anyway && now < notes_written_ + kOneMinute && now >= notes_written_))
     return;
   try {
     WriteIfChanged("Test-Note.NST", KeyLines(NotifyList), /*durable=*/false);

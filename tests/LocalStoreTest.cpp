@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "EngineFakes.h"
 #include "base/Formats.h"
@@ -334,6 +335,58 @@ TEST_F(LocalStore, HostileCalendarsCostBoundedWork) {
     const auto spent = std::chrono::steady_clock::now() - started;
     EXPECT_LT(spent, limit);
   }
+}
+
+// The engine asks for the count before every item: a vdir is listed and its files looked at when
+// the folder's own entry changed, otherwise at most once a second, never per item.
+TEST_F(LocalStore, AVdirIsLookedAtOncePerChangeNotPerItem) {
+  auto event = [](int n) {
+    return Calendar(Event("SUMMARY:e" + std::to_string(n) + "\r\nDTSTART:20261208T140000Z\r\n"));
+  };
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "vdir/%03d.ics", i);
+    Write(name, event(i));
+  }
+  const auto single = Write("single.ics", event(1000));
+  IcsCollection c({dir_.path() / "vdir", single}, ComponentKind::kEvent);
+  c.Refresh();
+  ASSERT_EQ(c.Count(), 301u);
+  EXPECT_EQ(c.Looks(), 1u);
+  const auto began = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < c.Count(); ++i) {
+    c.Refresh();
+    auto [file, index] = c.At(i);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Event(index).subject, "e" + std::to_string(i < 300 ? i : 1000));
+  }
+  // One more look a second at most (a slow build may take more than one for the walk).
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began)
+          .count();
+  EXPECT_LE(c.Looks(), 1u + static_cast<std::size_t>(seconds));
+  EXPECT_EQ(c.At(301).first, nullptr);
+  const std::size_t looks = c.Looks();
+
+  // A file renamed into the folder (as vdir tools write) is there at the next count.
+  Write("new.tmp", event(300));
+  std::filesystem::rename(dir_.path() / "new.tmp", dir_.path() / "vdir/300.ics");
+  c.Refresh();
+  EXPECT_EQ(c.Count(), 302u);
+  EXPECT_EQ(c.Looks(), looks + 1);
+  // The single file changed in place: at once.
+  Write("single.ics", event(1001) + "\r\n");
+  c.Refresh();
+  EXPECT_EQ(c.At(301).first->Event(c.At(301).second).subject, "e1001");
+  // A file of the folder changed in place: within a second.
+  Write("vdir/000.ics", Calendar(Event("SUMMARY:changed\r\nDTSTART:20261208T140000Z\r\n")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  c.Refresh();
+  EXPECT_EQ(c.At(0).first->Event(0).subject, "changed");
+  // The folder gone: its files with it, the single file still read.
+  std::filesystem::remove_all(dir_.path() / "vdir");
+  c.Refresh();
+  EXPECT_EQ(c.Count(), 1u);
 }
 
 TEST_F(LocalStore, OverridesFoldIntoTheirSeriesAndOrphansStand) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -1263,51 +1264,132 @@ IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, Compone
     : sources_(std::move(sources)), kind_(kind), user_address_(std::move(user_address)) {}
 
 void IcsCollection::Refresh() {
-  problems_.clear();
-  std::vector<std::filesystem::path> paths;
-  for (const auto& source : sources_) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(source, ec)) {
-      std::vector<std::filesystem::path> inside;
-      for (const auto& entry : std::filesystem::directory_iterator(source, ec)) {
-        if (entry.path().extension() == ".ics" && entry.is_regular_file(ec))
-          inside.push_back(entry.path());
-      }
-      std::sort(inside.begin(), inside.end());
-      paths.insert(paths.end(), inside.begin(), inside.end());
-    } else {
-      paths.push_back(source);
+  // A vdir may hold a file per event: listing it and statting every file is proportional to its
+  // size, and the engine asks for the count before every item. So a folder is listed again when its
+  // own entry changed (a file added, removed or renamed into place) and otherwise, like the files
+  // in it, looked at again at most once a second. A single file is a single stat: always.
+  const auto now = std::chrono::steady_clock::now();
+  bool full = !refreshed_ || now - last_full_ >= std::chrono::seconds(1);
+  std::vector<bool> is_folder(sources_.size(), false);
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    struct stat st {};
+    if (::stat(sources_[i].c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    is_folder[i] = true;
+    Listing& listing = listings_[sources_[i]];
+    if (!listing.listed || listing.mtime.tv_sec != st.st_mtim.tv_sec ||
+        listing.mtime.tv_nsec != st.st_mtim.tv_nsec || listing.inode != st.st_ino) {
+      listing.listed = false;
+      full = true;
     }
+    listing.mtime = st.st_mtim;
+    listing.inode = st.st_ino;
   }
-  order_.clear();
-  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> kept;
-  for (const auto& path : paths) {
-    auto it = files_.find(path);
-    std::shared_ptr<IcsFile> file =
-        it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_, user_address_);
-    try {
-      file->Refresh();
-    } catch (const std::exception& e) {
-      problems_.push_back(e.what());
+  if (is_folder != was_folder_) full = true;  // a source became a folder, or stopped being one
+
+  if (!full) {
+    // The single files only; the folders' files keep what the last full look found.
+    bool changed = false;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+      if (is_folder[i]) {
+        at += listings_[sources_[i]].files.size();
+        continue;
+      }
+      const auto& file = order_.at(at++);
+      const std::size_t count = file->Count();
+      const uint64_t generation = file->Generation();
+      std::string problem;
+      try {
+        file->Refresh();
+      } catch (const std::exception& e) {
+        problem = e.what();
+      }
+      changed = changed || count != file->Count() || generation != file->Generation();
+      if (problem != source_problems_[i]) {
+        source_problems_[i] = problem;
+        changed = true;
+      }
     }
-    order_.push_back(file);
-    kept[path] = std::move(file);
+    if (changed) Rebuild();
+    return;
+  }
+
+  last_full_ = now;
+  refreshed_ = true;
+  ++looks_;
+  was_folder_ = is_folder;
+  order_.clear();
+  source_problems_.assign(sources_.size(), {});
+  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> kept;
+  std::vector<std::string> folder_problems;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    std::vector<std::filesystem::path> paths;
+    if (is_folder[i]) {
+      Listing& listing = listings_[sources_[i]];
+      if (!listing.listed) {
+        listing.files.clear();
+        std::error_code ec;
+        // The entry's type comes with the listing: no stat per file here.
+        for (const auto& entry : std::filesystem::directory_iterator(sources_[i], ec)) {
+          if (entry.path().extension() == ".ics" && entry.is_regular_file(ec))
+            listing.files.push_back(entry.path());
+        }
+        std::sort(listing.files.begin(), listing.files.end());
+        listing.listed = true;
+      }
+      paths = listing.files;
+    } else {
+      listings_.erase(sources_[i]);
+      paths.push_back(sources_[i]);
+    }
+    for (const auto& path : paths) {
+      auto it = files_.find(path);
+      std::shared_ptr<IcsFile> file =
+          it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_, user_address_);
+      try {
+        file->Refresh();
+      } catch (const std::exception& e) {
+        if (is_folder[i]) {
+          folder_problems.push_back(e.what());
+        } else {
+          source_problems_[i] = e.what();
+        }
+      }
+      order_.push_back(file);
+      kept[path] = std::move(file);
+    }
   }
   files_ = std::move(kept);
+  folder_problems_ = std::move(folder_problems);
+  Rebuild();
+}
+
+void IcsCollection::Rebuild() {
+  ends_.clear();
+  ends_.reserve(order_.size());
+  std::size_t n = 0;
+  for (const auto& f : order_) {
+    n += f->Count();
+    ends_.push_back(n);
+  }
+  problems_.clear();
+  for (const auto& p : source_problems_) {
+    if (!p.empty()) problems_.push_back(p);
+  }
+  problems_.insert(problems_.end(), folder_problems_.begin(), folder_problems_.end());
 }
 
 std::size_t IcsCollection::Count() const {
-  std::size_t n = 0;
-  for (const auto& f : order_) n += f->Count();
-  return n;
+  return ends_.empty() ? 0 : ends_.back();
 }
 
 std::pair<std::shared_ptr<IcsFile>, std::size_t> IcsCollection::At(std::size_t index) {
-  for (const auto& f : order_) {
-    if (index < f->Count()) return {f, index};
-    index -= f->Count();
-  }
-  return {nullptr, 0};
+  // The first file whose items end after `index`.
+  const auto it = std::upper_bound(ends_.begin(), ends_.end(), index);
+  if (it == ends_.end()) return {nullptr, 0};
+  const auto file = static_cast<std::size_t>(it - ends_.begin());
+  const std::size_t before = file == 0 ? 0 : ends_[file - 1];
+  return {order_[file], index - before};
 }
 
 }  // namespace outlook::localstore

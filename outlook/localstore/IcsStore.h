@@ -5,7 +5,9 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -172,14 +174,34 @@ class IcsCollection {
   const std::vector<std::string>& Problems() const { return problems_; }
   // How many files the sources named at the last refresh.
   std::size_t Files() const { return order_.size(); }
+  // How many times the folders were listed and all files looked at (for tests and benchmarks).
+  std::size_t Looks() const { return looks_; }
 
  private:
+  // What a vdir held when it was last listed, and its own entry then.
+  struct Listing {
+    bool listed = false;
+    timespec mtime{};
+    ino_t inode = 0;
+    std::vector<std::filesystem::path> files;
+  };
+  // The running item counts and the problems, after the files changed.
+  void Rebuild();
+
   std::vector<std::filesystem::path> sources_;
   ComponentKind kind_;
   std::string user_address_;
   std::map<std::filesystem::path, std::shared_ptr<IcsFile>> files_;
   std::vector<std::shared_ptr<IcsFile>> order_;
+  std::vector<std::size_t> ends_;  // items up to and including each file of order_
+  std::map<std::filesystem::path, Listing> listings_;
+  std::vector<std::string> source_problems_;  // of each single-file source
+  std::vector<std::string> folder_problems_;  // of the files in folders, at the last full look
   std::vector<std::string> problems_;
+  std::vector<bool> was_folder_;  // which sources were folders at the last full look
+  bool refreshed_ = false;
+  std::size_t looks_ = 0;
+  std::chrono::steady_clock::time_point last_full_;
 };
 
 // Local time of a moment given by the system clock (seconds since the epoch).
