@@ -103,7 +103,9 @@ int Engine(const char* file) {
   env.open_event = [](const std::string&, std::string&) {
     return std::make_unique<ravenox::platform::LocalEvent>();
   };
-  env.connector = [&] { return outlook::localstore::OpenLocalStore(profile); };
+  env.connector = [&] {
+    return outlook::localstore::OpenLocalStore(profile, [c = env.clock] { return c->Now(); });
+  };
   auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
 
   auto start = Clock::now();

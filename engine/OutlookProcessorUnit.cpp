@@ -60,7 +60,11 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
   if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
   if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();
   // The local store (iCalendar, Maildir, sendmail) stands in for Outlook on this platform.
-  if (!env_.connector) env_.connector = outlook::localstore::MakeLocalStoreConnector();
+  if (!env_.connector) {
+    // The calendar's view is taken around the engine's own now.
+    env_.connector = outlook::localstore::MakeLocalStoreConnector(
+        outlook::localstore::DefaultProfilePath(), [clock = env_.clock] { return clock->Now(); });
+  }
 
   outlook_ = NewConnection();
   if (!host_.IsApplicationMainWindow()) {

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   profile.calendars = {calendar};
   profile.tasks = {tasks};
   testing::EngineRig rig;
-  rig.env.connector = [&] { return outlook::localstore::OpenLocalStore(profile); };
+  rig.env.connector = [&] { return outlook::localstore::OpenLocalStore(profile, rig.Now()); };
   rig.host.meeting = rig.host.task = rig.host.task_reminder = true;
   rig.clock->Set(EncodeDateTime(2026, 12, 8, 12, 0));
   auto p = rig.Make();

@@ -206,7 +206,9 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
                             : what == "tasks"  ? outlook::olFolderTasks
                                                : outlook::olFolderInbox;
   try {
-    app = outlook::localstore::MakeLocalStoreConnector(profile)();
+    // Every item, not only those of the engine's view.
+    app = outlook::localstore::MakeLocalStoreConnector(profile, {},
+                                                       outlook::localstore::FolderScope::kWhole)();
     folder = app->GetNamespace("MAPI")->GetDefaultFolder(folder_number);
     count = folder->Items()->Count();
   } catch (const std::exception& e) {
@@ -259,11 +261,13 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
         }
         out << '\t' << a->ReminderMinutesBeforeStart();
         if (engine != nullptr) {
+          // Whether the engine's view of the calendar holds it at that moment.
+          out << '\t' << Bool(outlook::localstore::InView(*item, at));
           // What the scan makes of it: the occurrence it finds, and any moved here.
           const auto outcomes = engine->ReadMeeting(*a, at, at);
           for (std::size_t i = 0; i < outcomes.size(); ++i) {
             const engine::MeetingOutcome& m = outcomes[i];
-            if (i > 0) out << '\n' << position << std::string(15, '\t');
+            if (i > 0) out << '\n' << position << std::string(16, '\t');
             const bool found = m.start != TDateTime(0.0);
             out << '\t' << (found ? Date(m.start) : "0") << '\t' << (found ? Date(m.notify) : "0")
                 << '\t' << (m.skipped == nullptr ? "taken" : "skipped");

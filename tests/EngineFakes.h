@@ -251,6 +251,10 @@ inline std::string AsOrdinaryUser(const std::function<std::string()>& check) {
 
 // An engine on fakes, without its thread.
 struct EngineRig {
+  // The rig's clock as a function, for a store that looks at the time itself.
+  std::function<TDateTime()> Now() const {
+    return [c = clock] { return c->Now(); };
+  }
   EngineRig() {
     env.clock = clock;
     env.input = input;

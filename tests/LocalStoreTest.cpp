@@ -229,7 +229,7 @@ TEST_F(LocalStore, ScanTakesEveryDayOfASeriesWithAnEndDate) {
     StoreProfile profile;
     profile.calendars = {path};
     ravenox::testing::EngineRig rig;
-    rig.env.connector = [&] { return OpenLocalStore(profile); };
+    rig.env.connector = [&] { return OpenLocalStore(profile, rig.Now()); };
     rig.clock->Set(EncodeDateTime(2026, 12, c.day, 8, 0));
     auto p = rig.Make();
     p->CheckAppointments();
@@ -263,10 +263,10 @@ TEST_F(LocalStore, UnreadableSourcesAreLeftOutAndReportedOnce) {
     profile.sendmail = {"/bin/sh", "-c", "cat >/dev/null"};
     std::filesystem::remove_all(profile.sent);
     ravenox::testing::EngineRig rig;
-    rig.env.connector = [&] { return OpenLocalStore(profile); };
+    rig.env.connector = [&] { return OpenLocalStore(profile, rig.Now()); };
     rig.host.meeting = true;
     rig.clock->Set(EncodeDateTime(2026, 12, 8, 12, 0));
-    auto folder = OpenLocalStore(profile)->GetNamespace("MAPI")->GetDefaultFolder(9);
+    auto folder = OpenLocalStore(profile, rig.Now())->GetNamespace("MAPI")->GetDefaultFolder(9);
     if (c.readable) {
       EXPECT_EQ(folder->Items()->Count(), 1);
       EXPECT_NE(folder->Problem().find(missing.string()), std::string::npos) << folder->Problem();
@@ -829,7 +829,9 @@ TEST_F(LocalStore, ScanTakesMeetingsThatReallyHappen) {
     ravenox::testing::EngineRig rig;
     auto p = rig.Make();
     const auto folder =
-        OpenLocalStore(profile)->GetNamespace("MAPI")->GetDefaultFolder(olFolderCalendar);
+        OpenLocalStore(profile, {}, FolderScope::kWhole)
+            ->GetNamespace("MAPI")
+            ->GetDefaultFolder(olFolderCalendar);
     ASSERT_EQ(folder->Items()->Count(), 1);
     const auto item = As<AppointmentItem>(folder->Items()->Item(1));
     TDateTime taken = 0.0;
@@ -867,7 +869,8 @@ TEST_F(LocalStore, AWeekOfRecurringMeetingsSendsWhatHappens) {
   profile.calendars = {Write("week.ics", calendar)};
   ravenox::testing::EngineRig rig;
   rig.env.connector = [&] {
-    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile), rig.outlook);
+    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile, rig.Now()),
+                                                     rig.outlook);
   };
   std::vector<TDateTime> when;
   rig.outlook->faults->SetHook([&](const std::string& member) {

@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <random>
+#include <set>
+#include <tuple>
 #include <sstream>
 
 #include "EngineFakes.h"
@@ -254,7 +256,8 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
     tzset();
     outlook::localstore::StoreProfile profile;
     profile.calendars = {path};
-    const auto store = outlook::localstore::OpenLocalStore(profile);
+    const auto store = outlook::localstore::OpenLocalStore(profile, {},
+                                                            outlook::localstore::FolderScope::kWhole);
     const auto folder = store->GetNamespace("MAPI")->GetDefaultFolder(outlook::olFolderCalendar);
     ASSERT_EQ(folder->Items()->Count(), static_cast<int>(series.size()));
     EngineRig rig;
@@ -292,6 +295,104 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
   EXPECT_EQ(disagreements, 0) << "of " << compared;
   EXPECT_GT(compared, 15000);
   EXPECT_GT(taken, compared / 10);  // the comparison covers occurrences, not only empty windows
+}
+
+// The calendar the engine reads is a view of the items that matter around now. What it leaves out
+// must be what the scan would pass over: the scan through the view and through the whole folder
+// takes the same meetings at the same times, on generated calendars of series (some with an
+// occurrence moved far), single meetings near the moments looked at, and many far from them.
+TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
+  Generator g(20261209u);
+  std::vector<TDateTime> moments;
+  for (int i = 0; i < 12; ++i)
+    moments.push_back(EncodeDate(2025, 6, 1) + g.Pick(0, 940) + g.Pick(0, 1439) / 1440.0);
+  auto stamp = [](TDateTime t) {
+    const DateParts d = DecodeDateTime(t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00", d.year, d.month, d.day, d.hour,
+                  d.minute);
+    return std::string(text);
+  };
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < 300; ++i) {
+    const Series series = g.Make(i);
+    calendar += series.text;
+    if (g.Pick(0, 9) == 0) {
+      // Its first occurrence moved near one of the moments.
+      icalcomponent* c = icalparser_parse_string(series.text.c_str());
+      const icaltimetype first = icalcomponent_get_dtstart(c);
+      icalcomponent_free(c);
+      const TDateTime to = moments[static_cast<std::size_t>(g.Pick(0, 11))] +
+                           g.Pick(-3 * 24, 4 * 24) / 24.0;
+      calendar += "BEGIN:VEVENT\r\nUID:s" + std::to_string(i) + "\r\nRECURRENCE-ID" +
+                  (series.zone == "UTC" ? ":" + std::string(icaltime_as_ical_string(first))
+                                        : ";TZID=" + series.zone + ":" +
+                                              icaltime_as_ical_string(first)) +
+                  "\r\nSUMMARY:Moved " + std::to_string(i) + "\r\nDTSTART:" + stamp(to) +
+                  "Z\r\nEND:VEVENT\r\n";
+    }
+  }
+  int uid = 0;
+  auto single = [&](TDateTime start) {
+    const std::string n = std::to_string(++uid);
+    calendar += "BEGIN:VEVENT\r\nUID:m" + n + "\r\nSUMMARY:Meeting " + n + "\r\nDTSTART:" +
+                stamp(start) + "Z\r\nEND:VEVENT\r\n";
+  };
+  for (const TDateTime m : moments) {
+    for (int i = 0; i < 25; ++i) single(m + g.Pick(-6 * 24 * 4, 6 * 24 * 4) / 96.0);
+  }
+  for (int i = 0; i < 600; ++i) single(EncodeDate(2020, 1, 1) + g.Pick(0, 4000) + 0.5);
+  calendar += "END:VCALENDAR\r\n";
+  TempDir dir;
+  const auto path = dir.path() / "mixed.ics";
+  std::ofstream(path, std::ios::binary) << calendar;
+
+  using Taken = std::set<std::tuple<std::string, double, double>>;
+  auto scan = [](outlook::MAPIFolder& folder, TOutlookProcessor& p, TDateTime now) {
+    Taken taken;
+    const int count = folder.Items()->Count();
+    for (int i = 1; i <= count; ++i) {
+      const auto a = outlook::As<outlook::AppointmentItem>(folder.Items()->Item(i));
+      for (const auto& m : p.ReadMeeting(*a, now, now)) {
+        if (m.skipped == nullptr) taken.emplace(m.text, m.start.Value(), m.notify.Value());
+      }
+    }
+    return std::pair{taken, count};
+  };
+  int looked = 0, meetings = 0;
+  for (const char* user_zone : {"UTC", "America/New_York", "Asia/Kolkata", "Pacific/Auckland"}) {
+    SCOPED_TRACE(user_zone);
+    setenv("TZ", user_zone, 1);
+    tzset();
+    outlook::localstore::StoreProfile profile;
+    profile.calendars = {path};
+    const auto whole = outlook::localstore::OpenLocalStore(profile, {},
+                                                           outlook::localstore::FolderScope::kWhole)
+                           ->GetNamespace("MAPI")
+                           ->GetDefaultFolder(outlook::olFolderCalendar);
+    EngineRig rig;
+    auto p = rig.Make();
+    p->DebugEnabled = false;
+    const auto view = outlook::localstore::OpenLocalStore(profile, rig.Now())
+                          ->GetNamespace("MAPI")
+                          ->GetDefaultFolder(outlook::olFolderCalendar);
+    std::vector<TDateTime> times = moments;
+    for (int i = 0; i < 6; ++i) times.push_back(moments[static_cast<std::size_t>(g.Pick(0, 11))] +
+                                                g.Pick(0, 96) / 24.0);  // the view moving on
+    std::sort(times.begin(), times.end());
+    for (const TDateTime now : times) {
+      SCOPED_TRACE(FormatDateTime(now));
+      rig.clock->Set(now);
+      const auto [all, all_count] = scan(*whole, *p, now);
+      const auto [seen, seen_count] = scan(*view, *p, now);
+      EXPECT_EQ(seen, all);
+      EXPECT_LT(seen_count * 4, all_count);  // the view is a small part of the calendar
+      ++looked;
+      meetings += static_cast<int>(all.size());
+    }
+  }
+  EXPECT_EQ(looked, 72);
+  EXPECT_GT(meetings, 72 * 10);  // the moments have meetings to take
 }
 
 }  // namespace

@@ -321,7 +321,7 @@ TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
   profile.sendmail = Msmtp(dir.path(), sink.port());
 
   ravenox::testing::EngineRig rig;
-  rig.env.connector = [&] { return OpenLocalStore(profile); };
+  rig.env.connector = [&] { return OpenLocalStore(profile, rig.Now()); };
   rig.host.meeting = true;
   rig.host.phone_address = "5551234567@vtext.com";
   rig.clock->Set(ravenox::EncodeDateTime(2026, 12, 8, 12, 0));

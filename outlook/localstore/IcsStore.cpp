@@ -1367,10 +1367,17 @@ void IcsCollection::Refresh() {
 void IcsCollection::Rebuild() {
   ends_.clear();
   ends_.reserve(order_.size());
+  std::vector<std::pair<const IcsFile*, uint64_t>> signature;
+  signature.reserve(order_.size());
   std::size_t n = 0;
   for (const auto& f : order_) {
     n += f->Count();
     ends_.push_back(n);
+    signature.emplace_back(f.get(), f->Generation() * 2 + (f->Count() == 0 ? 1 : 0));
+  }
+  if (signature != signature_) {
+    signature_ = std::move(signature);
+    ++version_;
   }
   problems_.clear();
   for (const auto& p : source_problems_) {

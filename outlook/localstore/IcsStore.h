@@ -96,6 +96,8 @@ class IcsFile {
   EventData Occurrence(std::size_t index, TDateTime day);
   // Its deleted and changed occurrences.
   std::vector<ExceptionData> Exceptions(std::size_t index);
+  // Whether the series at `index` has changed occurrences (which may lie on other days).
+  bool HasChangedOccurrences(std::size_t index) const { return items_.at(index).overrides >= 0; }
   // The wall-clock time in the series' calendar at the local time `local`.
   TDateTime SeriesTime(std::size_t index, TDateTime local);
   // Counts the times the file was indexed: what was read of an earlier index no longer holds.
@@ -176,6 +178,8 @@ class IcsCollection {
   std::size_t Files() const { return order_.size(); }
   // How many times the folders were listed and all files looked at (for tests and benchmarks).
   std::size_t Looks() const { return looks_; }
+  // Changes whenever the items may have: a file indexed again, added or gone, a source's trouble.
+  uint64_t Version() const { return version_; }
 
  private:
   // What a vdir held when it was last listed, and its own entry then.
@@ -199,6 +203,8 @@ class IcsCollection {
   std::vector<std::string> folder_problems_;  // of the files in folders, at the last full look
   std::vector<std::string> problems_;
   std::vector<bool> was_folder_;  // which sources were folders at the last full look
+  std::vector<std::pair<const IcsFile*, uint64_t>> signature_;  // files and generations, in order
+  uint64_t version_ = 0;
   bool refreshed_ = false;
   std::size_t looks_ = 0;
   std::chrono::steady_clock::time_point last_full_;

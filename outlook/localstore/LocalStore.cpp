@@ -8,9 +8,13 @@
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/Maildir.h"
 #include "outlook/localstore/Sender.h"
+#include "outlook/PatternRule.h"
 
 namespace outlook::localstore {
 namespace {
+
+std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
+                                   TDateTime now);
 
 // Reads its data from the file at each call, like a live automation object; an occurrence of a
 // series carries its data with it.
@@ -32,6 +36,9 @@ class LocalAppointment final : public AppointmentItem {
   int MeetingStatus() override { return Data().cancelled ? olMeetingCanceled : 0; }
   int ResponseStatus() override { return Data().declined ? olResponseDeclined : 0; }
   // Read once per item object: the engine asks for several members of one item in a row.
+  std::optional<TDateTime> ViewStart(TDateTime now) const {
+    return localstore::ViewStart(file_, index_, now);
+  }
   const EventData& Data(bool strict = true) {
     if (!data_) data_ = file_->Event(index_);
     if (strict && !data_->error.empty())
@@ -190,14 +197,56 @@ class NewMail final : public MailItem {
   std::string to_, subject_, body_;
 };
 
-// A folder of iCalendar items; it is its own item collection.
+// The view's window around now: a day wider on each side than anything the calendar scan takes
+// (from an hour back to three days on, a series' occurrences today to the day after in its own
+// calendar, and occurrences moved there from other days).
+constexpr double kViewBefore = 1.0 + 1.0 / 24;
+constexpr double kViewAfter = 4.0;
+constexpr int kSeriesDaysBefore = 1, kSeriesDaysAfter = 4;
+// Built again when the calendar changes and as time moves on: well within the margin.
+constexpr double kViewLife = 1.0 / 24;
+
+// Where the item at `index` of `file` goes in the view at `now`, by its start (or its next
+// occurrence); none when the calendar scan could not take it at any moment of the view's life.
+std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
+                                   TDateTime now) {
+  const EventData d = file->Event(index);
+  if (!d.error.empty()) return now;  // the scan meets it and says why it cannot be read
+  const TDateTime lo = now - kViewBefore, hi = now + kViewAfter;
+  if (!d.recurring) {
+    if (lo <= d.start && d.start <= hi) return d.start;
+    return std::nullopt;
+  }
+  if (d.pattern.type != kNoExpansion) {
+    LocalPattern pattern(file, index, d.pattern);
+    const PatternRule rule = PatternRule::Read(pattern, d.pattern.type);
+    const TDateTime today = ravenox::DateOf(pattern.PatternTime(now));
+    for (int i = -kSeriesDaysBefore; i <= kSeriesDaysAfter; ++i) {
+      if (rule.Why(today + i) == nullptr) return today + i + ravenox::TimeOf(rule.start_time);
+    }
+  }
+  if (file->HasChangedOccurrences(index)) {
+    for (const ExceptionData& x : file->Exceptions(index)) {
+      if (!x.deleted && lo <= x.event.start && x.event.start <= hi) return x.event.start;
+    }
+  }
+  return std::nullopt;
+}
+
+// A folder of iCalendar items; it is its own item collection. The calendar presents the items
+// that matter now, ordered by start, as Outlook's restricted views do: what it leaves out the scan
+// would have passed over, and a meeting added today is met within one pass however long the
+// calendar's history. The whole folder is there for the inspector.
 class IcsFolder final : public MAPIFolder,
                         public Items,
                         public std::enable_shared_from_this<IcsFolder> {
  public:
   IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind,
-            std::string user_address = {})
-      : collection_(std::move(sources), kind, std::move(user_address)), kind_(kind) {}
+            std::string user_address, LocalClock clock, FolderScope scope)
+      : collection_(std::move(sources), kind, std::move(user_address)),
+        kind_(kind),
+        clock_(std::move(clock)),
+        view_(kind == ComponentKind::kEvent && scope == FolderScope::kNow && clock_) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
   // Sources that cannot be read are left out and named by Problem(); when none can be read the
@@ -208,7 +257,9 @@ class IcsFolder final : public MAPIFolder,
     const auto& problems = collection_.Problems();
     if (n == 0 && !problems.empty() && problems.size() == collection_.Files())
       throw std::runtime_error(problems[0]);
-    return static_cast<int>(n);
+    if (!view_) return static_cast<int>(n);
+    UpdateView();
+    return static_cast<int>(entries_.size());
   }
   std::string Problem() override {
     std::string text;
@@ -217,15 +268,57 @@ class IcsFolder final : public MAPIFolder,
   }
   std::shared_ptr<OutlookItem> Item(int index) override {
     if (index < 1) throw AutomationError("Array index out of bounds.");
-    auto [file, local] = collection_.At(static_cast<std::size_t>(index - 1));
+    std::shared_ptr<IcsFile> file;
+    std::size_t local = 0;
+    if (view_) {
+      if (static_cast<std::size_t>(index) > entries_.size())
+        throw AutomationError("Array index out of bounds.");
+      const Entry& e = entries_[static_cast<std::size_t>(index - 1)];
+      file = e.file;
+      local = e.index;
+    } else {
+      std::tie(file, local) = collection_.At(static_cast<std::size_t>(index - 1));
+    }
     if (file == nullptr) throw AutomationError("Array index out of bounds.");
     if (kind_ == ComponentKind::kEvent) return std::make_shared<LocalAppointment>(file, local);
     return std::make_shared<LocalTask>(file, local);
   }
 
  private:
+  struct Entry {
+    TDateTime start;
+    std::shared_ptr<IcsFile> file;
+    std::size_t index;
+  };
+  void UpdateView() {
+    const TDateTime now = clock_();
+    if (built_ && built_version_ == collection_.Version() && now >= built_at_ &&
+        now < built_at_ + kViewLife)
+      return;
+    std::vector<Entry> entries;
+    const std::size_t n = collection_.Count();
+    for (std::size_t i = 0; i < n; ++i) {
+      auto [file, local] = collection_.At(i);
+      if (file == nullptr) continue;
+      if (const auto start = ViewStart(file, local, now))
+        entries.push_back({*start, std::move(file), local});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.start < b.start; });
+    entries_ = std::move(entries);
+    built_ = true;
+    built_at_ = now;
+    built_version_ = collection_.Version();
+  }
+
   IcsCollection collection_;
   ComponentKind kind_;
+  LocalClock clock_;
+  bool view_;
+  bool built_ = false;
+  TDateTime built_at_ = 0.0;
+  uint64_t built_version_ = 0;
+  std::vector<Entry> entries_;
 };
 
 class InboxFolder final : public MAPIFolder,
@@ -269,10 +362,11 @@ class LocalApplication final : public Application,
                                public NameSpace,
                                public std::enable_shared_from_this<LocalApplication> {
  public:
-  explicit LocalApplication(const StoreProfile& profile)
+  LocalApplication(const StoreProfile& profile, const LocalClock& clock, FolderScope scope)
       : calendar_(std::make_shared<IcsFolder>(profile.calendars, ComponentKind::kEvent,
-                                              AddressOf(profile.from))),
-        tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo)),
+                                              AddressOf(profile.from), clock, scope)),
+        tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo, std::string(),
+                                           clock, scope)),
         inbox_(std::make_shared<InboxFolder>(profile.inbox)) {
     send_.outbox = profile.outbox;
     send_.sent = profile.sent;
@@ -309,14 +403,20 @@ class LocalApplication final : public Application,
 
 }  // namespace
 
-std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile) {
-  return std::make_shared<LocalApplication>(profile);
+LocalClock SystemLocalClock() {
+  return [] { return LocalFromUnix(std::time(nullptr)); };
 }
 
-Connector MakeLocalStoreConnector(std::filesystem::path profile_path) {
-  return [profile_path]() -> std::shared_ptr<Application> {
+std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalClock clock,
+                                            FolderScope scope) {
+  return std::make_shared<LocalApplication>(profile, clock ? clock : SystemLocalClock(), scope);
+}
+
+Connector MakeLocalStoreConnector(std::filesystem::path profile_path, LocalClock clock,
+                                  FolderScope scope) {
+  return [profile_path, clock, scope]() -> std::shared_ptr<Application> {
     try {
-      return OpenLocalStore(LoadProfile(profile_path));
+      return OpenLocalStore(LoadProfile(profile_path), clock, scope);
     } catch (const AutomationError&) {
       throw;
     } catch (const std::exception& e) {
@@ -330,6 +430,11 @@ const char* NoExpansionReason(OutlookItem& item) {
   if (appointment == nullptr) return nullptr;
   const EventData& d = appointment->Data(false);
   return d.recurring ? d.pattern.why_no_expansion : nullptr;
+}
+
+bool InView(OutlookItem& item, TDateTime now) {
+  auto* appointment = dynamic_cast<LocalAppointment*>(&item);
+  return appointment != nullptr && appointment->ViewStart(now).has_value();
 }
 
 std::string ItemError(OutlookItem& item) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "outlook/OutlookApplication.h"
@@ -10,11 +11,25 @@
 
 namespace outlook::localstore {
 
-std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile);
+// Now, in local time: the moment the calendar's view is taken around.
+using LocalClock = std::function<ravenox::TDateTime()>;
+LocalClock SystemLocalClock();
+
+// What the calendar folder holds: the items that matter around now (as the engine reads it), or
+// every item (as the inspector lists them).
+enum class FolderScope { kNow, kWhole };
+
+// `clock`: empty for the system's.
+std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalClock clock = {},
+                                            FolderScope scope = FolderScope::kNow);
 
 // Connects by reading the profile at `profile_path` afresh (the default store when there is
 // none); a profile that cannot be read is an AutomationError.
-Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultProfilePath());
+Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultProfilePath(),
+                                  LocalClock clock = {}, FolderScope scope = FolderScope::kNow);
+
+// Whether the calendar's view at `now` holds this appointment (of a whole folder).
+bool InView(OutlookItem& item, ravenox::TDateTime now);
 
 // Why a recurring appointment's rule has no expansion, if it has none (for the inspector).
 const char* NoExpansionReason(OutlookItem& appointment);
