@@ -828,10 +828,9 @@ TEST_F(LocalStore, ScanTakesMeetingsThatReallyHappen) {
     profile.from = "Me <me@example.org>";
     ravenox::testing::EngineRig rig;
     auto p = rig.Make();
-    const auto folder =
-        OpenLocalStore(profile, {}, FolderScope::kWhole)
-            ->GetNamespace("MAPI")
-            ->GetDefaultFolder(olFolderCalendar);
+    const auto folder = OpenLocalStore(profile, {}, FolderScope::kWhole)
+                            ->GetNamespace("MAPI")
+                            ->GetDefaultFolder(olFolderCalendar);
     ASSERT_EQ(folder->Items()->Count(), 1);
     const auto item = As<AppointmentItem>(folder->Items()->Item(1));
     TDateTime taken = 0.0;
@@ -911,6 +910,77 @@ TEST_F(LocalStore, AWeekOfRecurringMeetingsSendsWhatHappens) {
     EXPECT_LE(std::abs(when[i] - due), 2.5 * ravenox::kOneMinute)
         << text << " at " << ravenox::FormatDateTime(when[i]);
   }
+}
+
+// A calendar that keeps ten years of history (100,000 events, a third of them series long
+// ended): a meeting added for ten minutes ahead while the engine runs is read at the next pass and
+// texted at its reminder minute, once.
+TEST_F(LocalStore, AMeetingAddedToALargeCalendarIsTextedAtItsReminder) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  calendar.reserve(20 << 20);
+  auto stamp = [](TDateTime t) {
+    const ravenox::DateParts d = ravenox::DecodeDateTime(t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d00Z", d.year, d.month, d.day, d.hour,
+                  d.minute);
+    return std::string(text);
+  };
+  const TDateTime history = EncodeDate(2015, 6, 1);
+  for (int i = 0; i < 100000; ++i) {
+    const TDateTime start = history + i * (3650.0 / 100000) + (i % 9) / 24.0;
+    calendar +=
+        "BEGIN:VEVENT\r\nUID:h" + std::to_string(i) + "\r\nSUMMARY:Past " + std::to_string(i) +
+        "\r\nLOCATION:Room " + std::to_string(i % 40) + "\r\nDTSTART:" + stamp(start) + "\r\n" +
+        (i % 3 == 0 ? "RRULE:FREQ=WEEKLY;COUNT=" + std::to_string(2 + i % 20) + "\r\n" : "") +
+        "END:VEVENT\r\n";
+  }
+  const auto path = Write("history.ics", calendar + "END:VCALENDAR\r\n");
+  StoreProfile profile;
+  profile.calendars = {path};
+  ravenox::testing::EngineRig rig;
+  rig.env.connector = [&] {
+    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile, rig.Now()),
+                                                     rig.outlook);
+  };
+  std::vector<TDateTime> when;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send") when.push_back(rig.clock->Now());
+  });
+  rig.host.meeting = true;
+  rig.host.early = 0.5 / 24;
+  rig.host.late = 23.5 / 24;
+  const TDateTime t0 = EncodeDateTime(2026, 12, 8, 9, 0);
+  rig.clock->Set(t0);
+  auto p = rig.Make();
+  p->DebugEnabled = false;
+  const TDateTime start = t0 + 11 * ravenox::kOneMinute;
+  const std::string key = ravenox::FormatLongTime(start) + "@loc:Room 9:Budget review ";
+  int waits = 0, added_at = -1, read_at = -1;
+  rig.event->on_wait = [&](int) {
+    ++waits;
+    if (added_at < 0 && rig.clock->Now() >= t0 + ravenox::kOneMinute) {
+      std::ofstream(path, std::ios::binary | std::ios::trunc)
+          << calendar
+          << "BEGIN:VEVENT\r\nUID:new\r\nSUMMARY:Budget review\r\nLOCATION:Room 9\r\nDTSTART:"
+          << stamp(start)
+          << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"
+             "END:VEVENT\r\nEND:VCALENDAR\r\n";
+      added_at = waits;
+    }
+    if (read_at < 0 && p->NotifyList.Lookup(key) != nullptr) read_at = waits;
+    rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+    if (rig.clock->Now() >= t0 + 30 * ravenox::kOneMinute) p->Stop();
+  };
+  p->Execute();
+  ASSERT_GT(added_at, 0);
+  EXPECT_EQ(read_at, added_at + 1);  // read by the first pass after the change
+  ASSERT_EQ(rig.outlook->Sent().size(), 1u);
+  EXPECT_EQ(rig.outlook->Sent()[0].subject, key);
+  ASSERT_EQ(when.size(), 1u);
+  EXPECT_LE(std::abs(when[0] - (start - 5 * ravenox::kOneMinute)), 2.5 * ravenox::kOneMinute)
+      << ravenox::FormatDateTime(when[0]);
 }
 
 }  // namespace

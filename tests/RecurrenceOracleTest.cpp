@@ -7,8 +7,8 @@
 #include <fstream>
 #include <random>
 #include <set>
-#include <tuple>
 #include <sstream>
+#include <tuple>
 
 #include "EngineFakes.h"
 #include "base/Formats.h"
@@ -256,8 +256,8 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
     tzset();
     outlook::localstore::StoreProfile profile;
     profile.calendars = {path};
-    const auto store = outlook::localstore::OpenLocalStore(profile, {},
-                                                            outlook::localstore::FolderScope::kWhole);
+    const auto store =
+        outlook::localstore::OpenLocalStore(profile, {}, outlook::localstore::FolderScope::kWhole);
     const auto folder = store->GetNamespace("MAPI")->GetDefaultFolder(outlook::olFolderCalendar);
     ASSERT_EQ(folder->Items()->Count(), static_cast<int>(series.size()));
     EngineRig rig;
@@ -322,21 +322,21 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
       icalcomponent* c = icalparser_parse_string(series.text.c_str());
       const icaltimetype first = icalcomponent_get_dtstart(c);
       icalcomponent_free(c);
-      const TDateTime to = moments[static_cast<std::size_t>(g.Pick(0, 11))] +
-                           g.Pick(-3 * 24, 4 * 24) / 24.0;
-      calendar += "BEGIN:VEVENT\r\nUID:s" + std::to_string(i) + "\r\nRECURRENCE-ID" +
-                  (series.zone == "UTC" ? ":" + std::string(icaltime_as_ical_string(first))
-                                        : ";TZID=" + series.zone + ":" +
-                                              icaltime_as_ical_string(first)) +
-                  "\r\nSUMMARY:Moved " + std::to_string(i) + "\r\nDTSTART:" + stamp(to) +
-                  "Z\r\nEND:VEVENT\r\n";
+      const TDateTime to =
+          moments[static_cast<std::size_t>(g.Pick(0, 11))] + g.Pick(-3 * 24, 4 * 24) / 24.0;
+      calendar +=
+          "BEGIN:VEVENT\r\nUID:s" + std::to_string(i) + "\r\nRECURRENCE-ID" +
+          (series.zone == "UTC" ? ":" + std::string(icaltime_as_ical_string(first))
+                                : ";TZID=" + series.zone + ":" + icaltime_as_ical_string(first)) +
+          "\r\nSUMMARY:Moved " + std::to_string(i) + "\r\nDTSTART:" + stamp(to) +
+          "Z\r\nEND:VEVENT\r\n";
     }
   }
   int uid = 0;
   auto single = [&](TDateTime start) {
     const std::string n = std::to_string(++uid);
-    calendar += "BEGIN:VEVENT\r\nUID:m" + n + "\r\nSUMMARY:Meeting " + n + "\r\nDTSTART:" +
-                stamp(start) + "Z\r\nEND:VEVENT\r\n";
+    calendar += "BEGIN:VEVENT\r\nUID:m" + n + "\r\nSUMMARY:Meeting " + n +
+                "\r\nDTSTART:" + stamp(start) + "Z\r\nEND:VEVENT\r\n";
   };
   for (const TDateTime m : moments) {
     for (int i = 0; i < 25; ++i) single(m + g.Pick(-6 * 24 * 4, 6 * 24 * 4) / 96.0);
@@ -366,10 +366,10 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
     tzset();
     outlook::localstore::StoreProfile profile;
     profile.calendars = {path};
-    const auto whole = outlook::localstore::OpenLocalStore(profile, {},
-                                                           outlook::localstore::FolderScope::kWhole)
-                           ->GetNamespace("MAPI")
-                           ->GetDefaultFolder(outlook::olFolderCalendar);
+    const auto whole =
+        outlook::localstore::OpenLocalStore(profile, {}, outlook::localstore::FolderScope::kWhole)
+            ->GetNamespace("MAPI")
+            ->GetDefaultFolder(outlook::olFolderCalendar);
     EngineRig rig;
     auto p = rig.Make();
     p->DebugEnabled = false;
@@ -377,8 +377,9 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
                           ->GetNamespace("MAPI")
                           ->GetDefaultFolder(outlook::olFolderCalendar);
     std::vector<TDateTime> times = moments;
-    for (int i = 0; i < 6; ++i) times.push_back(moments[static_cast<std::size_t>(g.Pick(0, 11))] +
-                                                g.Pick(0, 96) / 24.0);  // the view moving on
+    for (int i = 0; i < 6; ++i)
+      times.push_back(moments[static_cast<std::size_t>(g.Pick(0, 11))] +
+                      g.Pick(0, 96) / 24.0);  // the view moving on
     std::sort(times.begin(), times.end());
     for (const TDateTime now : times) {
       SCOPED_TRACE(FormatDateTime(now));

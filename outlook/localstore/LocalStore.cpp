@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "outlook/PatternRule.h"
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/Maildir.h"
 #include "outlook/localstore/Sender.h"
-#include "outlook/PatternRule.h"
 
 namespace outlook::localstore {
 namespace {
