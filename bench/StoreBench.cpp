@@ -4,9 +4,15 @@
 //   store_bench engine FILE         the engine's calendar scan on the store: first pass, later
 //                                   pass, full sweep, resident MB after it
 //   store_bench inbox DIR           first and unchanged inbox passes, message files opened
+//   store_bench realistic DIR N     writes a realistic calendar of N events as DIR/real-N.ics and
+//                                   as a vdir DIR/real-N/ (the vdir only up to 100k events)
+//   store_bench added PATH          the engine running on a calendar (file or vdir): passes until
+//                                   a meeting added for ten minutes ahead is read, the median
+//                                   150-item pass, peak and resident memory
 #include <libical/ical.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -122,6 +128,178 @@ int Engine(const char* file) {
   return 0;
 }
 
+// A calendar as people keep it: ten years of history and some future, a third recurring (daily,
+// weekly, monthly; with COUNT, UNTIL or open; some with EXDATE), three zones, alarms, attendees.
+std::string RealisticEvent(int i) {
+  static const char* const kZones[] = {"Europe/Berlin", "America/New_York", ""};
+  const char* zone = kZones[i % 3];
+  // Spread over ten and a half years from 2014; the bench's now is 2024-06-03.
+  const int day = i % 3850;
+  const int y = 2014 + (day / 365) % 11, m = 1 + (day % 365) / 31 % 12, d = 1 + day % 28;
+  char start[32];
+  std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", y, m, d, 7 + i % 11, (i % 4) * 15);
+  std::ostringstream out;
+  out << "BEGIN:VEVENT\r\nUID:real-" << i << "@example.org\r\nDTSTAMP:20200101T000000Z\r\n";
+  if (*zone != '\0') {
+    out << "DTSTART;TZID=" << zone << ":" << start << "\r\n";
+  } else {
+    out << "DTSTART:" << start << "Z\r\n";
+  }
+  out << "SUMMARY:Meeting " << i << " on the quarterly plan\r\nLOCATION:Room " << i % 40
+      << "\r\nDESCRIPTION:Agenda: last week\\, open points\\, next steps for item " << i << ".\r\n"
+      << "ORGANIZER:mailto:boss" << i % 7 << "@example.org\r\n"
+      << "ATTENDEE;PARTSTAT=ACCEPTED:mailto:a" << i % 13 << "@example.org\r\n"
+      << "ATTENDEE;PARTSTAT=NEEDS-ACTION:mailto:me@example.org\r\n";
+  if (i % 10 < 3) {
+    switch (i % 6) {
+      case 0:
+        out << "RRULE:FREQ=WEEKLY;BYDAY=MO,WE;COUNT=" << 5 + i % 40 << "\r\n";
+        break;
+      case 1:
+        out << "RRULE:FREQ=DAILY;UNTIL=" << y + 1 << "0101T000000Z\r\n";
+        break;
+      case 2:
+        out << "RRULE:FREQ=MONTHLY;INTERVAL=2;COUNT=" << 3 + i % 12 << "\r\n";
+        break;
+      case 3:
+        out << "RRULE:FREQ=WEEKLY;INTERVAL=2;BYDAY=TU\r\nEXDATE" << (*zone ? ";TZID=" : "") << zone
+            << (*zone ? ":" : ":") << start << (*zone ? "" : "Z") << "\r\n";
+        break;
+      case 4:
+        out << "RRULE:FREQ=YEARLY\r\n";
+        break;
+      default:
+        out << "RRULE:FREQ=MONTHLY;BYDAY=2TH;UNTIL=" << y + 2 << "0101T000000Z\r\n";
+        break;
+    }
+  }
+  if (i % 4 != 0) {
+    out << "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" << 5 + i % 4 * 10
+        << "M\r\nDESCRIPTION:Reminder\r\nEND:VALARM\r\n";
+  }
+  out << "END:VEVENT\r\n";
+  return out.str();
+}
+
+const char* const kZoneBlocks =
+    "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:+0100\r\n"
+    "TZOFFSETTO:+0200\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
+    "END:DAYLIGHT\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+    "DTSTART:19701025T030000\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nEND:STANDARD\r\n"
+    "END:VTIMEZONE\r\n"
+    "BEGIN:VTIMEZONE\r\nTZID:America/New_York\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:-0500\r\n"
+    "TZOFFSETTO:-0400\r\nDTSTART:20070311T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\r\n"
+    "END:DAYLIGHT\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\n"
+    "DTSTART:20071104T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\r\nEND:STANDARD\r\n"
+    "END:VTIMEZONE\r\n";
+
+void WriteRealistic(const std::filesystem::path& dir, int events) {
+  const std::string name = "real-" + std::to_string(events);
+  {
+    std::ofstream out(dir / (name + ".ics"), std::ios::binary);
+    out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n" << kZoneBlocks;
+    for (int i = 0; i < events; ++i) out << RealisticEvent(i);
+    out << "END:VCALENDAR\r\n";
+  }
+  if (events > 100000) return;
+  const auto vdir = dir / name;
+  std::filesystem::create_directories(vdir);
+  for (int i = 0; i < events; ++i) {
+    std::ofstream(vdir / ("real-" + std::to_string(i) + ".ics"), std::ios::binary)
+        << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n"
+        << kZoneBlocks << RealisticEvent(i) << "END:VCALENDAR\r\n";
+  }
+}
+
+double StatusMb(const char* field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field, 0) == 0)
+      return std::strtod(line.c_str() + std::strlen(field), nullptr) / 1024.0;
+  }
+  return 0.0;
+}
+
+// The engine on the calendar at `path` on a clock the bench moves: passes until a meeting added
+// for ten minutes ahead is read; the median of 20 later passes; peak memory (during the first
+// index and sweep) and what stays resident after it.
+int Added(const char* path) {
+  const std::filesystem::path source = path;
+  outlook::localstore::StoreProfile profile;
+  profile.calendars = {source};
+  ravenox::engine::QuietHost host;
+  ravenox::engine::ProcessorEnvironment env;
+  const ravenox::TDateTime now = ravenox::EncodeDateTime(2024, 6, 3, 8, 0);
+  auto clock = std::make_shared<ravenox::platform::FixedClock>(now);
+  env.clock = clock;
+  env.start_thread = false;
+  char scratch[] = "/tmp/ravenox-bench-XXXXXX";
+  env.working_dir = mkdtemp(scratch);
+  env.open_event = [](const std::string&, std::string&) {
+    return std::make_unique<ravenox::platform::LocalEvent>();
+  };
+  env.connector = [&] {
+    return outlook::localstore::OpenLocalStore(profile, [clock] { return clock->Now(); });
+  };
+  auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
+  engine->DebugEnabled = false;
+  // The first index and a whole sweep of what the engine is given.
+  engine->CheckAppointments();
+  while (engine->AppointmentCursor != 1) engine->CheckAppointments();
+  const double peak = StatusMb("VmHWM:"), resident = StatusMb("VmRSS:");
+  std::vector<double> passes;
+  for (int i = 0; i < 21; ++i) {
+    const auto start = Clock::now();
+    engine->CheckAppointments();
+    passes.push_back(Seconds(start));
+  }
+  std::sort(passes.begin(), passes.end());
+  // Added as a calendar program adds it: to the file, or as a file of the vdir.
+  const std::string added = std::string(
+      "BEGIN:VEVENT\r\nUID:added@example.org\r\nSUMMARY:Added today\r\n"
+      "DTSTART:20240603T081000\r\nEND:VEVENT\r\n");  // floating: the user's own time
+  const bool vdir = std::filesystem::is_directory(source);
+  std::string original;
+  if (vdir) {
+    std::ofstream(source / "added.ics", std::ios::binary)
+        << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n"
+        << kZoneBlocks << added << "END:VCALENDAR\r\n";
+  } else {
+    std::ifstream in(source, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    original = text.str();
+    std::string all = original;
+    all.insert(all.rfind("END:VCALENDAR"), added);
+    const auto temporary = source.string() + ".new";
+    std::ofstream(temporary, std::ios::binary) << all;
+    std::filesystem::rename(temporary, source);
+  }
+  int needed = 0;
+  const auto began = Clock::now();
+  while (needed < 1000) {
+    ++needed;
+    engine->CheckAppointments();
+    bool found = false;
+    for (int i = 0; i < engine->NotifyList.Count(); ++i)
+      found = found || engine->NotifyList[i].Text.find("Added today") != std::string::npos;
+    if (found) break;
+  }
+  const double until_read = Seconds(began);
+  std::printf("%d %.5f %.1f %.1f %.3f\n", needed, passes[passes.size() / 2], peak, resident,
+              until_read);
+  // The calendar as it was, for the next run.
+  if (vdir) {
+    std::filesystem::remove(source / "added.ics");
+  } else {
+    std::ofstream(source, std::ios::binary | std::ios::trunc) << original;
+  }
+  engine.reset();
+  std::filesystem::remove_all(env.working_dir);
+  return 0;
+}
+
 int Inbox(const char* dir) {
   outlook::localstore::MaildirInbox inbox(dir);
   auto start = Clock::now();
@@ -140,7 +318,8 @@ int Inbox(const char* dir) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: store_bench gen|libical|engine|inbox PATH\n");
+    std::fprintf(stderr,
+                 "usage: store_bench gen|libical|engine|inbox|added PATH, realistic DIR N\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -154,6 +333,12 @@ int main(int argc, char** argv) {
     WriteMaildir(dir / "mail-50k", 50000);
     return 0;
   }
+  if (mode == "realistic" && argc >= 4) {
+    std::filesystem::create_directories(argv[2]);
+    WriteRealistic(argv[2], std::atoi(argv[3]));
+    return 0;
+  }
+  if (mode == "added") return Added(argv[2]);
   if (mode == "libical") return Libical(argv[2]);
   if (mode == "engine") return Engine(argv[2]);
   if (mode == "inbox") return Inbox(argv[2]);

@@ -221,7 +221,11 @@ std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::si
     LocalPattern pattern(file, index, d.pattern);
     const PatternRule rule = PatternRule::Read(pattern, d.pattern.type);
     const TDateTime today = ravenox::DateOf(pattern.PatternTime(now));
-    for (int i = -kSeriesDaysBefore; i <= kSeriesDaysAfter; ++i) {
+    // Placed by its next occurrence from today, else yesterday's.
+    for (int i = 0; i <= kSeriesDaysAfter; ++i) {
+      if (rule.Why(today + i) == nullptr) return today + i + ravenox::TimeOf(rule.start_time);
+    }
+    for (int i = -1; i >= -kSeriesDaysBefore; --i) {
       if (rule.Why(today + i) == nullptr) return today + i + ravenox::TimeOf(rule.start_time);
     }
   }
@@ -273,6 +277,7 @@ class IcsFolder final : public MAPIFolder,
     if (view_) {
       if (static_cast<std::size_t>(index) > entries_.size())
         throw AutomationError("Array index out of bounds.");
+      next_ = static_cast<std::size_t>(index) + 1;
       const Entry& e = entries_[static_cast<std::size_t>(index - 1)];
       file = e.file;
       local = e.index;
@@ -296,8 +301,8 @@ class IcsFolder final : public MAPIFolder,
         now < built_at_ + kViewLife)
       return;
     std::vector<Entry> entries;
-    const std::size_t n = collection_.Count();
-    for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t items = collection_.Count();
+    for (std::size_t i = 0; i < items; ++i) {
       auto [file, local] = collection_.At(i);
       if (file == nullptr) continue;
       if (const auto start = ViewStart(file, local, now))
@@ -305,7 +310,24 @@ class IcsFolder final : public MAPIFolder,
     }
     std::stable_sort(entries.begin(), entries.end(),
                      [](const Entry& a, const Entry& b) { return a.start < b.start; });
-    entries_ = std::move(entries);
+    // The scan goes on where it stopped and reads 150 items a pass. The view is a ring in order of
+    // start, turned so that the next item the scan reads is the first one not yet an hour past:
+    // a meeting added for later today is read by the next pass, and between changes the ring
+    // stays still, so every item is read in turn.
+    const std::size_t n = entries.size();
+    entries_.clear();
+    if (n > 0) {
+      const auto soonest =
+          static_cast<std::size_t>(
+              std::lower_bound(entries.begin(), entries.end(), now - 1.0 / 24,
+                               [](const Entry& e, TDateTime t) { return e.start < t; }) -
+              entries.begin()) %
+          n;
+      const std::size_t at = next_ >= 1 && next_ <= n ? next_ - 1 : 0;
+      entries_.resize(n);
+      for (std::size_t j = 0; j < n; ++j)
+        entries_[(at + j) % n] = std::move(entries[(soonest + j) % n]);
+    }
     built_ = true;
     built_at_ = now;
     built_version_ = collection_.Version();
@@ -319,6 +341,7 @@ class IcsFolder final : public MAPIFolder,
   TDateTime built_at_ = 0.0;
   uint64_t built_version_ = 0;
   std::vector<Entry> entries_;
+  std::size_t next_ = 1;  // the position after the last one read
 };
 
 class InboxFolder final : public MAPIFolder,
