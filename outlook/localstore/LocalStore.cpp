@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
+#include <unordered_set>
 
 #include "outlook/PatternRule.h"
 #include "outlook/localstore/IcsStore.h"
@@ -13,8 +14,9 @@
 namespace outlook::localstore {
 namespace {
 
+// `identity`, when given, receives what tells the item from others across a change of its file.
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
-                                   TDateTime now);
+                                   TDateTime now, std::size_t* identity = nullptr);
 
 // Reads its data from the file at each call, like a live automation object; an occurrence of a
 // series carries its data with it.
@@ -209,8 +211,13 @@ constexpr double kViewLife = 1.0 / 24;
 // Where the item at `index` of `file` goes in the view at `now`, by its start (or its next
 // occurrence); none when the calendar scan could not take it at any moment of the view's life.
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
-                                   TDateTime now) {
+                                   TDateTime now, std::size_t* identity) {
   const EventData d = file->Event(index);
+  if (identity != nullptr) {
+    const std::hash<std::string> text;
+    *identity =
+        text(d.subject) ^ (text(d.location) << 1) ^ (std::hash<double>()(d.start.Value()) << 2);
+  }
   if (!d.error.empty()) return now;  // the scan meets it and says why it cannot be read
   const TDateTime lo = now - kViewBefore, hi = now + kViewAfter;
   if (!d.recurring) {
@@ -293,7 +300,8 @@ class IcsFolder final : public MAPIFolder,
   struct Entry {
     TDateTime start;
     std::shared_ptr<IcsFile> file;
-    std::size_t index;
+    std::size_t index = 0;
+    std::size_t identity = 0;
   };
   void UpdateView() {
     const TDateTime now = clock_();
@@ -301,33 +309,39 @@ class IcsFolder final : public MAPIFolder,
         now < built_at_ + kViewLife)
       return;
     std::vector<Entry> entries;
+    std::unordered_set<std::size_t> identities;
     const std::size_t items = collection_.Count();
     for (std::size_t i = 0; i < items; ++i) {
       auto [file, local] = collection_.At(i);
       if (file == nullptr) continue;
-      if (const auto start = ViewStart(file, local, now))
-        entries.push_back({*start, std::move(file), local});
+      std::size_t identity = 0;
+      if (const auto start = ViewStart(file, local, now, &identity)) {
+        entries.push_back({*start, std::move(file), local, identity});
+        identities.insert(identity);
+      }
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.start < b.start; });
     // The scan goes on where it stopped and reads 150 items a pass. The view is a ring in order of
-    // start, turned so that the next item the scan reads is the first one not yet an hour past:
-    // a meeting added for later today is read by the next pass, and between changes the ring
+    // start; when it is built again, the items it did not hold before come first where the scan
+    // reads next (a meeting just added is read by the next pass however many others start
+    // sooner), then the others from the first one not yet an hour past. Between changes the ring
     // stays still, so every item is read in turn.
+    const bool before = built_;
+    auto fresh = [&](const Entry& e) { return before && !identities_.contains(e.identity); };
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+      const bool fa = fresh(a), fb = fresh(b);
+      return fa != fb ? fa : a.start < b.start;
+    });
     const std::size_t n = entries.size();
-    entries_.clear();
-    if (n > 0) {
-      const auto soonest =
-          static_cast<std::size_t>(
-              std::lower_bound(entries.begin(), entries.end(), now - 1.0 / 24,
-                               [](const Entry& e, TDateTime t) { return e.start < t; }) -
-              entries.begin()) %
-          n;
-      const std::size_t at = next_ >= 1 && next_ <= n ? next_ - 1 : 0;
-      entries_.resize(n);
-      for (std::size_t j = 0; j < n; ++j)
-        entries_[(at + j) % n] = std::move(entries[(soonest + j) % n]);
-    }
+    const auto old_ones =
+        std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return !fresh(e); });
+    std::rotate(old_ones,
+                std::lower_bound(old_ones, entries.end(), now - 1.0 / 24,
+                                 [](const Entry& e, TDateTime t) { return e.start < t; }),
+                entries.end());
+    entries_.assign(n, Entry{});
+    const std::size_t at = next_ >= 1 && next_ <= n ? next_ - 1 : 0;
+    for (std::size_t j = 0; j < n; ++j) entries_[(at + j) % n] = std::move(entries[j]);
+    identities_ = std::move(identities);
     built_ = true;
     built_at_ = now;
     built_version_ = collection_.Version();
@@ -341,7 +355,8 @@ class IcsFolder final : public MAPIFolder,
   TDateTime built_at_ = 0.0;
   uint64_t built_version_ = 0;
   std::vector<Entry> entries_;
-  std::size_t next_ = 1;  // the position after the last one read
+  std::size_t next_ = 1;                        // the position after the last one read
+  std::unordered_set<std::size_t> identities_;  // of the items the view holds
 };
 
 class InboxFolder final : public MAPIFolder,
