@@ -389,6 +389,25 @@ TEST_F(LocalStore, AVdirIsLookedAtOncePerChangeNotPerItem) {
   EXPECT_EQ(c.Count(), 1u);
 }
 
+// A file is indexed through a window of it: events across the window's edges and a line longer
+// than the window read as they are.
+TEST_F(LocalStore, ALargeFileIsIndexedThroughAWindow) {
+  std::string events;
+  for (int i = 0; i < 12000; ++i) {
+    events += Event("SUMMARY:e" + std::to_string(i) + "\r\nDTSTART:20261208T140000Z\r\n" +
+                    (i == 7000 ? "DESCRIPTION:" + std::string(3 << 20, 'd') + "\r\n" : ""));
+  }
+  const auto path = Write("large.ics", Calendar(events));
+  ASSERT_GT(std::filesystem::file_size(path), 2u << 20);
+  IcsFile file(path, ComponentKind::kEvent);
+  file.Refresh();
+  ASSERT_EQ(file.Count(), 12000u);
+  for (const std::size_t i : {0u, 4095u, 6999u, 7000u, 7001u, 11999u}) {
+    EXPECT_EQ(file.Event(i).subject, "e" + std::to_string(i));
+  }
+  EXPECT_EQ(file.Event(7000).body, std::string(200, 'd'));
+}
+
 TEST_F(LocalStore, OverridesFoldIntoTheirSeriesAndOrphansStand) {
   const std::string series =
       "BEGIN:VEVENT\r\nUID:s1\r\nSUMMARY:Series\r\nDTSTART:20261208T140000Z\r\nRRULE:FREQ=DAILY\r\n"

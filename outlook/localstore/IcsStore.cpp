@@ -18,6 +18,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -689,6 +690,80 @@ std::string IcsFile::ReadAll() const {
   return bytes;
 }
 
+namespace {
+
+// The lines of a calendar, from memory or from a file read through a window: indexing a large
+// calendar then needs little more memory than what is kept of it. A line is valid until the next.
+class LineSource {
+ public:
+  LineSource(const char* data, std::size_t length) : data_(data), end_(length) {}
+  LineSource(int fd, const std::filesystem::path& path) : fd_(fd), path_(&path) {
+    window_.resize(1 << 20);
+    data_ = window_.data();
+  }
+  ~LineSource() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LineSource(const LineSource&) = delete;
+  LineSource& operator=(const LineSource&) = delete;
+
+  // The next line without its line feed, where it starts in the file and where the next one does.
+  bool Next(const char*& line, std::size_t& length, std::size_t& offset, std::size_t& next) {
+    while (true) {
+      const void* nl = std::memchr(data_ + start_, '\n', end_ - start_);
+      if (nl != nullptr || (eof() && start_ < end_)) {
+        line = data_ + start_;
+        length = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - line)
+                               : end_ - start_;
+        offset = base_ + start_;
+        start_ += length + (nl != nullptr ? 1 : 0);
+        next = base_ + start_;
+        return true;
+      }
+      if (eof()) return false;
+      Fill();
+    }
+  }
+
+ private:
+  bool eof() const { return fd_ < 0 || done_; }
+  void Fill() {
+    // Keep the unread part, at the front; a line longer than the window widens it.
+    std::memmove(window_.data(), window_.data() + start_, end_ - start_);
+    base_ += start_;
+    end_ -= start_;
+    start_ = 0;
+    if (end_ == window_.size()) window_.resize(window_.size() * 2);
+    data_ = window_.data();
+    while (true) {
+      const ssize_t r = ::read(fd_, window_.data() + end_, window_.size() - end_);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0)
+        throw std::runtime_error("Cannot read " + path_->string() + ": " + std::strerror(errno));
+      if (r == 0) {
+        done_ = true;
+      } else {
+        end_ += static_cast<std::size_t>(r);
+        if (base_ + end_ > kMaxFileSize) {
+          throw std::system_error(
+              EFBIG, std::generic_category(),
+              "Larger than " + std::to_string(kMaxFileSize) + " bytes: " + path_->string());
+        }
+      }
+      return;
+    }
+  }
+
+  int fd_ = -1;
+  const std::filesystem::path* path_ = nullptr;
+  std::string window_;
+  const char* data_ = nullptr;
+  std::size_t start_ = 0, end_ = 0, base_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace
+
 void IcsFile::Index() {
   items_.clear();
   text_pool_.clear();
@@ -701,23 +776,33 @@ void IcsFile::Index() {
   converted_.clear();
   ++generation_;
 
-  // The bytes, read once for the index and let go after it (a mapping would fault if another
-  // program cut the file short meanwhile). A file stored as UTF-16 is kept, converted to UTF-8.
-  std::string bytes = ReadAll();
-  if (bytes.size() >= 2 &&
-      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
-    const char* from = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+  // The bytes are read through a window once for the index, and let go after it (a mapping
+  // would fault if another program cut the file short meanwhile). A file stored as UTF-16 is read
+  // whole and kept, converted to UTF-8.
+  const int fd = ravenox::platform::OpenRegularFile(path_);
+  if (fd < 0)
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
+  char bom[2] = {};
+  const bool utf16 = ::pread(fd, bom, 2, 0) == 2 && ((bom[0] == '\xFF' && bom[1] == '\xFE') ||
+                                                     (bom[0] == '\xFE' && bom[1] == '\xFF'));
+  std::unique_ptr<LineSource> source;
+  if (utf16) {
+    ::close(fd);
+    const std::string bytes = ReadAll();
+    const char* from = bom[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     gsize written = 0;
-    gchar* utf8 = g_convert(bytes.data() + 2, static_cast<gssize>(bytes.size() - 2), "UTF-8", from,
-                            nullptr, &written, nullptr);
+    gchar* utf8 = bytes.size() >= 2
+                      ? g_convert(bytes.data() + 2, static_cast<gssize>(bytes.size() - 2), "UTF-8",
+                                  from, nullptr, &written, nullptr)
+                      : nullptr;
     converted_ = utf8 != nullptr ? std::string(utf8, written) : std::string();
     g_free(utf8);
     // An empty conversion still marks the file as converted: blocks come from memory.
     if (converted_.empty()) converted_.assign(1, '\n');
-    bytes.clear();
+    source = std::make_unique<LineSource>(converted_.data(), converted_.size());
+  } else {
+    source = std::make_unique<LineSource>(fd, path_);
   }
-  const char* data = converted_.empty() ? bytes.data() : converted_.data();
-  const std::size_t length = converted_.empty() ? bytes.size() : converted_.size();
 
   // One pass over the lines. Names and values are views into the bytes: a large calendar costs
   // no allocation per line, and most lines are passed over on their first letter.
@@ -745,7 +830,7 @@ void IcsFile::Index() {
     }
     return true;
   };
-  std::vector<std::string_view> stack;
+  std::vector<std::string> stack;
   // How many times each name (in capitals) is open on the stack: a stray END is known at once
   // instead of by a search of the whole stack, which made a file of unmatched lines quadratic.
   std::unordered_map<std::string, std::size_t> open_names;
@@ -759,29 +844,22 @@ void IcsFile::Index() {
     std::size_t offset;
     bool is_item;
     bool is_override;
-    std::string_view uid, tzid;
+    std::string uid, tzid;
   };
   std::optional<Open> open;
   bool own_level = false;  // the innermost open component is the block itself, not an alarm
   struct Found {
     std::size_t offset, length;
     bool is_override;
-    std::string_view uid;
+    std::string uid;
   };
   std::vector<Found> found;
   bool any_override = false;
 
-  std::size_t pos = 0;
-  while (pos < length) {
-    const char* line = data + pos;
-    const void* nl = std::memchr(line, '\n', length - pos);
-    const std::size_t line_length =
-        nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - line)
-                      : length - pos;
-    const std::size_t next = pos + line_length + (nl != nullptr ? 1 : 0);
-    std::size_t n = line_length;
+  const char* line = nullptr;
+  std::size_t n = 0, line_offset = 0, next = 0;
+  while (source->Next(line, n, line_offset, next)) {
     if (n > 0 && line[n - 1] == '\r') --n;
-    pos = next;
     if (n == 0) continue;
 
     switch (upper(line[0])) {
@@ -789,9 +867,9 @@ void IcsFile::Index() {
         if (!starts(line, n, "BEGIN:")) break;
         const std::string_view name = name_of(line + 6, n - 6);
         if (at_top() && !open && (same(name, wanted) || same(name, "VTIMEZONE"))) {
-          open = Open{static_cast<std::size_t>(line - data), same(name, wanted), false, {}, {}};
+          open = Open{line_offset, same(name, wanted), false, {}, {}};
         }
-        stack.push_back(name);
+        stack.emplace_back(name);
         ++open_names[capitals(name)];
         own_level = open && stack.size() >= 1 && (same(name, wanted) || same(name, "VTIMEZONE"));
         break;
@@ -803,7 +881,7 @@ void IcsFile::Index() {
         const auto count = open_names.find(capitals(name));
         if (count == open_names.end() || count->second == 0) break;
         while (true) {
-          const std::string_view top = stack.back();
+          const std::string top = std::move(stack.back());
           stack.pop_back();
           --open_names[capitals(top)];
           if (equal_names(top, name)) break;
@@ -813,10 +891,10 @@ void IcsFile::Index() {
         if (open && at_top()) {
           const std::size_t block_length = next - open->offset;
           if (open->is_item) {
-            found.push_back({open->offset, block_length, open->is_override, open->uid});
+            found.push_back({open->offset, block_length, open->is_override, std::move(open->uid)});
             any_override = any_override || open->is_override;
           } else if (!open->tzid.empty()) {
-            zone_blocks_[std::string(open->tzid)] = {open->offset, block_length};
+            zone_blocks_[open->tzid] = {open->offset, block_length};
           }
           open.reset();
           own_level = false;
@@ -839,9 +917,9 @@ void IcsFile::Index() {
         };
         if (open->is_item) {
           if (value("RECURRENCE-ID")) open->is_override = true;
-          if (auto uid = value("UID")) open->uid = *uid;
+          if (auto uid = value("UID")) open->uid = std::string(*uid);
         } else if (auto tzid = value("TZID")) {
-          open->tzid = *tzid;
+          open->tzid = std::string(*tzid);
         }
         break;
       }
