@@ -396,5 +396,61 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
   EXPECT_GT(meetings, 72 * 10);  // the moments have meetings to take
 }
 
+// The end of a counted series and the count of one with an end date, which the store works out
+// by arithmetic for weekly, monthly and yearly rules, against libical's own walk of the rule.
+TEST_F(RecurrenceOracle, EndsAndCountsAgreeWithLibical) {
+  Generator g(20261210u);
+  std::vector<Series> series;
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < 600; ++i) {
+    series.push_back(g.Make(i));
+    calendar += series.back().text;
+  }
+  TempDir dir;
+  const auto path = dir.path() / "ends.ics";
+  std::ofstream(path, std::ios::binary) << calendar << "END:VCALENDAR\r\n";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  outlook::localstore::StoreProfile profile;
+  profile.calendars = {path};
+  const auto folder =
+      outlook::localstore::OpenLocalStore(profile, {}, outlook::localstore::FolderScope::kWhole)
+          ->GetNamespace("MAPI")
+          ->GetDefaultFolder(outlook::olFolderCalendar);
+  ASSERT_EQ(folder->Items()->Count(), 600);
+  int compared = 0;
+  for (std::size_t i = 0; i < series.size(); ++i) {
+    const auto a =
+        outlook::As<outlook::AppointmentItem>(folder->Items()->Item(static_cast<int>(i) + 1));
+    const auto p = a->GetRecurrencePattern();
+    const int type = p->RecurrenceType();
+    if ((type != 1 && type != 2 && type != 5) || p->NoEndDate()) continue;
+    // libical's walk, in the series' own calendar.
+    icalcomponent* c = icalparser_parse_string(series[i].text.c_str());
+    const icaltimetype start = icalcomponent_get_dtstart(c);
+    const icalrecurrencetype rule =
+        icalproperty_get_rrule(icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY));
+    icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
+    int n = 0;
+    TDateTime last = 0.0;
+    for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t) && n < 100000;
+         t = icalrecur_iterator_next(it)) {
+      ++n;
+      last = EncodeDate(t.year, t.month, t.day);
+    }
+    icalrecur_iterator_free(it);
+    icalcomponent_free(c);
+    SCOPED_TRACE(series[i].text);
+    if (last > EncodeDate(2100, 1, 1)) continue;  // beyond the store's horizon
+    if (rule.count > 0) {
+      EXPECT_EQ(DateOf(p->PatternEndDate()), last);
+    } else {
+      EXPECT_EQ(p->Occurrences(), n);
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 100);
+}
+
 }  // namespace
 }  // namespace ravenox::engine

@@ -447,6 +447,68 @@ int WalkRule(const icalrecurrencetype& r, const LocalTime& start, icaltimetype& 
   return cut ? -1 : n;
 }
 
+// A weekly rule by arithmetic: the days of the mask in every interval-th week, counted from the
+// week (as the rule's week start has it) of the first day, which must itself be a day of the rule.
+struct WeeklyDays {
+  double first, week0;  // the first day, and the start of its week
+  int mask, per_week, interval;
+
+  static std::optional<WeeklyDays> Of(const PatternData& p) {
+    if (p.type != 1 || p.day_of_week_mask == 0 || p.interval < 1) return std::nullopt;
+    const double first = p.pattern_start_date.Value();
+    if (!InMaskDay(p.day_of_week_mask, first)) return std::nullopt;
+    const int wkst = p.first_day_of_week >= 1 && p.first_day_of_week <= 7 ? p.first_day_of_week : 2;
+    WeeklyDays w{first, first - ((ravenox::DayOfWeek(first) - wkst + 7) % 7), p.day_of_week_mask,
+                 __builtin_popcount(static_cast<unsigned>(p.day_of_week_mask)), p.interval};
+    return w;
+  }
+  static bool InMaskDay(int mask, double day) {
+    return (mask >> (ravenox::DayOfWeek(day) - 1)) & 1;
+  }
+  // Days of the mask from `from` to `to`, both within one week.
+  int Between(double from, double to) const {
+    int n = 0;
+    for (double d = from; d <= to; d += 1.0) n += InMaskDay(mask, d) ? 1 : 0;
+    return n;
+  }
+  // The `count`-th occurrence (from 1).
+  double Nth(long long count) const {
+    const long long k0 = Between(first, week0 + 6);
+    double d = first;
+    long long left = count;
+    if (count > k0) {
+      left = count - k0;
+      const long long w = (left - 1) / per_week + 1;  // active weeks after the first one
+      left -= (w - 1) * per_week;
+      d = week0 + 7.0 * static_cast<double>(interval * w);
+    }
+    for (int i = 0; i < 7; ++i, d += 1.0) {
+      if (InMaskDay(mask, d) && --left == 0) return d;
+    }
+    return 0.0;
+  }
+  // Occurrences on days up to `last`.
+  long long Until(double last) const {
+    if (last < first) return 0;
+    if (last <= week0 + 6) return Between(first, last);
+    const long long k0 = Between(first, week0 + 6);
+    const auto j = static_cast<long long>((last - week0) / (7.0 * interval));  // last week begun
+    if (j < 1) return k0;
+    const double ws = week0 + 7.0 * static_cast<double>(interval * j);
+    return k0 + (j - 1) * per_week + Between(ws, std::min(ws + 6, last));
+  }
+};
+
+// A monthly or yearly rule on a day every month has (the 28th or before), from a first day that
+// is one of its days: every interval-th month (12 months for a yearly rule) on that day.
+std::optional<std::pair<ravenox::DateParts, int>> MonthlyDays(const PatternData& p) {
+  if ((p.type != 2 && p.type != 5) || p.interval < 1) return std::nullopt;
+  const ravenox::DateParts f = ravenox::DecodeDateTime(p.pattern_start_date);
+  if (p.day_of_month < 1 || p.day_of_month > 28 || f.day != p.day_of_month) return std::nullopt;
+  if (p.type == 5 && f.month != p.month_of_year) return std::nullopt;
+  return std::pair{f, p.type == 5 ? 12 * p.interval : p.interval};
+}
+
 // The day, in the series' calendar, of the last occurrence of a counted series, or 0 when it lies
 // beyond the horizon (or the engine never expands the rule).
 TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
@@ -470,6 +532,14 @@ TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
       if (((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) && --left == 0) return d;
     }
     return 0.0;
+  }
+  if (const auto weekly = WeeklyDays::Of(pattern)) return weekly->Nth(count);
+  if (const auto monthly = MonthlyDays(pattern)) {
+    const auto& [f, step] = *monthly;
+    const long long months = f.year * 12LL + (f.month - 1) + (count - 1) * step;
+    if (months / 12 > 9999) return 0.0;
+    return ravenox::EncodeDate(static_cast<int>(months / 12), static_cast<int>(months % 12) + 1,
+                               f.day);
   }
   if (pattern.type == kNoExpansion || Impossible(pattern)) return 0.0;
   icaltimetype last = icaltime_null_time();
@@ -499,6 +569,14 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
     for (double d = first + static_cast<double>((days + 1) / 7 * 7); d <= last; d += 1.0)
       if ((mask >> (ravenox::DayOfWeek(d) - 1)) & 1) ++n;
     return clamped(n);
+  }
+  if (const auto weekly = WeeklyDays::Of(pattern)) return clamped(weekly->Until(last));
+  if (const auto monthly = MonthlyDays(pattern)) {
+    const auto& [f, step] = *monthly;
+    const ravenox::DateParts l = ravenox::DecodeDateTime(last);
+    long long months = (l.year - f.year) * 12LL + (l.month - f.month);
+    if (l.day < f.day) --months;  // that month's day is after the last day
+    return clamped(months < 0 ? 0 : months / step + 1);
   }
   // Otherwise counted one by one, within bounds (beyond them, as far as counted).
   if (Impossible(pattern)) return 0;
