@@ -448,7 +448,8 @@ int WalkRule(const icalrecurrencetype& r, const LocalTime& start, icaltimetype& 
 }
 
 // A weekly rule by arithmetic: the days of the mask in every interval-th week, counted from the
-// week (as the rule's week start has it) of the first day, which must itself be a day of the rule.
+// week (as the rule's week start has it) of the first day; a first day that is not a day of the
+// rule is no occurrence (as libical has it).
 struct WeeklyDays {
   double first, week0;  // the first day, and the start of its week
   int mask, per_week, interval;
@@ -456,7 +457,6 @@ struct WeeklyDays {
   static std::optional<WeeklyDays> Of(const PatternData& p) {
     if (p.type != 1 || p.day_of_week_mask == 0 || p.interval < 1) return std::nullopt;
     const double first = p.pattern_start_date.Value();
-    if (!InMaskDay(p.day_of_week_mask, first)) return std::nullopt;
     const int wkst = p.first_day_of_week >= 1 && p.first_day_of_week <= 7 ? p.first_day_of_week : 2;
     WeeklyDays w{first, first - ((ravenox::DayOfWeek(first) - wkst + 7) % 7), p.day_of_week_mask,
                  __builtin_popcount(static_cast<unsigned>(p.day_of_week_mask)), p.interval};
@@ -499,15 +499,39 @@ struct WeeklyDays {
   }
 };
 
-// A monthly or yearly rule on a day every month has (the 28th or before), from a first day that
-// is one of its days: every interval-th month (12 months for a yearly rule) on that day.
-std::optional<std::pair<ravenox::DateParts, int>> MonthlyDays(const PatternData& p) {
-  if ((p.type != 2 && p.type != 5) || p.interval < 1) return std::nullopt;
-  const ravenox::DateParts f = ravenox::DecodeDateTime(p.pattern_start_date);
-  if (p.day_of_month < 1 || p.day_of_month > 28 || f.day != p.day_of_month) return std::nullopt;
-  if (p.type == 5 && f.month != p.month_of_year) return std::nullopt;
-  return std::pair{f, p.type == 5 ? 12 * p.interval : p.interval};
-}
+// A monthly or yearly rule on a day every month has (the 28th or before): every interval-th month
+// (twelve for a yearly rule) counted from the first day's, on that day, the first of them on or
+// after the first day. Months are numbered year * 12 + month - 1.
+struct MonthSteps {
+  long long first;
+  long long step;
+  int day;
+
+  static std::optional<MonthSteps> Of(const PatternData& p) {
+    if ((p.type != 2 && p.type != 5) || p.interval < 1) return std::nullopt;
+    if (p.day_of_month < 1 || p.day_of_month > 28) return std::nullopt;
+    if (p.type == 5 && (p.month_of_year < 1 || p.month_of_year > 12)) return std::nullopt;
+    const ravenox::DateParts f = ravenox::DecodeDateTime(p.pattern_start_date);
+    const int month = p.type == 5 ? p.month_of_year : f.month;
+    MonthSteps m{f.year * 12LL + (month - 1), p.type == 5 ? 12LL * p.interval : p.interval,
+                 p.day_of_month};
+    if (month < f.month || (month == f.month && m.day < f.day)) m.first += m.step;
+    return m;
+  }
+  double Nth(long long count) const {
+    const long long months = first + (count - 1) * step;
+    if (months / 12 > 9999) return 0.0;
+    return ravenox::EncodeDate(static_cast<int>(months / 12), static_cast<int>(months % 12) + 1,
+                               day)
+        .Value();
+  }
+  long long Until(double last) const {
+    const ravenox::DateParts l = ravenox::DecodeDateTime(last);
+    long long months = l.year * 12LL + (l.month - 1);
+    if (l.day < day) --months;  // that month's day is after the last day
+    return months < first ? 0 : (months - first) / step + 1;
+  }
+};
 
 // The day, in the series' calendar, of the last occurrence of a counted series, or 0 when it lies
 // beyond the horizon (or the engine never expands the rule).
@@ -534,13 +558,7 @@ TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
     return 0.0;
   }
   if (const auto weekly = WeeklyDays::Of(pattern)) return weekly->Nth(count);
-  if (const auto monthly = MonthlyDays(pattern)) {
-    const auto& [f, step] = *monthly;
-    const long long months = f.year * 12LL + (f.month - 1) + (count - 1) * step;
-    if (months / 12 > 9999) return 0.0;
-    return ravenox::EncodeDate(static_cast<int>(months / 12), static_cast<int>(months % 12) + 1,
-                               f.day);
-  }
+  if (const auto monthly = MonthSteps::Of(pattern)) return monthly->Nth(count);
   if (pattern.type == kNoExpansion || Impossible(pattern)) return 0.0;
   icaltimetype last = icaltime_null_time();
   if (WalkRule(r, start, last, [&](int n) { return n >= count; }) < 0) return 0.0;
@@ -571,13 +589,7 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
     return clamped(n);
   }
   if (const auto weekly = WeeklyDays::Of(pattern)) return clamped(weekly->Until(last));
-  if (const auto monthly = MonthlyDays(pattern)) {
-    const auto& [f, step] = *monthly;
-    const ravenox::DateParts l = ravenox::DecodeDateTime(last);
-    long long months = (l.year - f.year) * 12LL + (l.month - f.month);
-    if (l.day < f.day) --months;  // that month's day is after the last day
-    return clamped(months < 0 ? 0 : months / step + 1);
-  }
+  if (const auto monthly = MonthSteps::Of(pattern)) return clamped(monthly->Until(last));
   // Otherwise counted one by one, within bounds (beyond them, as far as counted).
   if (Impossible(pattern)) return 0;
   icaltimetype met = icaltime_null_time();
@@ -735,12 +747,33 @@ bool IcsFile::Stamp::operator==(const Stamp& o) const {
          inode == o.inode;
 }
 
+namespace {
+
+// The file the last block was read from, kept open for the next block of the same index: reading
+// the blocks of a large calendar one after another costs a read each, not an open and a close.
+struct OpenBlockFile {
+  uint64_t file = 0;  // the file object's serial number: an address may be used again
+  uint64_t generation = 0;
+  int fd = -1;
+  ~OpenBlockFile() { Close(); }
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    file = 0;
+  }
+};
+thread_local OpenBlockFile open_block_file;
+
+}  // namespace
+
 IcsFile::IcsFile(std::filesystem::path path, ComponentKind kind, std::string user_address)
     : path_(std::move(path)), kind_(kind), user_address_(std::move(user_address)) {
   EnsureLibical();
 }
 
-IcsFile::~IcsFile() = default;
+IcsFile::~IcsFile() {
+  if (open_block_file.file == serial_) open_block_file.Close();
+}
 
 void IcsFile::Refresh() {
   struct stat st {};
@@ -1043,7 +1076,14 @@ void IcsFile::Index() {
 std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
   std::string text(b.length, '\0');
-  const int fd = ravenox::platform::OpenRegularFile(path_);
+  OpenBlockFile& open = open_block_file;
+  if (open.file != serial_ || open.generation != generation_ || open.fd < 0) {
+    open.Close();
+    open.fd = ravenox::platform::OpenRegularFile(path_);
+    open.file = serial_;
+    open.generation = generation_;
+  }
+  const int fd = open.fd;
   if (fd < 0)
     throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
   std::size_t done = 0;
@@ -1053,7 +1093,6 @@ std::string IcsFile::BlockText(const Block& b) const {
     if (r <= 0) break;
     done += static_cast<std::size_t>(r);
   }
-  ::close(fd);
   text.resize(done);
   return text;
 }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -161,6 +162,8 @@ class IcsFile {
   std::map<std::string, std::pair<std::size_t, std::size_t>> zone_blocks_;  // TZID -> block
   std::unique_ptr<ZoneCache> zones_;
   std::size_t parsed_ = 0;
+  const uint64_t serial_ = ++serials_;  // tells this object from any other, past or present
+  static inline std::atomic<uint64_t> serials_{0};
 };
 
 // The items of several sources (files and vdirs) as one list, in a stable order.
