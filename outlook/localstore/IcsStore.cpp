@@ -1117,6 +1117,64 @@ EventData IcsFile::Event(std::size_t index) {
   return data;
 }
 
+std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
+  const Slot& slot = items_.at(index);
+  if (slot.parsed) {
+    if (slot.error >= 0 || slot.recurring) return std::nullopt;
+    return TDateTime(slot.start);
+  }
+  if (slot.overrides >= 0) return std::nullopt;
+  const std::string text = BlockText(slot);
+  // The block's own properties (not its alarms'), lines unfolded.
+  auto upper_equal = [](std::string_view a, std::string_view capitals) {
+    if (a.size() != capitals.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const char c = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
+      if (c != capitals[i]) return false;
+    }
+    return true;
+  };
+  int depth = 0;
+  std::string start;
+  std::string line;
+  auto take = [&] {
+    const std::size_t end = line.find_first_of(":;");
+    const std::string_view name(line.data(), end == std::string::npos ? line.size() : end);
+    if (upper_equal(name, "BEGIN")) {
+      ++depth;
+    } else if (upper_equal(name, "END")) {
+      --depth;
+    } else if (depth == 1 && upper_equal(name, "DTSTART")) {
+      start = line;
+    } else if (depth == 1 && (upper_equal(name, "RRULE") || upper_equal(name, "RDATE"))) {
+      return false;
+    }
+    return true;
+  };
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view l(text.data() + pos, end - pos);
+    pos = end + 1;
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    if (!l.empty() && (l[0] == ' ' || l[0] == '\t')) {
+      line.append(l.substr(1));
+      continue;
+    }
+    if (!line.empty() && !take()) return std::nullopt;
+    line.assign(l);
+  }
+  if (!line.empty() && !take()) return std::nullopt;
+  if (start.empty()) return std::nullopt;
+  icalproperty* property = icalproperty_new_from_string(start.c_str());
+  if (property == nullptr) return std::nullopt;
+  const LocalTime t = ReadTime(property, *zones_);
+  icalproperty_free(property);
+  if (!t.present) return std::nullopt;
+  return t.value;
+}
+
 void IcsFile::ParseEvent(Slot& slot) {
   slot.parsed = true;
   // libical builds and frees a tree per block; now and then hand the freed pages back, or a

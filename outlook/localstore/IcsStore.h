@@ -97,6 +97,9 @@ class IcsFile {
   EventData Occurrence(std::size_t index, TDateTime day);
   // Its deleted and changed occurrences.
   std::vector<ExceptionData> Exceptions(std::size_t index);
+  // Where the single event at `index` starts, from its start line alone, without reading the rest
+  // of it; none when it recurs, has changed occurrences, or its start cannot be told that way.
+  std::optional<TDateTime> QuickStart(std::size_t index);
   // Whether the series at `index` has changed occurrences (which may lie on other days).
   bool HasChangedOccurrences(std::size_t index) const { return items_.at(index).overrides >= 0; }
   // The wall-clock time in the series' calendar at the local time `local`.
