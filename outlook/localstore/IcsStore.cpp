@@ -31,6 +31,8 @@ namespace {
 constexpr std::size_t kBodyCharacters = 200;
 // An event's flags.
 constexpr uint8_t kReminderSet = 1, kAllDay = 2, kCancelled = 4, kDeclined = 8;
+// Before parsing: the start was read from the start line alone and is in the slot.
+constexpr uint8_t kQuickStart = 16;
 constexpr int kDefaultReminder = 15;
 constexpr int kMaxCountWalk = 100000;
 // Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
@@ -1118,11 +1120,12 @@ EventData IcsFile::Event(std::size_t index) {
 }
 
 std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
-  const Slot& slot = items_.at(index);
+  Slot& slot = items_.at(index);
   if (slot.parsed) {
     if (slot.error >= 0 || slot.recurring) return std::nullopt;
     return TDateTime(slot.start);
   }
+  if (slot.flags & kQuickStart) return TDateTime(slot.start);  // read before
   if (slot.overrides >= 0) return std::nullopt;
   const std::string text = BlockText(slot);
   // The block's own properties (not its alarms'), lines unfolded.
@@ -1172,6 +1175,9 @@ std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
   const LocalTime t = ReadTime(property, *zones_);
   icalproperty_free(property);
   if (!t.present) return std::nullopt;
+  // Kept until the block is parsed, for the view's next look.
+  slot.start = t.value.Value();
+  slot.flags |= kQuickStart;
   return t.value;
 }
 
