@@ -397,7 +397,8 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
 }
 
 // The end of a counted series and the count of one with an end date, which the store works out
-// by arithmetic for weekly, monthly and yearly rules, against libical's own walk of the rule.
+// by arithmetic for weekly, monthly and yearly rules (by day and by the n-th weekday), against
+// libical's own walk of the rule.
 TEST_F(RecurrenceOracle, EndsAndCountsAgreeWithLibical) {
   Generator g(20261210u);
   std::vector<Series> series;
@@ -413,7 +414,15 @@ TEST_F(RecurrenceOracle, EndsAndCountsAgreeWithLibical) {
     std::snprintf(start, sizeof start, "%04d%02d%02dT%02d0000", g.Pick(2024, 2027), g.Pick(1, 12),
                   g.Pick(1, 28), g.Pick(0, 23));
     std::string rule;
-    switch (g.Pick(0, 2)) {
+    const std::string nth = std::to_string(std::array{1, 2, 3, 4, -1}[g.Pick(0, 4)]);
+    switch (g.Pick(0, 4)) {
+      case 3:
+        rule = "FREQ=MONTHLY;BYDAY=" + nth + kDays[g.Pick(0, 6)];
+        break;
+      case 4:
+        rule = "FREQ=YEARLY;BYMONTH=" + std::to_string(g.Pick(1, 12)) + ";BYDAY=" + nth +
+               kDays[g.Pick(0, 6)];
+        break;
       case 0:
         rule = "FREQ=WEEKLY;BYDAY=" + Mask(g.Pick(1, 127)) +
                std::array{"", ";WKST=SU", ";WKST=WE"}[static_cast<std::size_t>(g.Pick(0, 2))];
@@ -452,7 +461,7 @@ TEST_F(RecurrenceOracle, EndsAndCountsAgreeWithLibical) {
         outlook::As<outlook::AppointmentItem>(folder->Items()->Item(static_cast<int>(i) + 1));
     const auto p = a->GetRecurrencePattern();
     const int type = p->RecurrenceType();
-    if ((type != 1 && type != 2 && type != 5) || p->NoEndDate()) continue;
+    if ((type != 1 && type != 2 && type != 3 && type != 5 && type != 6) || p->NoEndDate()) continue;
     // libical's walk, in the series' own calendar.
     icalcomponent* c = icalparser_parse_string(series[i].text.c_str());
     const icaltimetype start = icalcomponent_get_dtstart(c);

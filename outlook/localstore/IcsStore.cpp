@@ -458,6 +458,9 @@ struct WeeklyDays {
 
   static std::optional<WeeklyDays> Of(const PatternData& p) {
     if (p.type != 1 || p.day_of_week_mask == 0 || p.interval < 1) return std::nullopt;
+    // libical counts the weeks of a rule with an interval from a Sunday or a Monday as written;
+    // with another week start it goes its own way, and is walked.
+    if (p.interval > 1 && p.first_day_of_week != 1 && p.first_day_of_week != 2) return std::nullopt;
     const double first = p.pattern_start_date.Value();
     const int wkst = p.first_day_of_week >= 1 && p.first_day_of_week <= 7 ? p.first_day_of_week : 2;
     WeeklyDays w{first, first - ((ravenox::DayOfWeek(first) - wkst + 7) % 7), p.day_of_week_mask,
@@ -535,6 +538,67 @@ struct MonthSteps {
   }
 };
 
+// A monthly or yearly rule on the n-th (or last) of some weekdays: every interval-th month (twelve
+// for a yearly rule) counted from the first day's has exactly one such day; the first of them that
+// is not before the first day is the first occurrence.
+struct NthSteps {
+  long long month0;  // the first day's month (a yearly rule: its month that year)
+  long long step;
+  int instance, mask;
+  double first;
+  long long skip;  // 1 when the first month's day lies before the first day
+
+  static int Day(long long months, int instance, int mask) {
+    const int year = static_cast<int>(months / 12), month = static_cast<int>(months % 12) + 1;
+    const int days = ravenox::DaysInMonth(year, month);
+    const double first = ravenox::EncodeDate(year, month, 1).Value();
+    auto in = [&](int d) { return (mask >> (ravenox::DayOfWeek(first + (d - 1)) - 1)) & 1; };
+    if (instance == 5) {
+      for (int d = days; d >= 1; --d)
+        if (in(d)) return d;
+      return 0;
+    }
+    int met = 0;
+    for (int d = 1; d <= days; ++d)
+      if (in(d) && ++met == instance) return d;
+    return 0;
+  }
+  double Date(long long months) const {
+    return ravenox::EncodeDate(static_cast<int>(months / 12), static_cast<int>(months % 12) + 1,
+                               Day(months, instance, mask))
+        .Value();
+  }
+  static std::optional<NthSteps> Of(const PatternData& p) {
+    if ((p.type != 3 && p.type != 6) || p.interval < 1) return std::nullopt;
+    if (p.instance < 1 || p.instance > 5 || (p.day_of_week_mask & 127) == 0) return std::nullopt;
+    if (p.type == 6 && (p.month_of_year < 1 || p.month_of_year > 12)) return std::nullopt;
+    const ravenox::DateParts f = ravenox::DecodeDateTime(p.pattern_start_date);
+    NthSteps n{f.year * 12LL + ((p.type == 6 ? p.month_of_year : f.month) - 1),
+               p.type == 6 ? 12LL * p.interval : p.interval,
+               p.instance,
+               p.day_of_week_mask & 127,
+               p.pattern_start_date.Value(),
+               0};
+    // Every month has its first to fourth and its last such day.
+    if (Day(n.month0, n.instance, n.mask) == 0) return std::nullopt;
+    n.skip = n.Date(n.month0) < n.first ? 1 : 0;
+    return n;
+  }
+  double Nth(long long count) const {
+    const long long months = month0 + (skip + count - 1) * step;
+    if (months / 12 > 9999) return 0.0;
+    return Date(months);
+  }
+  long long Until(double last) const {
+    const ravenox::DateParts l = ravenox::DecodeDateTime(last);
+    const long long months = l.year * 12LL + (l.month - 1);
+    if (months < month0) return 0;
+    long long k = (months - month0) / step;
+    if (Date(month0 + k * step) > last) --k;
+    return k < skip ? 0 : k - skip + 1;
+  }
+};
+
 // The day, in the series' calendar, of the last occurrence of a counted series, or 0 when it lies
 // beyond the horizon (or the engine never expands the rule).
 TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
@@ -561,6 +625,7 @@ TDateTime LastOccurrenceDay(const icalrecurrencetype& r, const LocalTime& start,
   }
   if (const auto weekly = WeeklyDays::Of(pattern)) return weekly->Nth(count);
   if (const auto monthly = MonthSteps::Of(pattern)) return monthly->Nth(count);
+  if (const auto nth = NthSteps::Of(pattern)) return nth->Nth(count);
   if (pattern.type == kNoExpansion || Impossible(pattern)) return 0.0;
   icaltimetype last = icaltime_null_time();
   if (WalkRule(r, start, last, [&](int n) { return n >= count; }) < 0) return 0.0;
@@ -592,6 +657,7 @@ int OccurrencesUntil(const icalrecurrencetype& r, const LocalTime& start,
   }
   if (const auto weekly = WeeklyDays::Of(pattern)) return clamped(weekly->Until(last));
   if (const auto monthly = MonthSteps::Of(pattern)) return clamped(monthly->Until(last));
+  if (const auto nth = NthSteps::Of(pattern)) return clamped(nth->Until(last));
   // Otherwise counted one by one, within bounds (beyond them, as far as counted).
   if (Impossible(pattern)) return 0;
   icaltimetype met = icaltime_null_time();
