@@ -81,6 +81,35 @@ void WriteMaildir(const std::filesystem::path& dir, int messages) {
   }
 }
 
+// The engine's calendar scan on the local store at `calendar`, on a clock standing at 2024-06-03
+// 08:00, its files in a scratch folder removed at the end.
+struct BenchEngine {
+  explicit BenchEngine(const std::filesystem::path& calendar) {
+    profile.calendars = {calendar};
+    env.clock = clock;
+    env.start_thread = false;
+    char scratch[] = "/tmp/ravenox-bench-XXXXXX";
+    env.working_dir = mkdtemp(scratch);
+    env.open_event = [](const std::string&, std::string&) {
+      return std::make_unique<ravenox::platform::LocalEvent>();
+    };
+    env.connector = [this] {
+      return outlook::localstore::OpenLocalStore(profile, [c = clock] { return c->Now(); });
+    };
+    engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
+  }
+  ~BenchEngine() {
+    engine.reset();
+    std::filesystem::remove_all(env.working_dir);
+  }
+  outlook::localstore::StoreProfile profile;
+  ravenox::engine::QuietHost host;
+  std::shared_ptr<ravenox::platform::FixedClock> clock =
+      std::make_shared<ravenox::platform::FixedClock>(ravenox::EncodeDateTime(2024, 6, 3, 8, 0));
+  ravenox::engine::ProcessorEnvironment env;
+  std::unique_ptr<ravenox::engine::TOutlookProcessor> engine;
+};
+
 int Libical(const char* file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream s;
@@ -98,22 +127,8 @@ int Libical(const char* file) {
 
 int Engine(const char* file) {
   const double base_mb = ResidentMb();
-  outlook::localstore::StoreProfile profile;
-  profile.calendars = {file};
-  ravenox::engine::QuietHost host;
-  ravenox::engine::ProcessorEnvironment env;
-  env.clock =
-      std::make_shared<ravenox::platform::FixedClock>(ravenox::EncodeDateTime(2024, 6, 3, 8, 0));
-  env.start_thread = false;
-  char scratch[] = "/tmp/ravenox-bench-XXXXXX";
-  env.working_dir = mkdtemp(scratch);
-  env.open_event = [](const std::string&, std::string&) {
-    return std::make_unique<ravenox::platform::LocalEvent>();
-  };
-  env.connector = [&] {
-    return outlook::localstore::OpenLocalStore(profile, [c = env.clock] { return c->Now(); });
-  };
-  auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
+  BenchEngine bench(file);
+  auto& engine = bench.engine;
 
   auto start = Clock::now();
   engine->CheckAppointments();
@@ -124,8 +139,6 @@ int Engine(const char* file) {
   while (engine->AppointmentCursor != 1) engine->CheckAppointments();
   const double mb = ResidentMb() - base_mb;
   std::printf("%.4f %.5f %.1f\n", first, later, mb);
-  engine.reset();
-  std::filesystem::remove_all(env.working_dir);
   return 0;
 }
 
@@ -241,23 +254,8 @@ double StatusMb(const char* field) {
 // index and sweep) and what stays resident after it.
 int Added(const char* path) {
   const std::filesystem::path source = path;
-  outlook::localstore::StoreProfile profile;
-  profile.calendars = {source};
-  ravenox::engine::QuietHost host;
-  ravenox::engine::ProcessorEnvironment env;
-  const ravenox::TDateTime now = ravenox::EncodeDateTime(2024, 6, 3, 8, 0);
-  auto clock = std::make_shared<ravenox::platform::FixedClock>(now);
-  env.clock = clock;
-  env.start_thread = false;
-  char scratch[] = "/tmp/ravenox-bench-XXXXXX";
-  env.working_dir = mkdtemp(scratch);
-  env.open_event = [](const std::string&, std::string&) {
-    return std::make_unique<ravenox::platform::LocalEvent>();
-  };
-  env.connector = [&] {
-    return outlook::localstore::OpenLocalStore(profile, [clock] { return clock->Now(); });
-  };
-  auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
+  BenchEngine bench(source);
+  auto& engine = bench.engine;
   engine->DebugEnabled = false;
   // The first index and a whole sweep of what the engine is given.
   engine->CheckAppointments();
@@ -312,8 +310,6 @@ int Added(const char* path) {
   } else {
     std::ofstream(source, std::ios::binary | std::ios::trunc) << original;
   }
-  engine.reset();
-  std::filesystem::remove_all(env.working_dir);
   return 0;
 }
 

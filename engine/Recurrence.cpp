@@ -1,8 +1,6 @@
 // Turning a recurrence pattern into the start of its occurrence today or in the next two days:
 // each day of the window is tested against the pattern's rule, in the pattern's own calendar,
 // which the pattern converts the reference time into.
-#include <algorithm>
-
 #include "engine/OutlookProcessorUnit.h"
 #include "outlook/PatternRule.h"
 

@@ -768,6 +768,25 @@ class StoreWithFakeMail final : public Application {
   std::shared_ptr<Application> store_, mail_;
 };
 
+// The engine on a calendar of the local store, its mail going to the fake, which notes the moment
+// of each send; meeting texts on, the day from `early` to `late`.
+struct EngineOnStore {
+  EngineOnStore(const StoreProfile& profile, double early, double late) : profile_(profile) {
+    rig.env.connector = [this] {
+      return std::make_shared<StoreWithFakeMail>(OpenLocalStore(profile_, rig.Now()), rig.outlook);
+    };
+    rig.outlook->faults->SetHook([this](const std::string& member) {
+      if (member == "Mail.Send") when.push_back(rig.clock->Now());
+    });
+    rig.host.meeting = true;
+    rig.host.early = early;
+    rig.host.late = late;
+  }
+  StoreProfile profile_;
+  ravenox::testing::EngineRig rig;
+  std::vector<TDateTime> when;
+};
+
 }  // namespace rows
 
 // Meetings as calendars hold them, each as a user would judge it.
@@ -885,18 +904,9 @@ TEST_F(LocalStore, AWeekOfRecurringMeetingsSendsWhatHappens) {
       Ev("g", "SUMMARY:Board\r\nDTSTART:20270210T090000Z\r\nRRULE:FREQ=MONTHLY;INTERVAL=2\r\n"));
   StoreProfile profile;
   profile.calendars = {Write("week.ics", calendar)};
-  ravenox::testing::EngineRig rig;
-  rig.env.connector = [&] {
-    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile, rig.Now()),
-                                                     rig.outlook);
-  };
-  std::vector<TDateTime> when;
-  rig.outlook->faults->SetHook([&](const std::string& member) {
-    if (member == "Mail.Send") when.push_back(rig.clock->Now());
-  });
-  rig.host.meeting = true;
-  rig.host.early = 6.0 / 24;
-  rig.host.late = 22.0 / 24;
+  rows::EngineOnStore store(profile, 6.0 / 24, 22.0 / 24);
+  auto& rig = store.rig;
+  const auto& when = store.when;
   rig.clock->Set(mon);
   auto p = rig.Make();
   p->DebugEnabled = false;
@@ -958,18 +968,9 @@ TEST_F(LocalStore, AMeetingAddedToALargeCalendarIsTextedAtItsReminder) {
   const auto path = Write("history.ics", calendar + "END:VCALENDAR\r\n");
   StoreProfile profile;
   profile.calendars = {path};
-  ravenox::testing::EngineRig rig;
-  rig.env.connector = [&] {
-    return std::make_shared<rows::StoreWithFakeMail>(OpenLocalStore(profile, rig.Now()),
-                                                     rig.outlook);
-  };
-  std::vector<TDateTime> when;
-  rig.outlook->faults->SetHook([&](const std::string& member) {
-    if (member == "Mail.Send") when.push_back(rig.clock->Now());
-  });
-  rig.host.meeting = true;
-  rig.host.early = 0.5 / 24;
-  rig.host.late = 23.5 / 24;
+  rows::EngineOnStore store(profile, 0.5 / 24, 23.5 / 24);
+  auto& rig = store.rig;
+  const auto& when = store.when;
   const TDateTime t0 = EncodeDateTime(2026, 12, 8, 9, 0);
   rig.clock->Set(t0);
   auto p = rig.Make();

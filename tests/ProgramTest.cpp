@@ -185,35 +185,56 @@ const char* const kSettings =
     "\"LateTime\"=hex:e3,d5,3f,f1,ff,ff,ef,3f\n\"Service\"=dword:00000008\n"
     "\"CustomAddr\"=\"\"\n\"CustomEmail\"=\"my.phone@test.example\"\n";
 
+// A private home, runtime and working folder, a local SMTP sink, and a store profile sending to it
+// whose calendar holds one meeting starting at `meeting_start` with a 15-minute reminder.
+struct Sandbox {
+  explicit Sandbox(time_t meeting_start) {
+    std::filesystem::create_directories(d / "home/.config/Brindlemoor");
+    std::filesystem::create_directories(d / "run");
+    std::filesystem::create_directories(d / "work");
+    std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
+    sink = Spawn(
+        {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)}, {},
+        sink_log);
+    WriteStore(d, port, meeting_start);
+  }
+  ~Sandbox() {
+    kill(sink, SIGTERM);
+    waitpid(sink, nullptr, 0);
+  }
+  // The program's environment on the X display `display`.
+  std::vector<std::string> Env(const std::string& display) const {
+    return {"HOME=" + home,
+            "XDG_CONFIG_HOME=" + home + "/.config",
+            "XDG_DATA_HOME=" + home + "/.local/share",
+            "XDG_RUNTIME_DIR=" + (d / "run").string(),
+            "DISPLAY=" + display,
+            "WAYLAND_DISPLAY=",
+            "QT_QPA_PLATFORM=xcb",
+            "LC_ALL=C.UTF-8"};
+  }
+  // Messages the sink has received.
+  int Messages() const { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); }
+
+  TempDir dir;
+  const std::filesystem::path& d = dir.path();
+  const std::string home = (d / "home").string();
+  const std::string sink_log = (d / "sink.log").string();
+  const int port = FreePort();
+  pid_t sink = -1;
+};
+
 TEST(Program, OnADesktopWithATrayAndASink) {
   if (!HaveDesktopTools()) GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
   Desktop desktop;
   ASSERT_FALSE(desktop.display.empty());
-  TempDir dir;
-  const auto& d = dir.path();
-  const std::string home = (d / "home").string(), work = (d / "work").string();
-  std::filesystem::create_directories(d / "home/.config/Brindlemoor");
-  std::filesystem::create_directories(d / "run");
-  std::filesystem::create_directories(d / "work");
-  std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
-
-  const int port = FreePort();
-  const std::string sink_log = (d / "sink.log").string();
-  const pid_t sink =
-      Spawn({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)},
-            {}, sink_log);
-
   // A meeting whose 15-minute reminder falls due within the minute.
-  WriteStore(d, port, (time(nullptr) / 60 + 16) * 60);
+  Sandbox sandbox((time(nullptr) / 60 + 16) * 60);
+  const auto& d = sandbox.d;
+  const std::string& home = sandbox.home;
+  const std::string work = (d / "work").string();
   std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
-
-  const std::vector<std::string> env = {"HOME=" + home,
-                                        "XDG_CONFIG_HOME=" + home + "/.config",
-                                        "XDG_DATA_HOME=" + home + "/.local/share",
-                                        "XDG_RUNTIME_DIR=" + (d / "run").string(),
-                                        "DISPLAY=" + desktop.display,
-                                        "WAYLAND_DISPLAY=",
-                                        "QT_QPA_PLATFORM=xcb"};
+  const std::vector<std::string> env = sandbox.Env(desktop.display);
   const std::string program = RAVENOX_BINARY;
   const std::string log = (d / "ravenox.log").string();
   const auto pointer = [&](int x, int y) {
@@ -244,7 +265,7 @@ TEST(Program, OnADesktopWithATrayAndASink) {
     }
     return false;
   };
-  auto messages = [&] { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); };
+  auto messages = [&] { return sandbox.Messages(); };
 
   // While the mouse moves, nothing is sent; the program sits in the tray.
   ASSERT_TRUE(place(400, 300));
@@ -272,9 +293,9 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   ravenox = start_program(work2);
   for (int i = 0; i < 300 && messages() == 0; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_EQ(messages(), 1) << ReadAll(log);
-  EXPECT_NE(ReadAll(sink_log).find("@loc:Room 4:Budget review"), std::string::npos);
-  EXPECT_NE(ReadAll(sink_log).find("To: my.phone@test.example"), std::string::npos)
-      << ReadAll(sink_log);
+  EXPECT_NE(ReadAll(sandbox.sink_log).find("@loc:Room 4:Budget review"), std::string::npos);
+  EXPECT_NE(ReadAll(sandbox.sink_log).find("To: my.phone@test.example"), std::string::npos)
+      << ReadAll(sandbox.sink_log);
   // A second copy brings the first one's window forward and leaves.
   EXPECT_EQ(RunProgram({program}, env, log), 0);
   std::this_thread::sleep_for(500ms);
@@ -307,9 +328,6 @@ TEST(Program, OnADesktopWithATrayAndASink) {
                        first_run),
             2);
   EXPECT_NE(ReadAll(first_run).find("not configured yet"), std::string::npos) << ReadAll(first_run);
-
-  kill(sink, SIGTERM);
-  waitpid(sink, nullptr, 0);
 }
 
 // The value of a REG_BINARY time in a settings file, as a date-time.
@@ -337,28 +355,11 @@ TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
   if (!HaveDesktopTools()) GTEST_SKIP() << "Xvfb, trayer, xdotool, msmtp or aiosmtpd missing";
   Desktop desktop;
   ASSERT_FALSE(desktop.display.empty());
-  TempDir dir;
-  const auto& d = dir.path();
-  const std::string home = (d / "home").string();
-  std::filesystem::create_directories(d / "run");
-  std::filesystem::create_directories(d / "work");
-  std::filesystem::permissions(d / "run", std::filesystem::perms::owner_all);
-  const int port = FreePort();
-  const std::string sink_log = (d / "sink.log").string();
-  const pid_t sink =
-      Spawn({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port)},
-            {}, sink_log);
   // The meeting's reminder is due this minute, and stays due for two.
-  WriteStore(d, port, (time(nullptr) / 60 + 15) * 60);
+  Sandbox sandbox((time(nullptr) / 60 + 15) * 60);
+  const auto& d = sandbox.d;
   const std::string display = "DISPLAY=" + desktop.display;
-  const std::vector<std::string> env = {"HOME=" + home,
-                                        "XDG_CONFIG_HOME=" + home + "/.config",
-                                        "XDG_DATA_HOME=" + home + "/.local/share",
-                                        "XDG_RUNTIME_DIR=" + (d / "run").string(),
-                                        display,
-                                        "WAYLAND_DISPLAY=",
-                                        "QT_QPA_PLATFORM=xcb",
-                                        "LC_ALL=C.UTF-8"};
+  const std::vector<std::string> env = sandbox.Env(desktop.display);
   auto xdo = [&](std::vector<std::string> args, const std::string& out = "") {
     args.insert(args.begin(), "/usr/bin/xdotool");
     return RunProgram(args, {display}, out);
@@ -427,16 +428,14 @@ TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
   EXPECT_TRUE(find_window("^Ravenox Configuration Wizard$").empty());
 
   // The engine takes the new settings at once and texts the address chosen.
-  auto messages = [&] { return Count(ReadAll(sink_log), "---------- MESSAGE FOLLOWS"); };
+  auto messages = [&] { return sandbox.Messages(); };
   for (int i = 0; i < 600 && messages() == 0; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_EQ(messages(), 1) << ReadAll(log);
-  EXPECT_NE(ReadAll(sink_log).find("To: my.phone@test.example"), std::string::npos)
-      << ReadAll(sink_log);
-  EXPECT_NE(ReadAll(sink_log).find("Budget review"), std::string::npos);
+  EXPECT_NE(ReadAll(sandbox.sink_log).find("To: my.phone@test.example"), std::string::npos)
+      << ReadAll(sandbox.sink_log);
+  EXPECT_NE(ReadAll(sandbox.sink_log).find("Budget review"), std::string::npos);
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
-  kill(sink, SIGTERM);
-  waitpid(sink, nullptr, 0);
 }
 
 // Without a display: SIGTERM, SIGINT and SIGHUP stop it with everything saved and status 0; an

@@ -88,6 +88,12 @@ QLabel* TGenericFrame::AddLabel(const QString& text, int left, int top, int widt
   return label;
 }
 
+QCheckBox* TGenericFrame::AddOptionBox(int top) {
+  auto* box = new QCheckBox(this);
+  box->setGeometry(33, top, 16, 41);
+  return box;
+}
+
 void TGenericFrame::KeepBefore(QLabel* label, const QWidget* control) {
   constexpr int kGap = 6;
   const int overlap = label->x() + label->width() + kGap - control->x();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -57,6 +58,9 @@ class TGenericFrame : public QFrame {
   shell::TSettings& Settings() const;
   // Places a label: wrapping within `width` (and `height`, when given), or sized to its text.
   QLabel* AddLabel(const QString& text, int left, int top, int width = 0, int height = 0);
+  // A check box without caption at the options' left edge; its text is a separate wrapping label,
+  // which does not toggle it.
+  QCheckBox* AddOptionBox(int top);
   // Keeps a label that runs into the control it names clear of it: the label ends a little before
   // the control (the face may be wider than the one the layout was measured for).
   static void KeepBefore(QLabel* label, const QWidget* control);

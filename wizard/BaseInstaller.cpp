@@ -25,7 +25,7 @@ void TBaseInstaller::SetStatusText(const QString& text) {
   if (text.contains("*** ERROR")) {
     bar.SetPanelText("");
     bar.repaint();
-    main_form_->Dialogs().Error(main_form_, text.mid(10));
+    main_form_->Dialogs().Error(main_form_, text.mid(kErrorPrefix));
     return;
   }
   bar.SetPanelText(text);

@@ -23,7 +23,6 @@ constexpr int kBlinkMs = 500;
 constexpr int kRedCounts = 12;  // counts below this alternate red and normal
 constexpr int kLastCount = 13;  // after this one the timer rests
 constexpr int kLongText = 150;
-constexpr int kErrorPrefix = 10;  // "*** ERROR" and the blank after it
 
 }  // namespace
 

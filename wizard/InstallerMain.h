@@ -23,6 +23,8 @@ inline constexpr int kWizardClientWidth = 612;
 inline constexpr int kWizardClientHeight = 413;
 inline constexpr int kWizardHelpContext = 25;
 inline constexpr int kMainPanelHelpContext = 9999;
+// "*** ERROR" and the blank after it: what an error text loses before it is shown.
+inline constexpr int kErrorPrefix = 10;
 
 // Where the window goes: centred on the first monitor when there are several; with one monitor,
 // centred on the desktop unless the desktop is very wide (two screens seen as one), then centred in

@@ -5,28 +5,22 @@ namespace {
 
 constexpr int kDaily = 2;
 
-QCheckBox* OptionBox(QWidget* page, int top) {
-  auto* box = new QCheckBox(page);
-  box->setGeometry(33, top, 16, 41);
-  return box;
-}
-
 }  // namespace
 
 TTaskManagement::TTaskManagement(TBaseInstaller& installer) : TGenericFrame(installer) {
   acNext->setText("&Done");
   Label1 = AddLabel("Select the options you wish for task management.", 16, 16);
-  TaskReminderNotify = OptionBox(this, 48);
+  TaskReminderNotify = AddOptionBox(48);
   Label2 = AddLabel(
       "I wish to be notified via my cell phone when a task remind occurs. That is if a task has a "
       "reminder setting notify me at the same time outlook would notify me at my computer.",
       56, 48 + 4, 313);
-  TaskPreReminder = OptionBox(this, 104);
+  TaskPreReminder = AddOptionBox(104);
   Label3 = AddLabel(
       "I wish to be notified via my cell phone one day prior to my task become due or be notified "
       "once per day of all tasks that start date has past and has not been completed.",
       56, 104 + 4, 313);
-  TaskPastReminder = OptionBox(this, 160);
+  TaskPastReminder = AddOptionBox(160);
   connect(TaskPastReminder, &QCheckBox::toggled, this, &TTaskManagement::TaskPastReminderClick);
   Label4 = AddLabel(
       "I wish to be reminded per the interval selected below of my tasks that due date has past "
