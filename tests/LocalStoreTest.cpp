@@ -822,6 +822,11 @@ TEST_F(LocalStore, ScanTakesMeetingsThatReallyHappen) {
           "SUMMARY:No\r\nDTSTART:20270310T100000Z\r\nATTENDEE;PARTSTAT=ACCEPTED:mailto:"
           "boss@example.org\r\nATTENDEE;PARTSTAT=DECLINED:MAILTO:Me@Example.org\r\n"),
        at(wed, 7), 0.0, "declined"},
+      {"declined, the address folded across two lines", "UTC",
+       Ev("e2",
+          "SUMMARY:No\r\nDTSTART:20270310T100000Z\r\nUID:x\r\nattendee;partstat=declined;CN=M\r\n"
+          " e:mailto:Me@Exa\r\n mple.org\r\nX-VENDOR:1\r\n"),
+       at(wed, 7), 0.0, "declined"},
       {"all day without an alarm", "UTC",
        Ev("f", "SUMMARY:Holiday\r\nDTSTART;VALUE=DATE:20270311\r\n"), at(wed, 20), 0.0,
        "all day without a reminder"},

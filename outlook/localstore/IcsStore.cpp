@@ -319,6 +319,55 @@ bool DeclinedBy(icalcomponent* c, const std::string& address) {
   return false;
 }
 
+// The lines of an event block that ReadEvent, MapRule and the exceptions read: libical spends
+// most of a parse on properties, so the others (UID, DTSTAMP, ORGANIZER, the other attendees,
+// vendor extensions) are left out before it parses. An attendee line is kept when it may name the
+// user. Folded lines stay folded.
+std::string EventLines(const std::string& block, const std::string& address) {
+  static constexpr std::string_view kRead[] = {"BEGIN",    "END",     "DTSTART",  "DTEND",
+                                               "DURATION", "SUMMARY", "LOCATION", "DESCRIPTION",
+                                               "RRULE",    "RDATE",   "EXDATE",   "RECURRENCE-ID",
+                                               "STATUS",   "ACTION",  "TRIGGER"};
+  auto same = [](std::string_view a, std::string_view capitals) {
+    return a.size() == capitals.size() &&
+           g_ascii_strncasecmp(a.data(), capitals.data(), a.size()) == 0;
+  };
+  auto contains = [](std::string_view text, const std::string& what) {
+    if (what.empty() || text.size() < what.size()) return false;
+    for (std::size_t i = 0; i + what.size() <= text.size(); ++i) {
+      if (g_ascii_strncasecmp(text.data() + i, what.data(), what.size()) == 0) return true;
+    }
+    return false;
+  };
+  std::string kept;
+  kept.reserve(block.size());
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    // One logical line: its first physical line and the folded ones after it.
+    std::size_t end = block.find('\n', pos);
+    while (end != std::string::npos && end + 1 < block.size() &&
+           (block[end + 1] == ' ' || block[end + 1] == '\t'))
+      end = block.find('\n', end + 1);
+    end = end == std::string::npos ? block.size() : end + 1;
+    const std::string_view line(block.data() + pos, end - pos);
+    pos = end;
+    const std::string_view name = line.substr(0, line.find_first_of(":;\r\n"));
+    bool keep = std::any_of(std::begin(kRead), std::end(kRead),
+                            [&](std::string_view n) { return same(name, n); });
+    if (!keep && same(name, "ATTENDEE")) {
+      std::string unfolded;
+      for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\r' || line[i] == '\n') continue;
+        if (i > 0 && line[i - 1] == '\n' && (line[i] == ' ' || line[i] == '\t')) continue;
+        unfolded += line[i];
+      }
+      keep = contains(unfolded, address);
+    }
+    if (keep) kept.append(line);
+  }
+  return kept;
+}
+
 // What the engine reads of a VEVENT, its start as written in `start`.
 template <typename Zones>
 EventData ReadEvent(icalcomponent* c, Zones& zones, const std::string& address, LocalTime& start) {
@@ -1256,7 +1305,7 @@ void IcsFile::ParseEvent(Slot& slot) {
     slot.error = static_cast<int32_t>(errors_.size());
     errors_.push_back(std::move(text));
   };
-  ComponentPtr c(icalparser_parse_string(BlockText(slot).c_str()));
+  ComponentPtr c(icalparser_parse_string(EventLines(BlockText(slot), user_address_).c_str()));
   if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VEVENT_COMPONENT) {
     fail("unreadable event at byte " + std::to_string(slot.offset));
     return;
@@ -1303,7 +1352,7 @@ IcsFile::Series IcsFile::OpenSeries(std::size_t index) {
   if (slot.error >= 0) throw std::runtime_error(errors_[static_cast<std::size_t>(slot.error)]);
   if (slot.pattern < 0) throw std::runtime_error("the appointment does not recur");
   Series series;
-  series.master.reset(icalparser_parse_string(BlockText(slot).c_str()));
+  series.master.reset(icalparser_parse_string(EventLines(BlockText(slot), user_address_).c_str()));
   if (series.master == nullptr || icalcomponent_isa(series.master.get()) != ICAL_VEVENT_COMPONENT)
     throw std::runtime_error("unreadable event at byte " + std::to_string(slot.offset));
   series.start = ReadTime(
@@ -1335,7 +1384,7 @@ std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
   const int32_t overrides = items_[index].overrides;
   if (overrides < 0) return out;
   for (const Block& b : override_blocks_[static_cast<std::size_t>(overrides)]) {
-    ComponentPtr o(icalparser_parse_string(BlockText(b).c_str()));
+    ComponentPtr o(icalparser_parse_string(EventLines(BlockText(b), user_address_).c_str()));
     if (o == nullptr || icalcomponent_isa(o.get()) != ICAL_VEVENT_COMPONENT) continue;
     const LocalTime id =
         ReadTime(icalcomponent_get_first_property(o.get(), ICAL_RECURRENCEID_PROPERTY), *zones_);
