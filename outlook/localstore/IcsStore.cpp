@@ -32,7 +32,7 @@ constexpr std::size_t kBodyCharacters = 200;
 // An event's flags.
 constexpr uint8_t kReminderSet = 1, kAllDay = 2, kCancelled = 4, kDeclined = 8;
 // Before parsing: the start was read from the start line alone and is in the slot.
-constexpr uint8_t kQuickStart = 16;
+constexpr uint8_t kQuickStart = 16, kQuickEnds = 32, kQuickBegins = 64;
 constexpr int kDefaultReminder = 15;
 constexpr int kMaxCountWalk = 100000;
 // Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
@@ -1234,26 +1234,67 @@ EventData IcsFile::Event(std::size_t index) {
   return data;
 }
 
-std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
-  Slot& slot = items_.at(index);
-  if (slot.parsed) {
-    if (slot.error >= 0 || slot.recurring) return std::nullopt;
-    return TDateTime(slot.start);
-  }
-  if (slot.flags & kQuickStart) return TDateTime(slot.start);  // read before
-  if (slot.overrides >= 0) return std::nullopt;
-  const std::string text = BlockText(slot);
-  // The block's own properties (not its alarms'), lines unfolded.
-  auto upper_equal = [](std::string_view a, std::string_view capitals) {
-    if (a.size() != capitals.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const char c = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-      if (c != capitals[i]) return false;
+namespace {
+
+// A date or date-time value as written ("20240603", "20240603T090000", "...Z"), read as a wall
+// clock without its zone; none when it is not one.
+std::optional<double> RawWallClock(std::string_view v) {
+  auto digits = [&](std::size_t at, std::size_t n, int& out) {
+    if (v.size() < at + n) return false;
+    out = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (v[i] < '0' || v[i] > '9') return false;
+      out = out * 10 + (v[i] - '0');
     }
     return true;
   };
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  if (!digits(0, 4, y) || !digits(4, 2, mo) || !digits(6, 2, d)) return std::nullopt;
+  if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > ravenox::DaysInMonth(y, mo)) return std::nullopt;
+  if (v.size() > 8) {
+    if (v[8] != 'T' || !digits(9, 2, h) || !digits(11, 2, mi) || !digits(13, 2, sec) || h > 23 ||
+        mi > 59 || sec > 60)
+      return std::nullopt;
+  }
+  return ravenox::EncodeDate(y, mo, d).Value() + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
+// The value of a content line: after the first colon outside quoted parameter values.
+std::string_view LineValue(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return line.substr(i + 1);
+  }
+  return {};
+}
+
+// A wall clock in any zone lies within this of the same moment's wall clock in any other
+// (offsets run from -12:00 to +14:00), with an hour to spare.
+constexpr double kZoneSlack = 27.0 / 24;
+
+}  // namespace
+
+bool IcsFile::SurelyOutside(std::size_t index, TDateTime from, TDateTime to) {
+  Slot& slot = items_.at(index);
+  if (slot.parsed || slot.overrides >= 0) return false;
+  const double lo = from.Value() - kZoneSlack, hi = to.Value() + kZoneSlack;
+  // What an earlier look learnt: a single event's start, the end of a series' rule, or the first
+  // day of a series that begins later.
+  if (slot.flags & kQuickStart) {
+    if (slot.flags & kQuickEnds) return slot.start < lo;
+    if (slot.flags & kQuickBegins) return slot.start > hi;
+    return slot.start < lo || slot.start > hi;
+  }
+  const std::string text = BlockText(slot);
+  auto upper_equal = [](std::string_view a, std::string_view capitals) {
+    return a.size() == capitals.size() &&
+           g_ascii_strncasecmp(a.data(), capitals.data(), a.size()) == 0;
+  };
+  // The block's own properties (not its alarms'), lines unfolded.
   int depth = 0;
-  std::string start;
+  std::string start, rule;
+  bool more_dates = false;
   std::string line;
   auto take = [&] {
     const std::size_t end = line.find_first_of(":;");
@@ -1264,10 +1305,12 @@ std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
       --depth;
     } else if (depth == 1 && upper_equal(name, "DTSTART")) {
       start = line;
-    } else if (depth == 1 && (upper_equal(name, "RRULE") || upper_equal(name, "RDATE"))) {
-      return false;
+    } else if (depth == 1 && upper_equal(name, "RRULE")) {
+      more_dates = more_dates || !rule.empty();
+      rule = line;
+    } else if (depth == 1 && upper_equal(name, "RDATE")) {
+      more_dates = true;
     }
-    return true;
   };
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -1280,20 +1323,37 @@ std::optional<TDateTime> IcsFile::QuickStart(std::size_t index) {
       line.append(l.substr(1));
       continue;
     }
-    if (!line.empty() && !take()) return std::nullopt;
+    if (!line.empty()) take();
     line.assign(l);
   }
-  if (!line.empty() && !take()) return std::nullopt;
-  if (start.empty()) return std::nullopt;
-  icalproperty* property = icalproperty_new_from_string(start.c_str());
-  if (property == nullptr) return std::nullopt;
-  const LocalTime t = ReadTime(property, *zones_);
-  icalproperty_free(property);
-  if (!t.present) return std::nullopt;
-  // Kept until the block is parsed, for the view's next look.
-  slot.start = t.value.Value();
-  slot.flags |= kQuickStart;
-  return t.value;
+  if (!line.empty()) take();
+  if (more_dates || start.empty()) return false;
+  const auto first = RawWallClock(LineValue(start));
+  if (!first) return false;
+  slot.start = *first;
+  slot.flags = static_cast<uint8_t>(slot.flags & ~(kQuickStart | kQuickEnds | kQuickBegins));
+  if (rule.empty()) {
+    slot.flags |= kQuickStart;
+    return slot.start < lo || slot.start > hi;
+  }
+  // A series: over when its rule ended before the window, not begun when it starts after it.
+  std::string_view parts = LineValue(rule);
+  while (!parts.empty()) {
+    const std::size_t semi = parts.find(';');
+    const std::string_view part = parts.substr(0, semi);
+    parts = semi == std::string_view::npos ? std::string_view() : parts.substr(semi + 1);
+    if (part.size() > 6 && upper_equal(part.substr(0, 6), "UNTIL=")) {
+      // A whole day on: an end given as a date takes in that day's occurrences.
+      const auto until = RawWallClock(part.substr(6));
+      if (until && *until + 1.0 < lo) {
+        slot.start = *until + 1.0;
+        slot.flags |= kQuickStart | kQuickEnds;
+        return true;
+      }
+    }
+  }
+  slot.flags |= kQuickStart | kQuickBegins;
+  return slot.start > hi;
 }
 
 void IcsFile::ParseEvent(Slot& slot) {

@@ -97,9 +97,11 @@ class IcsFile {
   EventData Occurrence(std::size_t index, TDateTime day);
   // Its deleted and changed occurrences.
   std::vector<ExceptionData> Exceptions(std::size_t index);
-  // Where the single event at `index` starts, from its start line alone, without reading the rest
-  // of it; none when it recurs, has changed occurrences, or its start cannot be told that way.
-  std::optional<TDateTime> QuickStart(std::size_t index);
+  // Whether the event at `index` surely has no occurrence between the local times `from` and
+  // `to`, told from its start line and rule alone without reading the rest of it: a single event
+  // far from them, a series whose rule ended before or that begins after. False when that cannot
+  // be told so (changed occurrences, extra dates, a count).
+  bool SurelyOutside(std::size_t index, TDateTime from, TDateTime to);
   // Whether the series at `index` has changed occurrences (which may lie on other days).
   bool HasChangedOccurrences(std::size_t index) const { return items_.at(index).overrides >= 0; }
   // The wall-clock time in the series' calendar at the local time `local`.

@@ -213,9 +213,7 @@ constexpr double kViewLife = 1.0 / 24;
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
                                    TDateTime now, std::size_t* identity) {
   // Most of a calendar with a history is single meetings far from now: their start line is enough.
-  if (const auto quick = file->QuickStart(index)) {
-    if (*quick < now - kViewBefore || *quick > now + kViewAfter) return std::nullopt;
-  }
+  if (file->SurelyOutside(index, now - kViewBefore, now + kViewAfter)) return std::nullopt;
   const EventData d = file->Event(index);
   if (identity != nullptr) {
     const std::hash<std::string> text;
