@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -32,7 +33,7 @@ constexpr std::size_t kBodyCharacters = 200;
 // An event's flags.
 constexpr uint8_t kReminderSet = 1, kAllDay = 2, kCancelled = 4, kDeclined = 8;
 // Before parsing: the start was read from the start line alone and is in the slot.
-constexpr uint8_t kQuickStart = 16, kQuickEnds = 32, kQuickBegins = 64;
+constexpr uint8_t kQuickStart = 16, kQuickSeries = 32, kQuickEnds = 64;
 constexpr int kDefaultReminder = 15;
 constexpr int kMaxCountWalk = 100000;
 // Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
@@ -323,11 +324,14 @@ bool DeclinedBy(icalcomponent* c, const std::string& address) {
 // most of a parse on properties, so the others (UID, DTSTAMP, ORGANIZER, the other attendees,
 // vendor extensions) are left out before it parses. An attendee line is kept when it may name the
 // user. Folded lines stay folded.
-std::string EventLines(const std::string& block, const std::string& address) {
-  static constexpr std::string_view kRead[] = {"BEGIN",    "END",     "DTSTART",  "DTEND",
-                                               "DURATION", "SUMMARY", "LOCATION", "DESCRIPTION",
-                                               "RRULE",    "RDATE",   "EXDATE",   "RECURRENCE-ID",
-                                               "STATUS",   "ACTION",  "TRIGGER"};
+constexpr std::string_view kEventProperties[] = {
+    "BEGIN", "END",   "DTSTART", "DTEND",         "DURATION", "SUMMARY", "LOCATION", "DESCRIPTION",
+    "RRULE", "RDATE", "EXDATE",  "RECURRENCE-ID", "STATUS",   "ACTION",  "TRIGGER"};
+// What the view reads: the start and the rule.
+constexpr std::string_view kShapeProperties[] = {"BEGIN", "END", "DTSTART", "RRULE", "EXDATE"};
+
+std::string EventLines(const std::string& block, const std::string& address,
+                       std::span<const std::string_view> kRead = kEventProperties) {
   auto same = [](std::string_view a, std::string_view capitals) {
     return a.size() == capitals.size() &&
            g_ascii_strncasecmp(a.data(), capitals.data(), a.size()) == 0;
@@ -352,9 +356,9 @@ std::string EventLines(const std::string& block, const std::string& address) {
     const std::string_view line(block.data() + pos, end - pos);
     pos = end;
     const std::string_view name = line.substr(0, line.find_first_of(":;\r\n"));
-    bool keep = std::any_of(std::begin(kRead), std::end(kRead),
-                            [&](std::string_view n) { return same(name, n); });
-    if (!keep && same(name, "ATTENDEE")) {
+    bool keep =
+        std::any_of(kRead.begin(), kRead.end(), [&](std::string_view n) { return same(name, n); });
+    if (!keep && !address.empty() && same(name, "ATTENDEE")) {
       std::string unfolded;
       for (std::size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '\r' || line[i] == '\n') continue;
@@ -866,6 +870,43 @@ bool IcsFile::Stamp::operator==(const Stamp& o) const {
 
 namespace {
 
+// A date or date-time value as written ("20240603", "20240603T090000", "...Z"), read as a wall
+// clock without its zone; none when it is not one.
+std::optional<double> RawWallClock(std::string_view v) {
+  auto digits = [&](std::size_t at, std::size_t n, int& out) {
+    if (v.size() < at + n) return false;
+    out = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (v[i] < '0' || v[i] > '9') return false;
+      out = out * 10 + (v[i] - '0');
+    }
+    return true;
+  };
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  if (!digits(0, 4, y) || !digits(4, 2, mo) || !digits(6, 2, d)) return std::nullopt;
+  if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > ravenox::DaysInMonth(y, mo)) return std::nullopt;
+  if (v.size() > 8) {
+    if (v[8] != 'T' || !digits(9, 2, h) || !digits(11, 2, mi) || !digits(13, 2, sec) || h > 23 ||
+        mi > 59 || sec > 60)
+      return std::nullopt;
+  }
+  return ravenox::EncodeDate(y, mo, d).Value() + (h * 3600 + mi * 60 + sec) / 86400.0;
+}
+
+// The value of a content line: after the first colon outside quoted parameter values.
+std::string_view LineValue(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return line.substr(i + 1);
+  }
+  return {};
+}
+
+// A wall clock in any zone lies within this of the same moment's wall clock in any other
+// (offsets run from -12:00 to +14:00), with an hour to spare.
+constexpr double kZoneSlack = 27.0 / 24;
+
 // The file the last block was read from, kept open for the next block of the same index: reading
 // the blocks of a large calendar one after another costs a read each, not an open and a close.
 struct OpenBlockFile {
@@ -1069,18 +1110,39 @@ void IcsFile::Index() {
   };
   auto at_top = [&] { return stack.empty() || (stack.size() == 1 && same(stack[0], "VCALENDAR")); };
   struct Open {
-    std::size_t offset;
-    bool is_item;
-    bool is_override;
+    std::size_t offset = 0;
+    bool is_item = false;
+    bool is_override = false;
     std::string uid, tzid;
+    // The start and the rule's end as written, for a look at the view without a parse.
+    std::optional<double> start, until;
+    int starts = 0, rules = 0;
+    bool other_dates = false, folded = false;
   };
   std::optional<Open> open;
   bool own_level = false;  // the innermost open component is the block itself, not an alarm
   struct Found {
-    std::size_t offset, length;
-    bool is_override;
+    std::size_t offset = 0, length = 0;
+    bool is_override = false;
     std::string uid;
+    uint8_t quick = 0;
+    double start = 0.0;
+    float until = 0.0F;
   };
+  // What the start line and the rule tell, when they tell it plainly.
+  auto quick_look = [](const Open& o, Found& f) {
+    if (!o.start || o.starts != 1 || o.rules > 1 || o.other_dates || o.folded) return;
+    f.quick = kQuickStart;
+    f.start = *o.start;
+    if (o.rules == 0) return;
+    f.quick |= kQuickSeries;
+    // A whole day on: an end given as a date takes in that day's occurrences.
+    if (o.until) {
+      f.quick |= kQuickEnds;
+      f.until = static_cast<float>(*o.until + 1.0);
+    }
+  };
+  const Open* last_property = nullptr;  // the block whose start or rule the last line was
   std::vector<Found> found;
   bool any_override = false;
 
@@ -1089,13 +1151,21 @@ void IcsFile::Index() {
   while (source->Next(line, n, line_offset, next)) {
     if (n > 0 && line[n - 1] == '\r') --n;
     if (n == 0) continue;
+    // A start or rule folded over several lines is left to the parse.
+    if (line[0] == ' ' || line[0] == '\t') {
+      if (last_property != nullptr && open) open->folded = true;
+      continue;
+    }
+    last_property = nullptr;
 
     switch (upper(line[0])) {
       case 'B': {
         if (!starts(line, n, "BEGIN:")) break;
         const std::string_view name = name_of(line + 6, n - 6);
         if (at_top() && !open && (same(name, wanted) || same(name, "VTIMEZONE"))) {
-          open = Open{line_offset, same(name, wanted), false, {}, {}};
+          open.emplace();
+          open->offset = line_offset;
+          open->is_item = same(name, wanted);
         }
         stack.emplace_back(name);
         ++open_names[capitals(name)];
@@ -1119,7 +1189,12 @@ void IcsFile::Index() {
         if (open && at_top()) {
           const std::size_t block_length = next - open->offset;
           if (open->is_item) {
-            found.push_back({open->offset, block_length, open->is_override, std::move(open->uid)});
+            Found& f = found.emplace_back();
+            f.offset = open->offset;
+            f.length = block_length;
+            f.is_override = open->is_override;
+            f.uid = std::move(open->uid);
+            quick_look(*open, f);
             any_override = any_override || open->is_override;
           } else if (!open->tzid.empty()) {
             zone_blocks_[open->tzid] = {open->offset, block_length};
@@ -1131,7 +1206,8 @@ void IcsFile::Index() {
       }
       case 'U':
       case 'R':
-      case 'T': {
+      case 'T':
+      case 'D': {
         if (!open || !own_level) break;
         // Properties of the block itself, not of its alarms.
         auto value = [&](std::string_view property) -> std::optional<std::string_view> {
@@ -1146,6 +1222,22 @@ void IcsFile::Index() {
         if (open->is_item) {
           if (value("RECURRENCE-ID")) open->is_override = true;
           if (auto uid = value("UID")) open->uid = std::string(*uid);
+          if (value("DTSTART")) {
+            open->start = RawWallClock(LineValue(std::string_view(line, n)));
+            ++open->starts;
+            last_property = &*open;
+          } else if (const auto rule = value("RRULE")) {
+            ++open->rules;
+            last_property = &*open;
+            for (std::size_t at = 0; at + 6 < rule->size(); ++at) {
+              if ((at == 0 || (*rule)[at - 1] == ';') && starts(rule->data() + at, 6, "UNTIL=")) {
+                const std::string_view v = rule->substr(at + 6);
+                open->until = RawWallClock(v.substr(0, v.find(';')));
+              }
+            }
+          } else if (value("RDATE")) {
+            open->other_dates = true;
+          }
         } else if (auto tzid = value("TZID")) {
           open->tzid = std::string(*tzid);
         }
@@ -1171,6 +1263,9 @@ void IcsFile::Index() {
     Slot slot;
     slot.offset = f.offset;
     slot.length = f.length;
+    slot.flags = f.quick;
+    slot.start = f.start;
+    slot.quick_end = f.until;
     items_.push_back(std::move(slot));
     if (any_override && !f.is_override && !f.uid.empty()) masters.emplace(f.uid, items_.size() - 1);
   }
@@ -1234,125 +1329,13 @@ EventData IcsFile::Event(std::size_t index) {
   return data;
 }
 
-namespace {
-
-// A date or date-time value as written ("20240603", "20240603T090000", "...Z"), read as a wall
-// clock without its zone; none when it is not one.
-std::optional<double> RawWallClock(std::string_view v) {
-  auto digits = [&](std::size_t at, std::size_t n, int& out) {
-    if (v.size() < at + n) return false;
-    out = 0;
-    for (std::size_t i = at; i < at + n; ++i) {
-      if (v[i] < '0' || v[i] > '9') return false;
-      out = out * 10 + (v[i] - '0');
-    }
-    return true;
-  };
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-  if (!digits(0, 4, y) || !digits(4, 2, mo) || !digits(6, 2, d)) return std::nullopt;
-  if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > ravenox::DaysInMonth(y, mo)) return std::nullopt;
-  if (v.size() > 8) {
-    if (v[8] != 'T' || !digits(9, 2, h) || !digits(11, 2, mi) || !digits(13, 2, sec) || h > 23 ||
-        mi > 59 || sec > 60)
-      return std::nullopt;
-  }
-  return ravenox::EncodeDate(y, mo, d).Value() + (h * 3600 + mi * 60 + sec) / 86400.0;
-}
-
-// The value of a content line: after the first colon outside quoted parameter values.
-std::string_view LineValue(std::string_view line) {
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') quoted = !quoted;
-    if (line[i] == ':' && !quoted) return line.substr(i + 1);
-  }
-  return {};
-}
-
-// A wall clock in any zone lies within this of the same moment's wall clock in any other
-// (offsets run from -12:00 to +14:00), with an hour to spare.
-constexpr double kZoneSlack = 27.0 / 24;
-
-}  // namespace
-
-bool IcsFile::SurelyOutside(std::size_t index, TDateTime from, TDateTime to) {
-  Slot& slot = items_.at(index);
-  if (slot.parsed || slot.overrides >= 0) return false;
+bool IcsFile::SurelyOutside(std::size_t index, TDateTime from, TDateTime to) const {
+  const Slot& slot = items_.at(index);
+  if (slot.parsed || slot.overrides >= 0 || !(slot.flags & kQuickStart)) return false;
   const double lo = from.Value() - kZoneSlack, hi = to.Value() + kZoneSlack;
-  // What an earlier look learnt: a single event's start, the end of a series' rule, or the first
-  // day of a series that begins later.
-  if (slot.flags & kQuickStart) {
-    if (slot.flags & kQuickEnds) return slot.start < lo;
-    if (slot.flags & kQuickBegins) return slot.start > hi;
-    return slot.start < lo || slot.start > hi;
-  }
-  const std::string text = BlockText(slot);
-  auto upper_equal = [](std::string_view a, std::string_view capitals) {
-    return a.size() == capitals.size() &&
-           g_ascii_strncasecmp(a.data(), capitals.data(), a.size()) == 0;
-  };
-  // The block's own properties (not its alarms'), lines unfolded.
-  int depth = 0;
-  std::string start, rule;
-  bool more_dates = false;
-  std::string line;
-  auto take = [&] {
-    const std::size_t end = line.find_first_of(":;");
-    const std::string_view name(line.data(), end == std::string::npos ? line.size() : end);
-    if (upper_equal(name, "BEGIN")) {
-      ++depth;
-    } else if (upper_equal(name, "END")) {
-      --depth;
-    } else if (depth == 1 && upper_equal(name, "DTSTART")) {
-      start = line;
-    } else if (depth == 1 && upper_equal(name, "RRULE")) {
-      more_dates = more_dates || !rule.empty();
-      rule = line;
-    } else if (depth == 1 && upper_equal(name, "RDATE")) {
-      more_dates = true;
-    }
-  };
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string_view l(text.data() + pos, end - pos);
-    pos = end + 1;
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    if (!l.empty() && (l[0] == ' ' || l[0] == '\t')) {
-      line.append(l.substr(1));
-      continue;
-    }
-    if (!line.empty()) take();
-    line.assign(l);
-  }
-  if (!line.empty()) take();
-  if (more_dates || start.empty()) return false;
-  const auto first = RawWallClock(LineValue(start));
-  if (!first) return false;
-  slot.start = *first;
-  slot.flags = static_cast<uint8_t>(slot.flags & ~(kQuickStart | kQuickEnds | kQuickBegins));
-  if (rule.empty()) {
-    slot.flags |= kQuickStart;
-    return slot.start < lo || slot.start > hi;
-  }
+  if (!(slot.flags & kQuickSeries)) return slot.start < lo || slot.start > hi;
   // A series: over when its rule ended before the window, not begun when it starts after it.
-  std::string_view parts = LineValue(rule);
-  while (!parts.empty()) {
-    const std::size_t semi = parts.find(';');
-    const std::string_view part = parts.substr(0, semi);
-    parts = semi == std::string_view::npos ? std::string_view() : parts.substr(semi + 1);
-    if (part.size() > 6 && upper_equal(part.substr(0, 6), "UNTIL=")) {
-      // A whole day on: an end given as a date takes in that day's occurrences.
-      const auto until = RawWallClock(part.substr(6));
-      if (until && *until + 1.0 < lo) {
-        slot.start = *until + 1.0;
-        slot.flags |= kQuickStart | kQuickEnds;
-        return true;
-      }
-    }
-  }
-  slot.flags |= kQuickStart | kQuickBegins;
+  if ((slot.flags & kQuickEnds) && slot.quick_end < lo) return true;
   return slot.start > hi;
 }
 
@@ -1502,15 +1485,54 @@ EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
   return e;
 }
 
-TDateTime IcsFile::SeriesTime(std::size_t index, TDateTime local) {
-  Slot& slot = items_.at(index);
-  if (!slot.parsed) ParseEvent(slot);
-  if (slot.pattern < 0) return local;
-  icaltimezone* zone = patterns_[static_cast<std::size_t>(slot.pattern)].zone;
+TDateTime IcsFile::TimeInZone(_icaltimezone* zone, TDateTime local) {
   if (zone == nullptr) return local;
   const TDateTime wall = WallClock(icaltime_from_timet_with_zone(UnixFromLocal(local), 0, zone));
   // Seconds and below as given: the wall clock has whole seconds only.
   return wall + (local.Value() * 86400.0 - std::floor(local.Value() * 86400.0)) / 86400.0;
+}
+
+TDateTime IcsFile::SeriesTime(std::size_t index, TDateTime local) {
+  Slot& slot = items_.at(index);
+  if (!slot.parsed) ParseEvent(slot);
+  if (slot.pattern < 0) return local;
+  return TimeInZone(patterns_[static_cast<std::size_t>(slot.pattern)].zone, local);
+}
+
+EventData IcsFile::Look(std::size_t index) {
+  const Slot& slot = items_.at(index);
+  if (slot.parsed) {
+    EventData d;
+    d.start = slot.start;
+    d.recurring = slot.recurring;
+    if (slot.pattern >= 0) d.pattern = patterns_[static_cast<std::size_t>(slot.pattern)];
+    if (slot.error >= 0) d.error = errors_[static_cast<std::size_t>(slot.error)];
+    return d;
+  }
+  // The parse's own verdicts, from the lines that decide them.
+  EventData d;
+  ComponentPtr c(
+      icalparser_parse_string(EventLines(BlockText(slot), {}, kShapeProperties).c_str()));
+  if (c == nullptr || icalcomponent_isa(c.get()) != ICAL_VEVENT_COMPONENT) {
+    d.error = "unreadable event at byte " + std::to_string(slot.offset);
+    return d;
+  }
+  const LocalTime start =
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
+  if (!start.present) d.error = "event without a start";
+  d.start = start.value;
+  d.recurring =
+      icalcomponent_get_first_property(c.get(), ICAL_RRULE_PROPERTY) != nullptr && start.present;
+  if (d.recurring) {
+    MapRule(c.get(), start, d.pattern);
+    d.pattern.has_exceptions = slot.overrides >= 0 || icalcomponent_get_first_property(
+                                                          c.get(), ICAL_EXDATE_PROPERTY) != nullptr;
+  }
+  return d;
+}
+
+std::size_t IcsFile::Fingerprint(std::size_t index) const {
+  return std::hash<std::string>()(BlockText(items_.at(index)));
 }
 
 const TaskData& IcsFile::Task(std::size_t index) {

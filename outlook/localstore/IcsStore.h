@@ -91,6 +91,14 @@ class IcsFile {
   void Refresh();
   std::size_t Count() const { return items_.size(); }
   EventData Event(std::size_t index);
+  // What the calendar's view needs of the event at `index`: its start, whether it recurs and by
+  // which rule, and why it cannot be read; the strings are left empty. An event not parsed yet is
+  // read for its start and rule alone.
+  EventData Look(std::size_t index);
+  // A fingerprint of the event's text as the file holds it: changed when the event is.
+  std::size_t Fingerprint(std::size_t index) const;
+  // The wall-clock time in `zone` (none: floating) at the local time `local`.
+  static TDateTime TimeInZone(_icaltimezone* zone, TDateTime local);
   // For the series at `index`: its occurrence on `day` (a day of the series' calendar), changed
   // or as the rule has it; std::runtime_error when it has none that day (deleted, or not a day
   // of the rule).
@@ -101,7 +109,7 @@ class IcsFile {
   // `to`, told from its start line and rule alone without reading the rest of it: a single event
   // far from them, a series whose rule ended before or that begins after. False when that cannot
   // be told so (changed occurrences, extra dates, a count).
-  bool SurelyOutside(std::size_t index, TDateTime from, TDateTime to);
+  bool SurelyOutside(std::size_t index, TDateTime from, TDateTime to) const;
   // Whether the series at `index` has changed occurrences (which may lie on other days).
   bool HasChangedOccurrences(std::size_t index) const { return items_.at(index).overrides >= 0; }
   // The wall-clock time in the series' calendar at the local time `local`.
@@ -133,8 +141,10 @@ class IcsFile {
     int32_t pattern = -1;    // index in patterns_
     int32_t error = -1;      // index in errors_
     int32_t overrides = -1;  // index in override_blocks_: the changed occurrences of a series
-    uint8_t flags = 0;       // kReminderSet, kAllDay, kCancelled, kDeclined
-    double start = 0.0;
+    uint8_t flags = 0;       // kReminderSet, kAllDay, kCancelled, kDeclined; before the
+                             // parse kQuickStart, kQuickSeries, kQuickEnds
+    float quick_end = 0.0F;  // before the parse: the day after a series' rule ends, as written
+    double start = 0.0;      // before the parse: the start as written, with kQuickStart
     std::unique_ptr<TaskData> task;
   };
   struct Stamp {

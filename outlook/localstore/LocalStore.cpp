@@ -14,9 +14,8 @@
 namespace outlook::localstore {
 namespace {
 
-// `identity`, when given, receives what tells the item from others across a change of its file.
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
-                                   TDateTime now, std::size_t* identity = nullptr);
+                                   TDateTime now);
 
 // Reads its data from the file at each call, like a live automation object; an occurrence of a
 // series carries its data with it.
@@ -72,7 +71,7 @@ class LocalPattern final : public RecurrencePattern {
   int Instance() override { return p_.instance; }
   int FirstDayOfWeek() override { return p_.first_day_of_week; }
   TDateTime PatternTime(TDateTime local) override {
-    return Ask([&] { return file_->SeriesTime(index_, local); });
+    return Ask([&] { return IcsFile::TimeInZone(p_.zone, local); });
   }
   std::shared_ptr<AppointmentItem> GetOccurrence(TDateTime date) override {
     EventData e = Ask([&] { return file_->Occurrence(index_, date); });
@@ -211,15 +210,10 @@ constexpr double kViewLife = 1.0 / 24;
 // Where the item at `index` of `file` goes in the view at `now`, by its start (or its next
 // occurrence); none when the calendar scan could not take it at any moment of the view's life.
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
-                                   TDateTime now, std::size_t* identity) {
+                                   TDateTime now) {
   // Most of a calendar with a history is single meetings far from now: their start line is enough.
   if (file->SurelyOutside(index, now - kViewBefore, now + kViewAfter)) return std::nullopt;
-  const EventData d = file->Event(index);
-  if (identity != nullptr) {
-    const std::hash<std::string> text;
-    *identity =
-        text(d.subject) ^ (text(d.location) << 1) ^ (std::hash<double>()(d.start.Value()) << 2);
-  }
+  const EventData d = file->Look(index);
   if (!d.error.empty()) return now;  // the scan meets it and says why it cannot be read
   const TDateTime lo = now - kViewBefore, hi = now + kViewAfter;
   if (!d.recurring) {
@@ -316,9 +310,9 @@ class IcsFolder final : public MAPIFolder,
     for (std::size_t i = 0; i < items; ++i) {
       auto [file, local] = collection_.At(i);
       if (file == nullptr) continue;
-      std::size_t identity = 0;
-      if (const auto start = ViewStart(file, local, now, &identity)) {
-        entries.push_back({*start, std::move(file), local, identity});
+      if (const auto start = ViewStart(file, local, now)) {
+        const std::size_t identity = file->Fingerprint(local);
+        entries.push_back({*start, file, local, identity});
         identities.insert(identity);
       }
     }
