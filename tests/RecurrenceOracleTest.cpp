@@ -333,10 +333,15 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
     }
   }
   int uid = 0;
+  // In UTC, in the zones furthest apart, floating, and as a whole day.
   auto single = [&](TDateTime start) {
     const std::string n = std::to_string(++uid);
-    calendar += "BEGIN:VEVENT\r\nUID:m" + n + "\r\nSUMMARY:Meeting " + n +
-                "\r\nDTSTART:" + stamp(start) + "Z\r\nEND:VEVENT\r\n";
+    const std::string forms[] = {":" + stamp(start) + "Z",
+                                 ";TZID=Pacific/Kiritimati:" + stamp(start),
+                                 ";TZID=Pacific/Pago_Pago:" + stamp(start), ":" + stamp(start),
+                                 ";VALUE=DATE:" + stamp(start).substr(0, 8)};
+    calendar += "BEGIN:VEVENT\r\nUID:m" + n + "\r\nSUMMARY:Meeting " + n + "\r\nDTSTART" +
+                forms[uid % 5] + "\r\nEND:VEVENT\r\n";
   };
   for (const TDateTime m : moments) {
     for (int i = 0; i < 25; ++i) single(m + g.Pick(-6 * 24 * 4, 6 * 24 * 4) / 96.0);
