@@ -345,6 +345,11 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
   };
   for (const TDateTime m : moments) {
     for (int i = 0; i < 25; ++i) single(m + g.Pick(-6 * 24 * 4, 6 * 24 * 4) / 96.0);
+    // Begun 50 minutes before the moment for a user in Kiritimati (UTC+14), written 25 hours
+    // earlier on the wall clock of Pago Pago (UTC-11).
+    calendar += "BEGIN:VEVENT\r\nUID:p" + std::to_string(++uid) +
+                "\r\nSUMMARY:Far west\r\nDTSTART;TZID=Pacific/Pago_Pago:" +
+                stamp(m - 50 / 1440.0 - 25 / 24.0) + "\r\nEND:VEVENT\r\n";
   }
   for (int i = 0; i < 600; ++i) single(EncodeDate(2020, 1, 1) + g.Pick(0, 4000) + 0.5);
   calendar += "END:VCALENDAR\r\n";
@@ -365,7 +370,8 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
     return std::pair{taken, count};
   };
   int looked = 0, meetings = 0;
-  for (const char* user_zone : {"UTC", "America/New_York", "Asia/Kolkata", "Pacific/Auckland"}) {
+  for (const char* user_zone :
+       {"UTC", "America/New_York", "Asia/Kolkata", "Pacific/Auckland", "Pacific/Kiritimati"}) {
     SCOPED_TRACE(user_zone);
     setenv("TZ", user_zone, 1);
     tzset();
