@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -769,11 +770,14 @@ class StoreWithFakeMail final : public Application {
 };
 
 // The engine on a calendar of the local store, its mail going to the fake, which notes the moment
-// of each send; meeting texts on, the day from `early` to `late`.
+// of each send; meeting texts on, the day from `early` to `late`; the folders as `scope` says.
 struct EngineOnStore {
-  EngineOnStore(const StoreProfile& profile, double early, double late) : profile_(profile) {
-    rig.env.connector = [this] {
-      return std::make_shared<StoreWithFakeMail>(OpenLocalStore(profile_, rig.Now()), rig.outlook);
+  EngineOnStore(const StoreProfile& profile, double early, double late,
+                FolderScope scope = FolderScope::kNow)
+      : profile_(profile) {
+    rig.env.connector = [this, scope] {
+      return std::make_shared<StoreWithFakeMail>(OpenLocalStore(profile_, rig.Now(), scope),
+                                                 rig.outlook);
     };
     rig.outlook->faults->SetHook([this](const std::string& member) {
       if (member == "Mail.Send") when.push_back(rig.clock->Now());
@@ -1006,6 +1010,103 @@ TEST_F(LocalStore, AMeetingAddedToALargeCalendarIsTextedAtItsReminder) {
   ASSERT_EQ(when.size(), 1u);
   EXPECT_LE(std::abs(when[0] - (start - 5 * ravenox::kOneMinute)), 2.5 * ravenox::kOneMinute)
       << ravenox::FormatDateTime(when[0]);
+}
+
+// The task list the engine reads is a view too. Through it and through the whole list the engine
+// sends the same texts at nearly the same times (a sweep of the whole list takes longer), over
+// four days of a list with a long finished history, overdue and future tasks, tasks without
+// dates, weekly ones, and tasks finished while the engine runs, whose reminders must stop.
+TEST_F(LocalStore, TheTaskViewTextsWhatTheWholeListTexts) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const TDateTime t0 = EncodeDateTime(2026, 12, 7, 0, 0);
+  std::mt19937 random(20261208u);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  auto day = [](TDateTime t) {
+    const ravenox::DateParts d = ravenox::DecodeDateTime(t);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", d.year, d.month, d.day);
+    return std::string(text);
+  };
+  struct Task {
+    std::string props;
+    bool done_later = false;
+  };
+  std::vector<Task> tasks;
+  constexpr int kNone = -100000;  // no such date
+  auto add = [&](const std::string& subject, int start, int due, const std::string& extra) {
+    std::string p = "SUMMARY:" + subject + "\r\n";
+    if (start != kNone) p += "DTSTART;VALUE=DATE:" + day(t0 + start) + "\r\n";
+    if (due != kNone) p += "DUE;VALUE=DATE:" + day(t0 + due) + "\r\n";
+    tasks.push_back({p + extra});
+  };
+  const std::string alarm = "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:PT9H\r\nEND:VALARM\r\n";
+  for (int i = 0; i < 250; ++i) {
+    const int due = pick(-400, -2);
+    add("Finished " + std::to_string(i), due - pick(0, 5), due, "STATUS:COMPLETED\r\n");
+  }
+  for (int i = 0; i < 60; ++i) {
+    const int due = pick(-5, 6);
+    const int start = pick(0, 2) == 0 ? kNone : due - pick(0, 3);
+    add("Open " + std::to_string(i), start, due, pick(0, 1) ? alarm : "");
+    if (i % 6 == 0) tasks.back().done_later = true;
+  }
+  for (int i = 0; i < 20; ++i) add("Later " + std::to_string(i), pick(30, 300), pick(300, 400), "");
+  for (int i = 0; i < 20; ++i)
+    add("Lapsed " + std::to_string(i), pick(-90, -60), pick(-50, -3), "");
+  for (int i = 0; i < 10; ++i) add("Someday " + std::to_string(i), kNone, kNone, "");
+  for (int i = 0; i < 8; ++i)
+    add("Weekly " + std::to_string(i), -14 + i, -12 + i, "RRULE:FREQ=WEEKLY\r\n" + alarm);
+  auto write = [&](const std::filesystem::path& path, bool later) {
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+      text += "BEGIN:VTODO\r\nUID:t" + std::to_string(i) + "\r\n" + tasks[i].props +
+              (later && tasks[i].done_later ? "STATUS:COMPLETED\r\n" : "") + "END:VTODO\r\n";
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text << "END:VCALENDAR\r\n";
+  };
+
+  using Sent = std::vector<std::pair<std::string, TDateTime>>;
+  auto run = [&](FolderScope scope, const char* name) {
+    const auto path = Write(name, "");
+    write(path, false);
+    StoreProfile profile;
+    profile.tasks = {path};
+    rows::EngineOnStore store(profile, 0.0, 1439.0 / 1440, scope);
+    auto& rig = store.rig;
+    rig.host.meeting = false;
+    rig.host.task = rig.host.task_pre = rig.host.task_reminder = true;
+    rig.host.remind_period = 1;  // every twelve hours
+    rig.clock->Set(t0 + 1.0 / 24);
+    auto p = rig.Make();
+    p->DebugEnabled = false;
+    bool finished = false;
+    rig.event->on_wait = [&](int) {
+      rig.clock->Advance(rig.event->timeouts.back() / 86400000.0);
+      if (!finished && rig.clock->Now() >= t0 + 1.5) {
+        write(path, true);
+        finished = true;
+      }
+      if (rig.clock->Now() >= t0 + 4.0) p->Stop();
+    };
+    p->Execute();
+    Sent sent;
+    const auto mails = rig.outlook->Sent();
+    for (std::size_t i = 0; i < mails.size(); ++i)
+      sent.emplace_back(mails[i].subject, store.when[i]);
+    std::sort(sent.begin(), sent.end());
+    return sent;
+  };
+  const Sent whole = run(FolderScope::kWhole, "whole.ics");
+  const Sent view = run(FolderScope::kNow, "view.ics");
+  ASSERT_EQ(view.size(), whole.size());
+  for (std::size_t i = 0; i < view.size(); ++i) {
+    EXPECT_EQ(view[i].first, whole[i].first);
+    EXPECT_LE(std::abs(view[i].second - whole[i].second), 3 * ravenox::kOneMinute)
+        << view[i].first << " " << ravenox::FormatDateTime(view[i].second) << " "
+        << ravenox::FormatDateTime(whole[i].second);
+  }
+  EXPECT_GT(whole.size(), 40u);  // the days have texts to send
 }
 
 }  // namespace

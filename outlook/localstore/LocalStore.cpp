@@ -240,10 +240,30 @@ std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::si
   return std::nullopt;
 }
 
-// A folder of iCalendar items; it is its own item collection. The calendar presents the items
-// that matter now, ordered by start, as Outlook's restricted views do: what it leaves out the scan
-// would have passed over, and a meeting added today is met within one pass however long the
-// calendar's history. The whole folder is there for the inspector.
+// The task list's view: a day wider on each side than the task scan takes (a task whose start or
+// due day is no more than a day behind, or begins within a day).
+constexpr double kTaskViewBefore = 1.0, kTaskViewAfter = 2.0;
+
+// Where the task at `index` of `file` goes in the view at `now`, by its due day (or start); none
+// when the task scan would pass over it at any moment of the view's life. A series is always
+// there (the scan moves it on), and so is a complete task until the scan has read it (a reminder
+// kept for it must learn that it is done).
+std::optional<TDateTime> TaskViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
+                                       TDateTime now) {
+  const TaskData& t = file->Task(index);
+  if (!t.error.empty()) return now;  // the scan meets it and says why it cannot be read
+  const TDateTime key = t.due_date != TDateTime(ravenox::kNoDate) ? t.due_date : t.start_date;
+  if (t.recurring || t.complete) return key;
+  const TDateTime lo = now - kTaskViewBefore, hi = now + kTaskViewAfter;
+  if ((t.start_date < lo && t.due_date < lo) || (t.start_date > hi && t.due_date > hi))
+    return std::nullopt;
+  return key;
+}
+
+// A folder of iCalendar items; it is its own item collection. The calendar and the task list
+// present the items that matter now, ordered by start (or due day), as Outlook's restricted views
+// do: what they leave out the scans would have passed over, and a meeting or task added today is
+// met within one pass however long the history. The whole folder is there for the inspector.
 class IcsFolder final : public MAPIFolder,
                         public Items,
                         public std::enable_shared_from_this<IcsFolder> {
@@ -253,7 +273,7 @@ class IcsFolder final : public MAPIFolder,
       : collection_(std::move(sources), kind, std::move(user_address)),
         kind_(kind),
         clock_(std::move(clock)),
-        view_(kind == ComponentKind::kEvent && scope == FolderScope::kNow && clock_) {}
+        view_(scope == FolderScope::kNow && clock_) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
   // Sources that cannot be read are left out and named by Problem(); when none can be read the
@@ -284,6 +304,9 @@ class IcsFolder final : public MAPIFolder,
       const Entry& e = entries_[static_cast<std::size_t>(index - 1)];
       file = e.file;
       local = e.index;
+      // A complete task once read has told the scan all it needs: the view lets it go.
+      if (kind_ == ComponentKind::kTodo && file != nullptr && file->Task(local).complete)
+        read_complete_.insert(e.identity);
     } else {
       std::tie(file, local) = collection_.At(static_cast<std::size_t>(index - 1));
     }
@@ -310,8 +333,10 @@ class IcsFolder final : public MAPIFolder,
     for (std::size_t i = 0; i < items; ++i) {
       auto [file, local] = collection_.At(i);
       if (file == nullptr) continue;
-      if (const auto start = ViewStart(file, local, now)) {
+      if (const auto start = kind_ == ComponentKind::kEvent ? ViewStart(file, local, now)
+                                                            : TaskViewStart(file, local, now)) {
         const std::size_t identity = file->Fingerprint(local);
+        if (kind_ == ComponentKind::kTodo && read_complete_.contains(identity)) continue;
         entries.push_back({*start, file, local, identity});
         identities.insert(identity);
       }
@@ -351,8 +376,9 @@ class IcsFolder final : public MAPIFolder,
   TDateTime built_at_ = 0.0;
   uint64_t built_version_ = 0;
   std::vector<Entry> entries_;
-  std::size_t next_ = 1;                        // the position after the last one read
-  std::unordered_set<std::size_t> identities_;  // of the items the view holds
+  std::size_t next_ = 1;                           // the position after the last one read
+  std::unordered_set<std::size_t> identities_;     // of the items the view holds
+  std::unordered_set<std::size_t> read_complete_;  // complete tasks the scan has read
 };
 
 class InboxFolder final : public MAPIFolder,
