@@ -1121,14 +1121,20 @@ void IcsFile::Index() {
   };
   std::optional<Open> open;
   bool own_level = false;  // the innermost open component is the block itself, not an alarm
+  // A block found, kept small: a calendar of a million events holds a million of these at once.
+  // Its UID lies in `uids`.
   struct Found {
-    std::size_t offset = 0, length = 0;
-    bool is_override = false;
-    std::string uid;
-    uint8_t quick = 0;
+    uint64_t offset = 0, length = 0;
     double start = 0.0;
+    uint32_t uid_at = 0, uid_length = 0;
     float until = 0.0F;
+    uint8_t quick = 0;
+    bool is_override = false;
+    std::string_view Uid(const std::string& uids) const {
+      return {uids.data() + uid_at, uid_length};
+    }
   };
+  std::string uids;
   // What the start line and the rule tell, when they tell it plainly.
   auto quick_look = [](const Open& o, Found& f) {
     if (!o.start || o.starts != 1 || o.rules > 1 || o.other_dates || o.folded) return;
@@ -1193,7 +1199,11 @@ void IcsFile::Index() {
             f.offset = open->offset;
             f.length = block_length;
             f.is_override = open->is_override;
-            f.uid = std::move(open->uid);
+            if (uids.size() + open->uid.size() <= std::numeric_limits<uint32_t>::max()) {
+              f.uid_at = static_cast<uint32_t>(uids.size());
+              f.uid_length = static_cast<uint32_t>(open->uid.size());
+              uids += open->uid;
+            }
             quick_look(*open, f);
             any_override = any_override || open->is_override;
           } else if (!open->tzid.empty()) {
@@ -1253,13 +1263,13 @@ void IcsFile::Index() {
   std::unordered_set<std::string_view> master_uids;
   if (any_override) {
     for (const auto& f : found) {
-      if (!f.is_override && !f.uid.empty()) master_uids.insert(f.uid);
+      if (!f.is_override && f.uid_length > 0) master_uids.insert(f.Uid(uids));
     }
   }
   std::unordered_map<std::string_view, std::size_t> masters;  // UID -> slot
   items_.reserve(found.size());
   for (const auto& f : found) {
-    if (f.is_override && master_uids.count(f.uid) > 0) continue;
+    if (f.is_override && master_uids.count(f.Uid(uids)) > 0) continue;
     Slot slot;
     slot.offset = f.offset;
     slot.length = f.length;
@@ -1267,11 +1277,12 @@ void IcsFile::Index() {
     slot.start = f.start;
     slot.quick_end = f.until;
     items_.push_back(std::move(slot));
-    if (any_override && !f.is_override && !f.uid.empty()) masters.emplace(f.uid, items_.size() - 1);
+    if (any_override && !f.is_override && f.uid_length > 0)
+      masters.emplace(f.Uid(uids), items_.size() - 1);
   }
   for (const auto& f : found) {
     if (!f.is_override) continue;
-    const auto master = masters.find(f.uid);
+    const auto master = masters.find(f.Uid(uids));
     if (master == masters.end()) continue;
     Slot& slot = items_[master->second];
     if (slot.overrides < 0) {
