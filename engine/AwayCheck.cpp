@@ -19,6 +19,9 @@ bool TOutlookProcessor::KeyboardPressed() {
 
 void TOutlookProcessor::CheckAway() {
   CurrentCursor = env_.input->GetCursorPos();
+  // Nothing that tells about input: the user counts as present, and the log and the status line
+  // say why.
+  ReportProblem("Input", input_problem_, env_.input->Problem());
   // A key held down makes the user present without moving LastCursor.
   if (KeyboardPressed()) return;
   if (CurrentCursor == LastCursor) {

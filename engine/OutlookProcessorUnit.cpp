@@ -11,6 +11,7 @@
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
 #include "platform/AtomicFile.h"
+#include "platform/SessionInput.h"
 
 namespace ravenox::engine {
 namespace {
@@ -55,7 +56,7 @@ bool InMorningWindow(TDateTime now, TDateTime early) {
 TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment env)
     : host_(host), env_(std::move(env)) {
   if (!env_.clock) env_.clock = std::make_shared<platform::SystemClock>();
-  if (!env_.input) env_.input = std::make_shared<platform::X11InputState>();
+  if (!env_.input) env_.input = std::make_shared<platform::SessionInput>();
   if (!env_.open_event) env_.open_event = platform::OpenNamedEvent;
   if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
   if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();

@@ -214,7 +214,7 @@ class TOutlookProcessor {
   bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
   bool notes_changed_ = false;  // keys added to or deleted from NotifyList since Test-Note.NST
   TDateTime notes_written_ = 0.0;
-  std::string calendar_problem_, task_problem_, inbox_problem_;  // as last reported
+  std::string calendar_problem_, task_problem_, inbox_problem_, input_problem_;  // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
   std::deque<std::string> debug_lines_;
   // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a

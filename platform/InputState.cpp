@@ -1,9 +1,13 @@
 #include "platform/InputState.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
 
 #include <chrono>
 #include <cstdlib>
+
+#include "platform/IdleClock.h"
+#include "platform/SessionInput.h"
 
 namespace ravenox::platform {
 namespace {
@@ -68,6 +72,63 @@ void X11InputState::GetKeyboardState(KeyTable& keys) {
   for (int code = 0; code < 256; ++code) {
     if ((static_cast<unsigned char>(bits[code / 8]) >> (code % 8)) & 1) keys[code] = 0x80;
   }
+}
+
+namespace {
+
+// The X server's own idle time (the MIT-SCREEN-SAVER extension), or with `pointer_only` the
+// pointer's moves; the keys held down from the keymap.
+class X11IdleSource final : public IdleSource {
+ public:
+  explicit X11IdleSource(bool pointer_only) : pointer_only_(pointer_only) {}
+  ~X11IdleSource() override {
+    if (info_ != nullptr) XFree(info_);
+  }
+  bool Open() {
+    Display* display = CurrentDisplay();
+    if (display == nullptr) return false;
+    if (pointer_only_) return true;
+    int event_base = 0, error_base = 0;
+    if (!XScreenSaverQueryExtension(display, &event_base, &error_base)) return false;
+    info_ = XScreenSaverAllocInfo();
+    return info_ != nullptr;
+  }
+  std::string Name() const override {
+    return pointer_only_ ? "the X11 pointer and keys (DISPLAY)"
+                         : "the X server's idle time (MIT-SCREEN-SAVER on DISPLAY)";
+  }
+  std::optional<bool> InputSinceLastLook() override {
+    Display* display = CurrentDisplay();
+    if (display == nullptr) return std::nullopt;
+    if (pointer_only_) {
+      X11InputState x11;
+      const CursorPoint now = x11.GetCursorPos();
+      const bool moved = pointer_ && !(*pointer_ == now);
+      pointer_ = now;
+      return moved;
+    }
+    if (!XScreenSaverQueryInfo(display, DefaultRootWindow(display), info_)) return std::nullopt;
+    return clock_.Update(info_->idle);
+  }
+  std::optional<double> IdleSeconds() override {
+    if (pointer_only_) return std::nullopt;
+    return clock_.IdleSeconds();
+  }
+  void Keys(KeyTable& keys) override { X11InputState().GetKeyboardState(keys); }
+
+ private:
+  bool pointer_only_;
+  XScreenSaverInfo* info_ = nullptr;
+  std::optional<CursorPoint> pointer_;
+  IdleClock clock_;
+};
+
+}  // namespace
+
+std::unique_ptr<IdleSource> OpenX11IdleSource(bool pointer_only) {
+  auto source = std::make_unique<X11IdleSource>(pointer_only);
+  if (!source->Open()) return nullptr;
+  return source;
 }
 
 bool X11DisplayOpens() {

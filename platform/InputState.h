@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace ravenox::platform {
 
@@ -20,6 +21,8 @@ class InputState {
   virtual ~InputState() = default;
   virtual CursorPoint GetCursorPos() = 0;
   virtual void GetKeyboardState(KeyTable& keys) = 0;
+  // Why the state read cannot be trusted (nothing tells about input); empty while it can.
+  virtual std::string Problem() { return {}; }
 };
 
 // Whether the X display named by DISPLAY can be opened now.

@@ -14,6 +14,7 @@
 #include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
 #include "platform/RegistryFile.h"
+#include "platform/SessionInput.h"
 #include "shell/SettingsHost.h"
 #include "shell/SettingsStore.h"
 
@@ -87,7 +88,7 @@ bool IsProgressText(const std::string& text) {
   return true;
 }
 
-int RunHeadless(std::ostream& out, std::ostream& err) {
+int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
   const std::filesystem::path file = platform::RegistryFile::DefaultPath();
   platform::RegistryFile store(file, [&](const std::string& text) { err << text << std::endl; });
   TSettings settings;
@@ -118,7 +119,10 @@ int RunHeadless(std::ostream& out, std::ostream& err) {
 
   HeadlessHost host(settings, out, err);
   out << Stamp() << "  Ravenox runs without windows; texts go to " << address << std::endl;
-  auto engine = std::make_unique<engine::TOutlookProcessor>(host);
+  // Without a desktop nobody can be at the computer; with one, its input state tells.
+  engine::ProcessorEnvironment env;
+  if (!desktop) env.input = std::make_shared<platform::HeadlessInput>();
+  auto engine = std::make_unique<engine::TOutlookProcessor>(host, env);
   engine->DebugEnabled = true;
 
   int status = 0;

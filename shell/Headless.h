@@ -10,7 +10,10 @@ namespace ravenox::shell {
 
 // Exit status: 0 after a stop by signal, 1 when the engine died or the settings could not be read,
 // 2 when Ravenox has not been configured (no saved settings, or no phone address).
-int RunHeadless(std::ostream& out, std::ostream& err);
+// `desktop`: a desktop session is there (its display could not be opened, or windows were not
+// wanted): the user's presence is read from it, and without anything to read counts as present.
+// Without one the user counts as away.
+int RunHeadless(std::ostream& out, std::ostream& err, bool desktop);
 
 // Whether a status text only counts progress ("Checking for New Appointments...17"): the
 // headless log leaves those out.

@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (headless || !display) return RunHeadless(std::cout, std::cerr);
+  if (headless || !display)
+    return RunHeadless(std::cout, std::cerr, set("WAYLAND_DISPLAY") || set("DISPLAY"));
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("ravenox");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
+#include "platform/SessionInput.h"
 
 namespace ravenox::shell {
 namespace {
@@ -22,8 +24,10 @@ using engine::DecodeResult;
 constexpr const char* kUsage =
     "usage: ravenox-inspect state [--kind notify|task|email] FILE...\n"
     "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
+    "       ravenox-inspect away\n"
     "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order,\n"
-    "or what the engine sees of the calendar, the tasks or the inbox, one line per item.\n";
+    "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or how\n"
+    "it tells whether you are at the computer and what it finds now.\n";
 
 enum class Kind { kUnknown, kNotify, kTask, kEmail };
 
@@ -372,7 +376,48 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
 
 }  // namespace
 
+namespace {
+
+// How the engine tells whether the user is at the computer, and what it finds over a second.
+int InspectAway(std::ostream& out, const platform::SessionInfo& session, int watch_ms) {
+  auto shown = [](const std::string& v) { return v.empty() ? std::string("(unset)") : v; };
+  out << "session: XDG_SESSION_TYPE=" << shown(session.session_type)
+      << " WAYLAND_DISPLAY=" << shown(session.wayland_display)
+      << " DISPLAY=" << shown(session.x11_display) << '\n';
+  if (session.wayland_display.empty() && session.x11_display.empty()) {
+    out << "source: none (no desktop: WAYLAND_DISPLAY and DISPLAY are unset)\n"
+        << "the engine would find you: away (ravenox runs without windows)\n";
+    return 0;
+  }
+  platform::SessionInput input(session);
+  input.Describe();  // the first look; the second tells what came in between
+  std::this_thread::sleep_for(std::chrono::milliseconds(watch_ms));
+  const platform::SessionInput::Report r = input.Describe();
+  out << "source: " << r.source << '\n' << "why: " << r.why << '\n';
+  if (!r.tried.empty()) out << "also tried: " << r.tried << '\n';
+  if (r.idle_seconds) {
+    char idle[32];
+    std::snprintf(idle, sizeof idle, "%.1f", *r.idle_seconds);
+    out << "idle: " << idle << " s since the last input\n";
+  }
+  out << "lock: " << r.lock;
+  if (r.locked) out << ": " << (*r.locked ? "locked" : "not locked");
+  out << '\n';
+  out << "the engine would find you: "
+      << (r.locked.value_or(false) ? "away (the screen is locked)"
+          : r.input ? (r.source == "none" ? "at the computer (nothing tells, so nothing is sent)"
+                                          : "at the computer (input in the last second)")
+                    : "away (no input in the last second)")
+      << '\n';
+  return 0;
+}
+
+}  // namespace
+
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() == 1 && args[0] == "away") {
+    return InspectAway(out, platform::SessionInfo::FromEnvironment(), 1000);
+  }
   if (!args.empty() && (args[0] == "calendar" || args[0] == "tasks" || args[0] == "inbox")) {
     return InspectStore(args[0], std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   }

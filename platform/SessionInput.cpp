@@ -1,0 +1,154 @@
+#include "platform/SessionInput.h"
+
+#include <cstdlib>
+
+namespace ravenox::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The away confirmation before a send looks thousands of times in a row: within this a look is
+// answered from the last one, not by a round trip to the bus, the compositor or the X server.
+constexpr auto kLookLife = std::chrono::milliseconds(10);
+// A session where nothing answered is asked again only this often.
+constexpr auto kChooseAgain = std::chrono::seconds(5);
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+SessionInfo SessionInfo::FromEnvironment() {
+  return {Env("XDG_SESSION_TYPE"), Env("WAYLAND_DISPLAY"), Env("DISPLAY"), Env("XDG_SESSION_ID")};
+}
+
+std::vector<Candidate> IdleCandidates(const SessionInfo& session) {
+  std::vector<Candidate> out;
+  auto add = [&](std::string name, std::string why,
+                 std::function<std::unique_ptr<IdleSource>()> open) {
+    out.push_back({std::move(name), std::move(why), std::move(open)});
+  };
+  const char* const mutter = "GNOME's idle monitor";
+  const char* const wayland = "the Wayland idle notification";
+  const char* const screensaver = "the screen saver's idle time";
+  if (session.Wayland()) {
+    // An X11 client sees neither the keys nor the pointer of Wayland windows: never the X11
+    // pointer here. GNOME's compositor keeps the session's idle time itself, to the millisecond;
+    // other compositors tell idleness through the Wayland protocol; KDE also answers the screen
+    // saver's idle time.
+    add(mutter, "a Wayland session; GNOME's compositor keeps the idle time of all input",
+        OpenMutterIdleSource);
+    add(wayland, "a Wayland session; the compositor tells when input stops and resumes",
+        OpenWaylandIdleSource);
+    add(screensaver, "a Wayland session; the desktop's screen saver keeps the idle time",
+        OpenScreenSaverIdleSource);
+  } else {
+    // The X server sees all input of an X11 session; its screen saver extension keeps the idle
+    // time. The desktop's monitors follow, and the bare pointer and keys last.
+    if (!session.x11_display.empty()) {
+      add("the X server's idle time",
+          "an X11 session; the X server keeps the idle time of all input",
+          [] { return OpenX11IdleSource(false); });
+    }
+    add(mutter, "GNOME's compositor keeps the idle time of all input", OpenMutterIdleSource);
+    add(screensaver, "the desktop's screen saver keeps the idle time", OpenScreenSaverIdleSource);
+    if (!session.x11_display.empty()) {
+      add("the X11 pointer",
+          "an X11 session without the screen saver extension: the pointer and the keys",
+          [] { return OpenX11IdleSource(true); });
+    }
+  }
+  return out;
+}
+
+SessionInput::SessionInput(SessionInfo session, std::vector<Candidate> candidates)
+    : session_(std::move(session)),
+      candidates_(candidates.empty() ? IdleCandidates(session_) : std::move(candidates)) {}
+
+SessionInput::~SessionInput() = default;
+
+bool SessionInput::Choose() {
+  source_.reset();
+  tried_.clear();
+  chose_ = Clock::now();
+  ever_chose_ = true;
+  for (const Candidate& c : candidates_) {
+    // It counts only once it has answered.
+    std::unique_ptr<IdleSource> s = c.open();
+    if (s != nullptr && s->InputSinceLastLook().has_value()) {
+      source_ = std::move(s);
+      why_ = c.why;
+      break;
+    }
+    tried_ += (tried_.empty() ? "" : "; ") + c.name +
+              (s == nullptr ? " is not there" : " did not answer");
+  }
+  if (lock_ == nullptr) lock_ = OpenLockSource(session_);
+  if (source_ != nullptr) {
+    status_.clear();
+    return true;
+  }
+  const std::string kind = session_.Wayland() ? "Wayland session"
+                           : session_.X11()   ? "X11 session"
+                                              : "desktop session";
+  status_ = "No input state in this " + kind + (tried_.empty() ? "" : " (" + tried_ + ")") +
+            ": counted as at the computer, nothing is sent";
+  return false;
+}
+
+void SessionInput::Look() {
+  const auto now = Clock::now();
+  if (ever_looked_ && now - looked_ < kLookLife) return;
+  looked_ = now;
+  ever_looked_ = true;
+
+  std::optional<bool> input;
+  if (source_ != nullptr) input = source_->InputSinceLastLook();
+  // A source that stopped answering (the compositor restarted, the bus went) is replaced now.
+  if (!input && (!ever_chose_ || source_ != nullptr || now - chose_ >= kChooseAgain)) {
+    const std::string lost = source_ != nullptr ? source_->Name() : "";
+    if (Choose()) {
+      input = source_->InputSinceLastLook();
+    } else if (!lost.empty()) {
+      status_ = lost + " stopped answering. " + status_;
+    }
+  }
+  locked_ = lock_ != nullptr ? lock_->Locked() : std::nullopt;
+  // Nothing to go by: present. A locked screen: away, whatever comes in.
+  last_input_ = !input.has_value() || *input;
+  if (locked_.value_or(false)) last_input_ = false;
+  if (last_input_) ++activity_;
+}
+
+CursorPoint SessionInput::GetCursorPos() {
+  Look();
+  return {activity_, 0};
+}
+
+void SessionInput::GetKeyboardState(KeyTable& keys) {
+  keys.fill(0);
+  Look();
+  if (source_ != nullptr && !locked_.value_or(false)) source_->Keys(keys);
+}
+
+std::string SessionInput::Problem() {
+  Look();
+  return status_;
+}
+
+SessionInput::Report SessionInput::Describe() {
+  Look();
+  Report r;
+  r.source = source_ != nullptr ? source_->Name() : "none";
+  r.why = source_ != nullptr ? why_ : status_;
+  r.tried = source_ != nullptr ? tried_ : "";
+  r.lock = lock_ != nullptr ? lock_->Name() : "nothing tells";
+  r.locked = locked_;
+  r.input = last_input_;
+  if (source_ != nullptr) r.idle_seconds = source_->IdleSeconds();
+  return r;
+}
+
+}  // namespace ravenox::platform
