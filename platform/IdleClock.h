@@ -23,7 +23,8 @@ class IdleClock {
     looked_ = true;
     last_ = now;
     idle_ms_ = *idle_ms;
-    return *idle_ms < since;
+    // A millisecond to spare each way: input right at a look is taken for input after it.
+    return *idle_ms <= since + 1;
   }
   double IdleSeconds() const { return static_cast<double>(idle_ms_) / 1000.0; }
 

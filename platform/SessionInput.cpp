@@ -41,7 +41,7 @@ std::vector<Candidate> IdleCandidates(const SessionInfo& session) {
     add(mutter, "a Wayland session; GNOME's compositor keeps the idle time of all input",
         OpenMutterIdleSource);
     add(wayland, "a Wayland session; the compositor tells when input stops and resumes",
-        OpenWaylandIdleSource);
+        [display = session.wayland_display] { return OpenWaylandIdleSource(display); });
     add(screensaver, "a Wayland session; the desktop's screen saver keeps the idle time",
         OpenScreenSaverIdleSource);
   } else {

@@ -60,7 +60,8 @@ std::vector<Candidate> IdleCandidates(const SessionInfo& session);
 std::unique_ptr<IdleSource> OpenX11IdleSource(bool pointer_only);
 std::unique_ptr<IdleSource> OpenMutterIdleSource();
 std::unique_ptr<IdleSource> OpenScreenSaverIdleSource();
-std::unique_ptr<IdleSource> OpenWaylandIdleSource();
+// `display`: the Wayland display's socket name (empty: WAYLAND_DISPLAY's).
+std::unique_ptr<IdleSource> OpenWaylandIdleSource(const std::string& display);
 // login1's LockedHint for this session on the system bus, else the screen saver's GetActive on
 // the session bus.
 std::unique_ptr<LockSource> OpenLockSource(const SessionInfo& session);

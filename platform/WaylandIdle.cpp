@@ -23,10 +23,9 @@ class WaylandIdleSource final : public IdleSource {
     if (display_ != nullptr) wl_display_disconnect(display_);
   }
 
-  // Connects to the compositor named by WAYLAND_DISPLAY; false when it offers no idle
-  // notification.
-  bool Open() {
-    display_ = wl_display_connect(nullptr);
+  // Connects to the compositor at `display`; false when it offers no idle notification.
+  bool Open(const std::string& display) {
+    display_ = wl_display_connect(display.empty() ? nullptr : display.c_str());
     if (display_ == nullptr) return false;
     registry_ = wl_display_get_registry(display_);
     static const wl_registry_listener kRegistry = {
@@ -102,9 +101,9 @@ class WaylandIdleSource final : public IdleSource {
 
 }  // namespace
 
-std::unique_ptr<IdleSource> OpenWaylandIdleSource() {
+std::unique_ptr<IdleSource> OpenWaylandIdleSource(const std::string& display) {
   auto source = std::make_unique<WaylandIdleSource>();
-  if (!source->Open()) return nullptr;
+  if (!source->Open(display)) return nullptr;
   return source;
 }
 

@@ -1,0 +1,270 @@
+// Whether the user is at the computer, against real peers: services on a private D-Bus daemon that
+// answer as GNOME's idle monitor, the freedesktop screen saver and login1 do, a Wayland compositor
+// offering ext-idle-notify-v1, and an X server driven by xdotool.
+#include "platform/SessionInput.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "DesktopPeers.h"
+#include "EngineFakes.h"
+
+namespace ravenox::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BusService;
+using testing::DeskState;
+using testing::EngineRig;
+using testing::PrivateBus;
+using testing::TempDir;
+using testing::TestCompositor;
+
+bool Have(const char* program) {
+  return access(program, X_OK) == 0;
+}
+
+// An X server of the test's own: its display name.
+class XServer {
+ public:
+  XServer()
+      : daemon_({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten",
+                 "tcp"}) {}
+  std::string Display() const { return daemon_.Line().empty() ? "" : ":" + daemon_.Line(); }
+  // The user moves the mouse.
+  void Input() {
+    const std::string to = std::to_string(10 + (++moves_ % 2) * 10);
+    const std::string cmd = "DISPLAY=" + Display() + " /usr/bin/xdotool mousemove " + to + " " + to;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+
+ private:
+  testing::Daemon daemon_;
+  int moves_ = 0;
+};
+
+// A desktop session of the test's own: a session bus and a system bus with login1 on it (which
+// tells whether the screen is locked), a runtime folder for Wayland sockets.
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Have("/usr/bin/dbus-daemon")) GTEST_SKIP() << "dbus-daemon missing";
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS",
+                             "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"}) {
+      const char* v = std::getenv(name);
+      saved_.emplace_back(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", session_bus_.Address().c_str(), 1);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", system_bus_.Address().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+    login1_ = testing::Login1(system_bus_.Address(), desk_);
+    ASSERT_TRUE(login1_->Ok());
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+  // Runs `f` on a thread of its own: an X display connection belongs to the thread that opened
+  // it, and goes with it.
+  static void OnThread(const std::function<void()>& f) { std::thread(f).join(); }
+
+  PrivateBus session_bus_, system_bus_;
+  TempDir runtime_;
+  DeskState desk_;
+  std::unique_ptr<BusService> login1_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Under each source the engine finds the user present exactly when input came since its last look,
+// away when none came or the screen is locked, and texts only then.
+TEST_F(Session, EachSourceTellsInputSinceTheLastLook) {
+  struct Desk {
+    const char* name;
+    const char* source;  // the start of the source's name
+    SessionInfo session;
+    std::function<void()> input;
+    std::chrono::milliseconds quiet;  // how long until the source finds the user idle
+  };
+  auto mutter = testing::MutterIdleMonitor(session_bus_.Address(), desk_);
+  std::vector<Desk> desks = {
+      {"GNOME on Wayland",
+       "GNOME's idle monitor",
+       {"wayland", "wayland-none", "", ""},
+       [&] { desk_.Input(); },
+       50ms},
+  };
+  // Each desk in turn, the others' services gone.
+  std::unique_ptr<BusService> screensaver;
+  std::unique_ptr<TestCompositor> compositor;
+  std::unique_ptr<XServer> x;
+  for (int round = 0; round < 4; ++round) {
+    Desk d = desks[0];
+    if (round == 1) {
+      mutter->Vanish();
+      screensaver = testing::FreedesktopScreenSaver(session_bus_.Address(), desk_);
+      d = {"KDE on X11 without the extension's display",
+           "the screen saver's idle time",
+           {"x11", "", "", ""},
+           [&] { desk_.Input(); },
+           50ms};
+    } else if (round == 2) {
+      screensaver->Vanish();
+      compositor = std::make_unique<TestCompositor>("wayland-test");
+      ASSERT_TRUE(compositor->Ok());
+      d = {"a wlroots compositor",
+           "the compositor's idle notification",
+           {"wayland", "wayland-test", "", ""},
+           [&] { compositor->Input(); },
+           1300ms};
+    } else if (round == 3) {
+      if (!Have("/usr/bin/Xvfb") || !Have("/usr/bin/xdotool")) break;
+      x = std::make_unique<XServer>();
+      ASSERT_FALSE(x->Display().empty());
+      setenv("DISPLAY", x->Display().c_str(), 1);
+      d = {"X11",
+           "the X server's idle time",
+           {"x11", "", x->Display(), ""},
+           [&] { x->Input(); },
+           50ms};
+    }
+    SCOPED_TRACE(d.name);
+    OnThread([&] {
+      EngineRig rig;
+      auto input = std::make_shared<SessionInput>(d.session);
+      rig.env.input = input;
+      auto p = rig.Make();
+      auto look = [&] {
+        std::this_thread::sleep_for(20ms);  // past the moment a look is answered from the last
+        p->CheckAway();
+        return p->UserAway;
+      };
+      look();
+      std::this_thread::sleep_for(d.quiet);
+      look();
+      EXPECT_TRUE(look()) << "no input: away";
+      EXPECT_EQ(input->Describe().source.rfind(d.source, 0), 0u) << input->Describe().source;
+      EXPECT_EQ(input->Problem(), "");
+      d.input();
+      EXPECT_FALSE(look()) << "input: present";
+      std::this_thread::sleep_for(d.quiet);
+      look();
+      EXPECT_TRUE(look()) << "away again";
+      EXPECT_TRUE(p->SendNewEmail("phone@example.org", "Meeting", ""));
+      desk_.locked = true;
+      d.input();
+      EXPECT_TRUE(look()) << "a locked screen: away";
+      desk_.locked = false;
+      d.input();
+      EXPECT_FALSE(look()) << "unlocked, input: present";
+      EXPECT_EQ(rig.outlook->Sent().size(), 1u);
+    });
+  }
+}
+
+// In a Wayland session the X11 pointer alone is never trusted: with nothing else to ask, the user
+// counts as present, and the engine's log and status line say why.
+TEST_F(Session, AWaylandSessionNeverFallsBackToTheX11Pointer) {
+  if (!Have("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb missing";
+  XServer x;
+  ASSERT_FALSE(x.Display().empty());
+  setenv("DISPLAY", x.Display().c_str(), 1);
+  OnThread([&] {
+    EngineRig rig;
+    auto input =
+        std::make_shared<SessionInput>(SessionInfo{"wayland", "wayland-none", x.Display(), ""});
+    rig.env.input = input;
+    auto p = rig.Make();
+    for (int i = 0; i < 3; ++i) {
+      std::this_thread::sleep_for(20ms);
+      p->CheckAway();
+      EXPECT_FALSE(p->UserAway);
+    }
+    EXPECT_EQ(input->Describe().source, "none");
+    EXPECT_NE(input->Problem().find("No input state in this Wayland session"), std::string::npos)
+        << input->Problem();
+    EXPECT_EQ(input->Problem().find("X11"), std::string::npos) << input->Problem();
+    p->RunPass();  // a pass ends with the reason on the status line
+    EXPECT_EQ(EngineRig::Count(*p, "Error" + input->Problem()), 1);
+    const auto statuses = rig.host.Statuses();
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), input->Problem()), statuses.end());
+  });
+}
+
+// A source that stops answering is replaced at the next look: GNOME's idle monitor gone, the
+// screen saver answers; that gone too, nothing (present); a compositor restarted, its successor.
+TEST_F(Session, ASourceThatStopsAnsweringIsReplaced) {
+  auto mutter = testing::MutterIdleMonitor(session_bus_.Address(), desk_);
+  auto screensaver = testing::FreedesktopScreenSaver(session_bus_.Address(), desk_);
+  auto compositor = std::make_unique<TestCompositor>("wayland-again");
+  ASSERT_TRUE(compositor->Ok());
+  SessionInput input(SessionInfo{"wayland", "wayland-again", "", ""});
+  auto source = [&] {
+    std::this_thread::sleep_for(20ms);
+    return input.Describe().source;
+  };
+  EXPECT_EQ(source().rfind("GNOME's idle monitor", 0), 0u);
+  mutter->Vanish();
+  EXPECT_EQ(source().rfind("the compositor's idle notification", 0), 0u);
+  compositor.reset();
+  compositor = std::make_unique<TestCompositor>("wayland-again");
+  ASSERT_TRUE(compositor->Ok());
+  EXPECT_EQ(source().rfind("the compositor's idle notification", 0), 0u);
+  EXPECT_EQ(compositor->Notifications(), 1);
+  compositor.reset();
+  EXPECT_EQ(source().rfind("the screen saver's idle time", 0), 0u);
+  screensaver->Vanish();
+  EXPECT_EQ(source(), "none");
+  const CursorPoint a = input.GetCursorPos();
+  std::this_thread::sleep_for(20ms);
+  EXPECT_NE(input.GetCursorPos(), a) << "nothing answers: present";
+  EXPECT_NE(input.Problem().find("stopped answering"), std::string::npos) << input.Problem();
+}
+
+// The confirmation before a send looks thousands of times; the bus sees a call per moment, not
+// per look, and input in the middle of it still stops the send.
+TEST_F(Session, TheConfirmationBeforeASendCostsFewCalls) {
+  auto mutter = testing::MutterIdleMonitor(session_bus_.Address(), desk_);
+  // A clock whose yields take real time, as the system's do.
+  class YieldingClock final : public Clock {
+   public:
+    TDateTime Now() override { return EncodeDateTime(2026, 12, 8, 10, 0); }
+    void Sleep(unsigned) override {}
+    void Yield() override {
+      if (++yields % 100 == 0) std::this_thread::sleep_for(100us);
+      if (yields == halfway && at_halfway) at_halfway();
+    }
+    long yields = 0, halfway = 15000;
+    std::function<void()> at_halfway;
+  };
+  for (const bool comes_back : {false, true}) {
+    SCOPED_TRACE(comes_back ? "input half-way" : "no input");
+    EngineRig rig;
+    auto clock = std::make_shared<YieldingClock>();
+    rig.env.clock = clock;
+    rig.env.input = std::make_shared<SessionInput>(SessionInfo{"wayland", "wayland-none", "", ""});
+    auto p = rig.Make();
+    p->CheckAway();
+    std::this_thread::sleep_for(50ms);
+    if (comes_back) clock->at_halfway = [&] { desk_.Input(); };
+    const int before = mutter->Calls("GetIdletime");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(p->SendNewEmail("phone@example.org", "Meeting", ""), !comes_back);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    const int calls = mutter->Calls("GetIdletime") - before;
+    EXPECT_GE(calls, 1);
+    EXPECT_LE(calls, ms / 10 + 2) << ms << " ms";
+  }
+}
+
+}  // namespace
+}  // namespace ravenox::platform
