@@ -2,6 +2,9 @@
 #include <gio/gio.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "platform/IdleClock.h"
 #include "platform/SessionInput.h"
 
@@ -16,11 +19,23 @@ class Bus {
  public:
   static std::unique_ptr<Bus> Open(GBusType type) {
     GError* error = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(type, nullptr, &error);
-    if (address == nullptr) {
+    gchar* address = nullptr;
+    if (type == G_BUS_TYPE_SESSION) {
+      // The session's bus as the environment names it, or the one in the runtime folder; never
+      // one started for us (GIO would launch a bus that outlives the program).
+      const char* named = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+      const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      if (named != nullptr && *named != '\0') {
+        address = g_strdup(named);
+      } else if (runtime != nullptr && *runtime != '\0') {
+        const std::string socket = std::string(runtime) + "/bus";
+        if (access(socket.c_str(), F_OK) == 0) address = g_strdup(("unix:path=" + socket).c_str());
+      }
+    } else {
+      address = g_dbus_address_get_for_bus_sync(type, nullptr, &error);
       g_clear_error(&error);
-      return nullptr;
     }
+    if (address == nullptr) return nullptr;
     GDBusConnection* c = g_dbus_connection_new_for_address_sync(
         address,
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
