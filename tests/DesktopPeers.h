@@ -275,8 +275,8 @@ class TestCompositor {
     wl_global_create(display_, &wl_seat_interface, 1, this, BindSeat);
     wl_global_create(display_, &ext_idle_notifier_v1_interface, 1, this, BindNotifier);
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(display_), wake_, WL_EVENT_READABLE, OnWake,
-                         this);
+    wake_source_ = wl_event_loop_add_fd(wl_display_get_event_loop(display_), wake_,
+                                        WL_EVENT_READABLE, OnWake, this);
     ok_ = true;
     thread_ = std::thread([this] { wl_display_run(display_); });
   }
@@ -287,6 +287,7 @@ class TestCompositor {
     }
     // The clients' notifications go with them, and their timers.
     wl_display_destroy_clients(display_);
+    if (wake_source_ != nullptr) wl_event_source_remove(wake_source_);
     wl_display_destroy(display_);
     if (wake_ >= 0) close(wake_);
   }
@@ -381,6 +382,7 @@ class TestCompositor {
 
   wl_display* display_ = nullptr;
   int wake_ = -1;
+  wl_event_source* wake_source_ = nullptr;
   bool ok_ = false;
   std::thread thread_;
   std::mutex mutex_;

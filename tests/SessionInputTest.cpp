@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 
 #include "DesktopPeers.h"
 #include "EngineFakes.h"
+#include "shell/SupportTool.h"
 
 namespace ravenox::platform {
 namespace {
@@ -53,7 +55,7 @@ class Session : public ::testing::Test {
   void SetUp() override {
     if (!Have("/usr/bin/dbus-daemon")) GTEST_SKIP() << "dbus-daemon missing";
     for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS",
-                             "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"}) {
+                             "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
       const char* v = std::getenv(name);
       saved_.emplace_back(name, v != nullptr ? std::optional<std::string>(v) : std::nullopt);
     }
@@ -264,6 +266,30 @@ TEST_F(Session, TheConfirmationBeforeASendCostsFewCalls) {
     EXPECT_GE(calls, 1);
     EXPECT_LE(calls, ms / 10 + 2) << ms << " ms";
   }
+}
+
+// "Why did it text me while I was here?": the source and why, the idle time, the lock, and what
+// the engine would find; without any desktop, away.
+TEST_F(Session, InspectAwaySaysWhatItAsksAndFinds) {
+  auto mutter = testing::MutterIdleMonitor(session_bus_.Address(), desk_);
+  setenv("XDG_SESSION_TYPE", "wayland", 1);
+  setenv("WAYLAND_DISPLAY", "wayland-none", 1);
+  std::ostringstream out, err;
+  EXPECT_EQ(shell::RunInspect({"away"}, out, err), 0);
+  for (const char* line :
+       {"source: GNOME's idle monitor", "why: a Wayland session",
+        "idle: ", " s since the last input", "lock: login1's LockedHint of this session",
+        ": not locked", "the engine would find you: away (no input in the last second)"}) {
+    EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
+  }
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("DISPLAY");
+  std::ostringstream alone;
+  EXPECT_EQ(shell::RunInspect({"away"}, alone, err), 0);
+  EXPECT_NE(alone.str().find("the engine would find you: away (ravenox runs without windows)"),
+            std::string::npos)
+      << alone.str();
+  unsetenv("XDG_SESSION_TYPE");
 }
 
 }  // namespace
