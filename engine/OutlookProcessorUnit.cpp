@@ -65,6 +65,11 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
     // The calendar's view is taken around the engine's own now.
     env_.connector = outlook::localstore::MakeLocalStoreConnector(
         outlook::localstore::DefaultProfilePath(), [clock = env_.clock] { return clock->Now(); });
+    if (!env_.outbox_pass) {
+      env_.outbox_pass = [](std::string& waiting) {
+        return outlook::localstore::PassOutbox(outlook::localstore::DefaultProfilePath(), waiting);
+      };
+    }
   }
 
   outlook_ = NewConnection();
@@ -264,6 +269,7 @@ void TOutlookProcessor::RunPass() {
   ProcessChecks();
   SaveState();
   SendPendingTest();
+  PassOutbox();
 
   const TDateTime now = env_.clock->Now();
   if (InsideDay(now, host_.EarlyTime(), host_.LateTime())) {
@@ -290,6 +296,20 @@ void TOutlookProcessor::RunPass() {
   LastCursor = env_.input->GetCursorPos();
   WaitForNextPass();
   SendPendingTest();
+}
+
+void TOutlookProcessor::PassOutbox() {
+  if (!env_.outbox_pass) return;
+  std::string waiting;
+  try {
+    for (const std::string& line : env_.outbox_pass(waiting)) DebugLog(line);
+  } catch (const std::exception& e) {
+    waiting = std::string("The outbox cannot be read: ") + e.what();
+  }
+  // Said at every pass while texts wait; logged when it changes.
+  if (waiting != outbox_problem_) DebugLog(waiting.empty() ? "Outbox empty" : waiting);
+  outbox_problem_ = waiting;
+  if (!waiting.empty()) closing_status_ = waiting;
 }
 
 void TOutlookProcessor::ProcessChecks() {

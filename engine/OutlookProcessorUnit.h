@@ -43,6 +43,10 @@ struct ProcessorEnvironment {
   // Makes the Outlook application for a new connection object (by default the local store of
   // the user's profile).
   outlook::Connector connector;
+  // The store's own outbox, where it keeps one (the local store does): at each pass it hands on
+  // what waits; it returns what happened, for the debug log, and sets `waiting` to how many texts
+  // wait and why ("" when none). Empty: the store sends by itself (Outlook).
+  std::function<std::vector<std::string>(std::string& waiting)> outbox_pass;
   // Where the state files and logs live; empty means the process's current directory.
   std::filesystem::path working_dir;
   // Tests drive single operations without the thread.
@@ -186,6 +190,8 @@ class TOutlookProcessor {
   // read, a missing folder) costs that scan only: it is reported when it first appears, and the
   // other scans, the saves and the sends go on.
   void RunScan(const char* what, std::string& problem, const std::function<void()>& scan);
+  // Hands on what waits in the store's outbox; while texts wait, the pass ends saying so.
+  void PassOutbox();
   // Logs a source's trouble when it starts, changes or clears, and shows it at the end of the pass.
   void ReportProblem(const char* what, std::string& last, const std::string& problem);
   // The folder's item count at the start of a scan. A sweep during which the folder, or a source
@@ -214,7 +220,8 @@ class TOutlookProcessor {
   bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
   bool notes_changed_ = false;  // keys added to or deleted from NotifyList since Test-Note.NST
   TDateTime notes_written_ = 0.0;
-  std::string calendar_problem_, task_problem_, inbox_problem_, input_problem_;  // as last reported
+  std::string calendar_problem_, task_problem_, inbox_problem_, input_problem_,
+      outbox_problem_;          // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
   std::deque<std::string> debug_lines_;
   // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a

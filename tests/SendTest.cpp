@@ -11,6 +11,8 @@
 
 #include <fstream>
 #include <map>
+#include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -159,6 +161,8 @@ TEST(SendMessage, AcceptedWhenTheProgramExitsWhateverHoldsItsOutput) {
   EXPECT_EQ(Files(settings.sent / "cur"), 1);
 }
 
+// A bad address is refused at once; a program that fails or hangs leaves the message waiting in
+// the outbox, and the outbox says why; no program at all is an error, the message waiting.
 TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
   struct Case {
     const char* name;
@@ -181,13 +185,23 @@ TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
     TempDir dir;
     auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), c.status, c.extra).string()});
     settings.timeout = 1s;
-    try {
-      SendMessage(settings, c.to, "s", "");
-      ADD_FAILURE() << "expected an error";
-    } catch (const AutomationError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+    if (c.queued) {
+      EXPECT_NO_THROW(SendMessage(settings, c.to, "s", ""));
+      const OutboxReport r = OutboxPass(settings);
+      EXPECT_EQ(r.waiting, 1u);
+      EXPECT_NE(r.why.find(c.expected), std::string::npos) << r.why;
+      ASSERT_EQ(r.log.size(), 1u);  // the first try; the next is not due yet
+      EXPECT_NE(r.log[0].find("not handed on (try 1)"), std::string::npos) << r.log[0];
+    } else {
+      try {
+        SendMessage(settings, c.to, "s", "");
+        ADD_FAILURE() << "expected an error";
+      } catch (const AutomationError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+      }
     }
     EXPECT_EQ(Files(settings.outbox / "new"), c.queued ? 1 : 0);
+    EXPECT_EQ(Files(settings.outbox / "cur"), 0);
   }
   TempDir dir;
   try {
@@ -197,6 +211,25 @@ TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
     EXPECT_NE(std::string(e.what()).find("No sendmail program"), std::string::npos);
   }
   EXPECT_EQ(Files(dir.path() / "Outbox" / "new"), 1);
+}
+
+// A message not handed on within the expiry goes to Failed, with the reason in the log.
+TEST(SendMessage, AMessageTooOldForItsNewsMovesToFailed) {
+  TempDir dir;
+  auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 75).string()});
+  settings.expiry = 1s;
+  settings.retry = 0s;
+  SendMessage(settings, "a@b.c", "s", "");
+  EXPECT_EQ(OutboxPass(settings).waiting, 1u);
+  std::this_thread::sleep_for(2100ms);
+  const OutboxReport r = OutboxPass(settings);
+  EXPECT_EQ(r.waiting, 0u);
+  ASSERT_FALSE(r.log.empty());
+  EXPECT_NE(r.log.back().find("moved to Failed: the sendmail program failed (exit status 75)"),
+            std::string::npos)
+      << r.log.back();
+  EXPECT_EQ(Files(dir.path() / "Failed" / "cur"), 1);
+  EXPECT_EQ(Files(settings.outbox / "new"), 0);
 }
 
 // --- A real sendmail (msmtp) delivering to a local SMTP sink -----------------------------------
@@ -248,7 +281,7 @@ except KeyboardInterrupt:
 
 class SmtpSink {
  public:
-  SmtpSink(const std::filesystem::path& log) : port_(FreePort()) {
+  explicit SmtpSink(const std::filesystem::path& log, int port = FreePort()) : port_(port) {
     pid_ = fork();
     if (pid_ == 0) {
       const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -349,13 +382,117 @@ TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
   EXPECT_EQ(Files(dir.path() / "Sent" / "cur"), 1);
 }
 
-TEST(RealSendmail, SinkDownIsAnErrorAndTheMessageWaits) {
+// Texts queued while the relay is down arrive once it is back, each exactly once.
+TEST(RealSendmail, TextsQueuedWhileTheSinkIsDownArriveOnceItIsBack) {
   if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
   TempDir dir;
-  const int port = FreePort();  // nothing listens there
-  const auto settings = Settings(dir.path(), Msmtp(dir.path(), port));
-  EXPECT_THROW(SendMessage(settings, "5551234567@vtext.com", "s", ""), AutomationError);
-  EXPECT_EQ(Files(settings.outbox / "new"), 1);
+  const int port = FreePort();  // nothing listens there yet
+  auto settings = Settings(dir.path(), Msmtp(dir.path(), port));
+  settings.retry = 0s;
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NO_THROW(SendMessage(settings, "5551234567@vtext.com", "Text " + std::to_string(i), ""));
+  OutboxReport r = OutboxPass(settings);
+  EXPECT_EQ(r.waiting, 3u);
+  EXPECT_NE(r.why.find("the sendmail program failed"), std::string::npos) << r.why;
+  SmtpSink sink(dir.path() / "sink.log", port);
+  ASSERT_TRUE(sink.up());
+  r = OutboxPass(settings);
+  EXPECT_EQ(r.waiting, 0u);
+  EXPECT_EQ(OutboxPass(settings).log.size(), 0u);  // nothing more to do
+  sink.Stop();
+  std::string log = ReadAll(dir.path() / "sink.log");
+  std::erase(log, '\r');
+  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 3) << log;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Count(log, "Subject: Text " + std::to_string(i) + "\n"), 1);
+  EXPECT_EQ(Files(settings.sent / "cur"), 3);
+}
+
+// The program the kill test kills (it does nothing unless that test starts it): a pass over the
+// outbox, as a program's first, then one text after another until it is killed.
+TEST(RealSendmail, KillTestProgram) {
+  const char* dir = std::getenv("RAVENOX_KILL_TEST_DIR");
+  if (dir == nullptr) GTEST_SKIP() << "started by KilledAtAnyMomentNothingIsLostOrSentTwice";
+  auto settings = Settings(dir, Msmtp(dir, std::atoi(std::getenv("RAVENOX_KILL_TEST_PORT"))));
+  settings.retry = 0s;
+  const std::string run = std::getenv("RAVENOX_KILL_TEST_RUN");
+  OutboxPass(settings);
+  for (int n = 0;; ++n)
+    SendMessage(settings, "5551234567@vtext.com", "Run " + run + " text " + std::to_string(n), "");
+}
+
+// Killed (SIGKILL) at random moments while it queues, hands on and moves messages, 200 times,
+// each time started again: every message queued reaches the relay exactly once.
+TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
+  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
+  TempDir dir;
+  SmtpSink sink(dir.path() / "sink.log");
+  ASSERT_TRUE(sink.up());
+  std::mt19937 random(20261208u);
+  std::string self(4096, '\0');
+  self.resize(static_cast<std::size_t>(readlink("/proc/self/exe", self.data(), self.size())));
+  for (int run = 0; run < 200; ++run) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("RAVENOX_KILL_TEST_DIR", dir.path().c_str(), 1);
+      setenv("RAVENOX_KILL_TEST_PORT", std::to_string(sink.port()).c_str(), 1);
+      setenv("RAVENOX_KILL_TEST_RUN", std::to_string(run).c_str(), 1);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      execl(self.c_str(), self.c_str(), "--gtest_filter=RealSendmail.KillTestProgram",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 120)(random)));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // Started once more: what waits is handed on.
+  auto settings = Settings(dir.path(), Msmtp(dir.path(), sink.port()));
+  settings.retry = 0s;
+  for (int i = 0; i < 20 && OutboxPass(settings).waiting > 0; ++i) {
+  }
+  // The relay's count settles once the last sendmail programs of killed runs are done.
+  std::string log;
+  for (int quiet = 0; quiet < 10;) {
+    std::this_thread::sleep_for(100ms);
+    const std::string now = ReadAll(dir.path() / "sink.log");
+    quiet = now == log ? quiet + 1 : 0;
+    log = now;
+  }
+  sink.Stop();
+  std::erase(log, '\r');
+  // Every message the store holds (sent, waiting, being handed on, failed), by its subject.
+  std::set<std::string> queued;
+  std::map<std::string, std::string> where;
+  for (const auto& folder : {settings.sent / "cur", settings.outbox / "new",
+                             settings.outbox / "cur", dir.path() / "Failed" / "cur"}) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+      if (e.path().filename().string()[0] == '.') continue;  // a write cut short: never queued
+      const std::string text = ReadAll(e.path());
+      const auto at = text.find("Subject: ");
+      if (at != std::string::npos) {
+        queued.insert(text.substr(at, text.find('\n', at) - at));
+        where[text.substr(at, text.find('\n', at) - at)] = e.path().string();
+      }
+    }
+  }
+  int lost = 0, doubled = 0;
+  for (const auto& subject : queued) {
+    const int arrived = Count(log, "\n" + subject + "\n");
+    lost += arrived == 0 ? 1 : 0;
+    if (arrived == 0) ADD_FAILURE() << "lost: " << subject << " in " << where[subject];
+    doubled += arrived > 1 ? 1 : 0;
+  }
+  std::printf("kill test: 200 kills, %zu messages queued, %d lost, %d sent twice\n", queued.size(),
+              lost, doubled);
+  EXPECT_GT(queued.size(), 200u);
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(doubled, 0);
+  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), static_cast<int>(queued.size()));
+  EXPECT_EQ(OutboxPass(settings).waiting, 0u);
+  EXPECT_EQ(Files(settings.outbox / "cur"), 0);
 }
 
 }  // namespace

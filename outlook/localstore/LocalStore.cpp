@@ -418,6 +418,17 @@ std::string AddressOf(const std::string& from) {
   return address;
 }
 
+SendSettings SendSettingsOf(const StoreProfile& profile) {
+  SendSettings s;
+  s.outbox = profile.outbox;
+  s.sent = profile.sent;
+  s.failed = profile.failed;
+  s.from = profile.from;
+  s.sendmail = profile.sendmail;
+  s.expiry = std::chrono::hours(profile.expiry_hours);
+  return s;
+}
+
 class LocalApplication final : public Application,
                                public NameSpace,
                                public std::enable_shared_from_this<LocalApplication> {
@@ -428,10 +439,7 @@ class LocalApplication final : public Application,
         tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo, std::string(),
                                            clock, scope)),
         inbox_(std::make_shared<InboxFolder>(profile.inbox)) {
-    send_.outbox = profile.outbox;
-    send_.sent = profile.sent;
-    send_.from = profile.from;
-    send_.sendmail = profile.sendmail;
+    send_ = SendSettingsOf(profile);
   }
   std::shared_ptr<NameSpace> GetNamespace(const std::string& type) override {
     if (type != "MAPI") throw AutomationError("Unknown name space " + type);
@@ -483,6 +491,17 @@ Connector MakeLocalStoreConnector(std::filesystem::path profile_path, LocalClock
       throw AutomationError(e.what());
     }
   };
+}
+
+std::vector<std::string> PassOutbox(const std::filesystem::path& profile_path,
+                                    std::string& waiting) {
+  OutboxReport r = OutboxPass(SendSettingsOf(LoadProfile(profile_path)));
+  waiting.clear();
+  if (r.waiting > 0) {
+    waiting = std::to_string(r.waiting) + (r.waiting == 1 ? " text waits" : " texts wait") +
+              " in the outbox" + (r.why.empty() ? "" : ": " + r.why);
+  }
+  return std::move(r.log);
 }
 
 const char* NoExpansionReason(OutlookItem& item) {

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "outlook/OutlookApplication.h"
 #include "outlook/localstore/Profile.h"
@@ -27,6 +29,11 @@ std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalCl
 // none); a profile that cannot be read is an AutomationError.
 Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultProfilePath(),
                                   LocalClock clock = {}, FolderScope scope = FolderScope::kNow);
+
+// A pass over the outbox of the profile at `profile_path` (see OutboxPass): what happened, for the
+// debug log, and while texts wait, how many and why ("" when none wait).
+std::vector<std::string> PassOutbox(const std::filesystem::path& profile_path,
+                                    std::string& waiting);
 
 // Whether the calendar's view at `now` holds this appointment (of a whole folder).
 bool InView(OutlookItem& item, ravenox::TDateTime now);

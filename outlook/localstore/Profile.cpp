@@ -42,6 +42,9 @@ constexpr const char* kExample =
     "# inbox=~/Mail/INBOX\n"
     "# outbox=~/.local/share/Brindlemoor/Ravenox/Outbox\n"
     "# sent=~/.local/share/Brindlemoor/Ravenox/Sent\n"
+    "# A text not handed on within expiry_hours (default 6) moves to this Maildir.\n"
+    "# failed=~/.local/share/Brindlemoor/Ravenox/Failed\n"
+    "# expiry_hours=6\n"
     "# from=me@example.org\n"
     "# The sendmail interface: the program and its options. The recipient is added after \"--\".\n"
     "# sendmail=/usr/bin/msmtp;--read-envelope-from\n"
@@ -146,6 +149,17 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     if (!one("inbox").empty()) profile.inbox = Expand(one("inbox"));
     if (!one("outbox").empty()) profile.outbox = Expand(one("outbox"));
     if (!one("sent").empty()) profile.sent = Expand(one("sent"));
+    if (!one("failed").empty()) profile.failed = Expand(one("failed"));
+    if (!one("expiry_hours").empty()) {
+      GError* error = nullptr;
+      const gint hours = g_key_file_get_integer(file, "Store", "expiry_hours", &error);
+      if (error != nullptr || hours < 1) {
+        g_clear_error(&error);
+        g_key_file_free(file);
+        throw std::runtime_error(path.string() + ": expiry_hours wants a whole number of hours");
+      }
+      profile.expiry_hours = hours;
+    }
     if (!one("from").empty()) profile.from = one("from");
     if (g_key_file_has_key(file, "Store", "sendmail", nullptr))
       profile.sendmail = strings("sendmail");

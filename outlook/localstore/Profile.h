@@ -7,6 +7,8 @@
 //   inbox=~/Mail/INBOX
 //   outbox=~/.local/share/Brindlemoor/Ravenox/Outbox
 //   sent=~/.local/share/Brindlemoor/Ravenox/Sent
+//   failed=~/.local/share/Brindlemoor/Ravenox/Failed
+//   expiry_hours=6
 //   from=me@example.org
 //   sendmail=/usr/bin/msmtp;--read-envelope-from
 #pragma once
@@ -21,8 +23,10 @@ struct StoreProfile {
   std::vector<std::filesystem::path> calendars;  // .ics files or vdir folders
   std::vector<std::filesystem::path> tasks;
   std::filesystem::path inbox, outbox, sent;  // Maildirs
+  std::filesystem::path failed;               // Maildir; empty: Failed beside the outbox
   std::string from;                           // the sender's address
   std::vector<std::string> sendmail;          // argv; empty: nothing is handed on
+  int expiry_hours = 6;  // a text not handed on by then is noise: it moves to Failed
 };
 
 // $XDG_CONFIG_HOME/Brindlemoor/Ravenox-store.conf

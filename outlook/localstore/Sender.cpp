@@ -5,6 +5,7 @@
 #include <gmime/gmime.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,12 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string_view>
 
 #include "outlook/OutlookModel.h"
@@ -51,50 +57,55 @@ std::string UniqueName() {
          std::to_string(getpid()) + "Q" + std::to_string(counter++) + "." + host;
 }
 
-// Runs argv with `input` on standard input; returns the exit status, the error text, or throws
-// on a time-out.
-int Run(const std::vector<std::string>& argv, const std::string& input, std::string& errors,
-        std::chrono::seconds timeout) {
-  int in_pipe[2], err_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0)
-    throw AutomationError(std::string("pipe: ") + std::strerror(errno));
+// The exit status of a program that exceeded its time.
+constexpr int kTimedOut = -1;
+
+// Runs argv with the message file `queued` on standard input. The child takes the message out of
+// the queue (renames `queued` to `claimed`) itself, before it becomes the program, and in a
+// session of its own: once it runs, the hand-off goes on to its end whatever happens to us (a
+// crash, a kill, a Ctrl-C), and a message still in the queue was surely never handed on. Returns
+// the exit status (kTimedOut: killed at the time-out) and the program's output.
+int Run(const std::vector<std::string>& argv, const std::filesystem::path& queued,
+        const std::filesystem::path& claimed, std::string& errors, std::chrono::seconds timeout) {
+  const int message = open(queued.c_str(), O_RDONLY | O_CLOEXEC);
+  if (message < 0) throw AutomationError("The queued message is gone: " + queued.string());
+  int err_pipe[2];
   if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(in_pipe[0]);
-    close(in_pipe[1]);
+    close(message);
     throw AutomationError(std::string("pipe: ") + std::strerror(errno));
   }
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  const std::string from = queued.string(), to = claimed.string();
   const pid_t pid = fork();
-  if (pid < 0) throw AutomationError(std::string("fork: ") + std::strerror(errno));
+  if (pid < 0) {
+    close(message);
+    close(err_pipe[0]);
+    close(err_pipe[1]);
+    throw AutomationError(std::string("fork: ") + std::strerror(errno));
+  }
   if (pid == 0) {
-    dup2(in_pipe[0], STDIN_FILENO);
+    setsid();
+    dup2(message, STDIN_FILENO);
     dup2(err_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
+    if (rename(from.c_str(), to.c_str()) != 0) {
+      const char* text = "the message was taken from the queue by another hand-off\n";
+      (void)!write(STDERR_FILENO, text, std::strlen(text));
+      _exit(126);
+    }
     execv(args[0], args.data());
     const char* text = "cannot run the sendmail program\n";
     (void)!write(STDERR_FILENO, text, std::strlen(text));
     _exit(127);
   }
-  close(in_pipe[0]);
+  close(message);
   close(err_pipe[1]);
-  fcntl(in_pipe[1], F_SETFL, fcntl(in_pipe[1], F_GETFL) | O_NONBLOCK);
-  // A child that exits early must not kill us with SIGPIPE.
-  struct sigaction ignore {
-  }, old{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &old);
 
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::size_t written = 0;
-  int in_fd = in_pipe[1];
   int err_fd = err_pipe[0];
   fcntl(err_fd, F_SETFL, fcntl(err_fd, F_GETFL) | O_NONBLOCK);
-  if (input.empty()) {
-    close(in_fd);
-    in_fd = -1;
-  }
   auto read_errors = [&] {
     char buffer[4096];
     while (err_fd >= 0) {
@@ -127,37 +138,21 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
       timed_out = true;
       break;
     }
-    pollfd fds[2];
+    pollfd fds[1];
     int n = 0;
-    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
     if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
     // Short naps: the exit itself does not wake a poll.
     const int nap = static_cast<int>(std::min<long long>(left.count(), 20));
-    if (poll(fds, static_cast<nfds_t>(n), nap) < 0 && errno != EINTR) usleep(2000);
-    for (int i = 0; i < n; ++i) {
-      if (fds[i].fd == in_fd && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
-        const ssize_t w = write(in_fd, input.data() + written, input.size() - written);
-        if (w > 0) written += static_cast<std::size_t>(w);
-        if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
-          close(in_fd);
-          in_fd = -1;
-        }
-      } else if (fds[i].fd == err_fd && (fds[i].revents & (POLLIN | POLLERR | POLLHUP))) {
-        read_errors();
-      }
-    }
+    if (n == 0 || (poll(fds, static_cast<nfds_t>(n), nap) < 0 && errno != EINTR)) usleep(2000);
+    if (n > 0 && (fds[0].revents & (POLLIN | POLLERR | POLLHUP))) read_errors();
   }
-  if (in_fd >= 0) close(in_fd);
   read_errors();  // what the program said before it exited
   if (err_fd >= 0) close(err_fd);
   if (timed_out) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-    sigaction(SIGPIPE, &old, nullptr);
-    throw AutomationError("The sendmail program did not finish within " +
-                          std::to_string(timeout.count()) + " seconds");
+    return kTimedOut;
   }
-  sigaction(SIGPIPE, &old, nullptr);
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
@@ -428,6 +423,123 @@ std::string ComposeMessage(const std::string& from, const std::string& to,
   throw AutomationError("The message could not be composed safely and was not sent");
 }
 
+namespace {
+
+// What the program knows of an outbox between passes: when each waiting message is next tried,
+// and what happened since the last report. On disk a message waits in new/, is being handed on in
+// cur/, and has gone in Sent (or failed, in Failed).
+struct Waiting {
+  int attempts = 0;
+  std::chrono::steady_clock::time_point next{};
+  std::string error;
+};
+struct OutboxState {
+  std::mutex mutex;
+  std::map<std::string, Waiting> waiting;
+  std::vector<std::string> log;
+  std::string why;
+  bool recovered = false;
+};
+
+OutboxState& StateOf(const std::filesystem::path& outbox) {
+  static std::mutex registry_mutex;
+  static std::map<std::string, std::unique_ptr<OutboxState>> registry;
+  std::lock_guard lock(registry_mutex);
+  auto& state = registry[std::filesystem::absolute(outbox).lexically_normal().string()];
+  if (state == nullptr) state = std::make_unique<OutboxState>();
+  return *state;
+}
+
+// Tries again after `first`, twice that, four times, ..., at most 15 minutes apart.
+std::chrono::seconds RetryAfter(std::chrono::seconds first, int attempts) {
+  const auto wait = first * (1 << std::min(attempts - 1, 10));
+  return std::min<std::chrono::seconds>(wait, std::chrono::minutes(15));
+}
+
+// The recipient written in the message's own To header (one address, on one line: we wrote it).
+std::string RecipientOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  for (std::string line; std::getline(in, line) && !line.empty();) {
+    if (line.rfind("To: ", 0) == 0) return line.substr(4);
+  }
+  return {};
+}
+
+// When the message was queued: its name starts with the second, as Maildir names do.
+std::time_t QueuedAt(const std::string& name, const std::filesystem::path& file) {
+  std::time_t t = 0;
+  std::size_t i = 0;
+  while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])) != 0)
+    t = t * 10 + (name[i++] - '0');
+  if (i > 0 && i < name.size() && name[i] == '.') return t;
+  struct stat st {};
+  return ::stat(file.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+}
+
+void MoveInto(const std::filesystem::path& from, const std::filesystem::path& maildir,
+              const std::string& name) {
+  std::error_code ec;
+  if (!maildir.empty()) {
+    MakeMaildir(maildir);
+    std::filesystem::rename(from, maildir / "cur" / (name + ":2,S"), ec);
+    if (!ec) return;
+  }
+  std::filesystem::remove(from, ec);
+}
+
+// Hands the queued message `name` on; the error, or none when the program took it.
+std::optional<std::string> HandOff(const SendSettings& settings, const std::string& name,
+                                   const std::string& to) {
+  const std::filesystem::path queued = settings.outbox / "new" / name;
+  const std::filesystem::path claimed = settings.outbox / "cur" / name;
+  std::vector<std::string> argv = settings.sendmail;
+  argv.push_back("--");
+  argv.push_back(to);
+  std::string errors;
+  int status = 0;
+  try {
+    status = Run(argv, queued, claimed, errors, settings.timeout);
+  } catch (const std::exception& e) {
+    return std::string(e.what());
+  }
+  if (status == 0) {
+    MoveInto(claimed, settings.sent, name);
+    return std::nullopt;
+  }
+  // Not taken: back into the queue for the next try.
+  std::error_code ec;
+  if (status != 126) std::filesystem::rename(claimed, queued, ec);
+  if (status == kTimedOut) {
+    return "the sendmail program did not finish within " +
+           std::to_string(settings.timeout.count()) + " seconds";
+  }
+  return "the sendmail program failed (exit status " + std::to_string(status) +
+         "): " + HeaderSafe(errors);
+}
+
+// One try of one message, with what it gives noted.
+void Attempt(const SendSettings& settings, OutboxState& state, const std::string& name,
+             const std::string& to) {
+  Waiting& w = state.waiting[name];
+  ++w.attempts;
+  const auto error = HandOff(settings, name, to);
+  if (!error) {
+    state.log.push_back("Outbox: " + name + " to " + to + " handed on (try " +
+                        std::to_string(w.attempts) + ")");
+    state.waiting.erase(name);
+    return;
+  }
+  w.error = *error;
+  const auto wait = RetryAfter(settings.retry, w.attempts);
+  w.next = std::chrono::steady_clock::now() + wait;
+  state.why = *error;
+  state.log.push_back("Outbox: " + name + " to " + to + " not handed on (try " +
+                      std::to_string(w.attempts) + "): " + *error + "; next try in " +
+                      std::to_string(wait.count()) + " s");
+}
+
+}  // namespace
+
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
                  const std::string& body) {
   if (!ValidAddress(to)) {
@@ -439,33 +551,93 @@ void SendMessage(const SendSettings& settings, const std::string& to, const std:
   // Into the outbox first, so nothing is lost whatever happens next.
   MakeMaildir(settings.outbox);
   const std::string name = UniqueName();
-  const std::filesystem::path queued = settings.outbox / "new" / name;
   try {
-    ravenox::platform::WriteFileAtomically(queued, message, 0600);
+    ravenox::platform::WriteFileAtomically(settings.outbox / "new" / name, message, 0600);
   } catch (const std::exception& e) {
     throw AutomationError(std::string("Cannot queue the message: ") + e.what());
   }
-
   if (settings.sendmail.empty()) {
     throw AutomationError("No sendmail program is configured; the message waits in " +
                           settings.outbox.string());
   }
-  std::vector<std::string> argv = settings.sendmail;
-  argv.push_back("--");
-  argv.push_back(to);
-  std::string errors;
-  const int status = Run(argv, message, errors, settings.timeout);
-  if (status != 0) {
-    throw AutomationError("The sendmail program failed (exit status " + std::to_string(status) +
-                          "): " + HeaderSafe(errors) + "; the message waits in " +
-                          settings.outbox.string());
-  }
+  // Sent once it is queued and its first hand-off has been tried; what was not handed on is
+  // tried again at the following passes.
+  OutboxState& state = StateOf(settings.outbox);
+  std::lock_guard lock(state.mutex);
+  Attempt(settings, state, name, to);
+}
+
+OutboxReport OutboxPass(const SendSettings& settings) {
+  OutboxReport report;
+  if (settings.outbox.empty()) return report;
+  OutboxState& state = StateOf(settings.outbox);
+  std::lock_guard lock(state.mutex);
   std::error_code ec;
-  if (!settings.sent.empty()) {
-    MakeMaildir(settings.sent);
-    std::filesystem::rename(queued, settings.sent / "cur" / (name + ":2,S"), ec);
+  // A message a stopped program left being handed on: its program ran on to the end on its own,
+  // so it is taken as handed on, never sent twice.
+  if (!state.recovered) {
+    state.recovered = true;
+    for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "cur", ec)) {
+      const std::string name = e.path().filename().string();
+      MoveInto(e.path(), settings.sent, name);
+      state.log.push_back("Outbox: " + name +
+                          " was being handed on when Ravenox stopped; taken as handed on");
+    }
   }
-  if (settings.sent.empty() || ec) std::filesystem::remove(queued, ec);
+  const std::time_t now = std::time(nullptr);
+  std::vector<std::string> names;
+  // Names starting with a dot are files still being written; one left for an hour was cut short
+  // by a stop, and its text was never sent.
+  for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "new", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name[0] != '.') {
+      names.push_back(name);
+    } else if (now - QueuedAt("", e.path()) > 3600) {
+      std::filesystem::remove(e.path(), ec);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  std::set<std::string> present(names.begin(), names.end());
+  std::erase_if(state.waiting, [&](const auto& w) { return !present.contains(w.first); });
+  for (const std::string& name : names) {
+    const std::filesystem::path file = settings.outbox / "new" / name;
+    const auto known = state.waiting.find(name);
+    // Too old to mean anything now: a reminder after its meeting is noise.
+    if (now - QueuedAt(name, file) > settings.expiry.count()) {
+      const std::string why = known != state.waiting.end() ? known->second.error : "";
+      MoveInto(file,
+               settings.failed.empty() ? settings.outbox.parent_path() / "Failed" : settings.failed,
+               name);
+      state.waiting.erase(name);
+      state.log.push_back("Outbox: " + name + " not handed on within " +
+                          std::to_string(settings.expiry.count() / 3600) + " h; moved to Failed" +
+                          (why.empty() ? "" : ": " + why));
+      continue;
+    }
+    if (settings.sendmail.empty()) {
+      state.why = "no sendmail program is configured";
+      continue;
+    }
+    if (known != state.waiting.end() && std::chrono::steady_clock::now() < known->second.next)
+      continue;
+    const std::string to = RecipientOf(file);
+    if (to.empty() || !ValidAddress(to)) {
+      MoveInto(file,
+               settings.failed.empty() ? settings.outbox.parent_path() / "Failed" : settings.failed,
+               name);
+      state.log.push_back("Outbox: " + name +
+                          " has no recipient one could send to; moved to Failed");
+      continue;
+    }
+    Attempt(settings, state, name, to);
+  }
+  std::size_t left = 0;
+  for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "new", ec))
+    left += e.path().filename().string()[0] != '.' ? 1 : 0;
+  report.waiting = left;
+  report.why = left > 0 ? state.why : "";
+  report.log.swap(state.log);
+  return report;
 }
 
 }  // namespace outlook::localstore

@@ -11,9 +11,12 @@ namespace outlook::localstore {
 
 struct SendSettings {
   std::filesystem::path outbox, sent;
+  std::filesystem::path failed;  // empty: Failed beside the outbox
   std::string from;
   std::vector<std::string> sendmail;  // argv; the recipient follows "--"
   std::chrono::seconds timeout{60};
+  std::chrono::seconds expiry{6 * 3600};  // a message not handed on by then goes to Failed
+  std::chrono::seconds retry{60};  // the first wait before a try again; each doubles, to 15 min
 };
 
 // Header text as it may stand in a header: control characters (CR, LF, ...) become blanks, so no
@@ -24,9 +27,24 @@ std::string HeaderSafe(const std::string& text);
 std::string ComposeMessage(const std::string& from, const std::string& to,
                            const std::string& subject, const std::string& body);
 
-// Sends one message; throws outlook::AutomationError (the message then stays in the outbox) for a
-// bad address, a missing sendmail, or a sendmail that fails or hangs.
+// Sends one message: it is written into the outbox, then handed to the sendmail program once; a
+// message the program did not take waits in the outbox for OutboxPass. Throws
+// outlook::AutomationError for a bad address, a message that cannot be queued, or no sendmail
+// program configured (the message then waits in the outbox).
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
                  const std::string& body);
+
+// What the outbox holds after a pass, and what happened since the last one.
+struct OutboxReport {
+  std::vector<std::string> log;  // every try and every move, for the debug log
+  std::size_t waiting = 0;       // messages not handed on yet
+  std::string why;               // why the last try failed
+};
+
+// A pass over the outbox: the messages whose next try has come are handed on (tries after 1, 2,
+// 4, 8, then every 15 minutes, with the default `retry`), those older than the expiry move to
+// Failed. At the first pass of a program, a message a stopped program left being handed on is taken
+// as handed on: its sendmail program ran on to the end by itself, and it is never sent twice.
+OutboxReport OutboxPass(const SendSettings& settings);
 
 }  // namespace outlook::localstore
