@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "EngineFakes.h"
 
 namespace ravenox::engine {
@@ -226,6 +228,31 @@ TEST(SendPendingTest, ARequestDuringASendGetsItsOwnSend) {
   EXPECT_EQ(sent[1].subject, "second");
   p->SendPendingTest();
   EXPECT_EQ(rig.outlook->Sent().size(), 2u);
+}
+
+// A store that keeps its own outbox is given a turn at every pass: every try goes into the debug
+// log, and while texts wait each pass ends saying how many and why.
+TEST(PassOutbox, TriesAreLoggedAndWaitingTextsShown) {
+  EngineRig rig;
+  std::vector<std::pair<std::vector<std::string>, std::string>> passes = {
+      {{"Outbox: m1 to a@b not handed on (try 1): relay down"}, "1 text waits in the outbox: down"},
+      {{}, "1 text waits in the outbox: down"},
+      {{"Outbox: m1 to a@b handed on (try 2)"}, ""}};
+  std::size_t at = 0;
+  rig.env.outbox_pass = [&](std::string& waiting) {
+    waiting = passes[at].second;
+    return passes[at++].first;
+  };
+  auto p = rig.Make();
+  for (std::size_t i = 0; i < passes.size(); ++i) p->RunPass();
+  EXPECT_EQ(at, 3u);
+  EXPECT_EQ(EngineRig::Count(*p, "Outbox: m1 to a@b not handed on (try 1): relay down"), 1);
+  EXPECT_EQ(EngineRig::Count(*p, "Outbox: m1 to a@b handed on (try 2)"), 1);
+  EXPECT_EQ(EngineRig::Count(*p, "1 text waits in the outbox: down"), 1);  // when it changed
+  EXPECT_EQ(EngineRig::Count(*p, "Outbox empty"), 1);
+  const auto statuses = rig.host.Statuses();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "1 text waits in the outbox: down"), 2);
+  EXPECT_EQ(statuses.back(), "Processor Idle.");
 }
 
 }  // namespace

@@ -416,6 +416,7 @@ TEST(RealSendmail, KillTestProgram) {
   settings.retry = 0s;
   const std::string run = std::getenv("RAVENOX_KILL_TEST_RUN");
   OutboxPass(settings);
+  std::ofstream(std::filesystem::path(dir) / ("started-" + run)) << "";
   for (int n = 0;; ++n)
     SendMessage(settings, "5551234567@vtext.com", "Run " + run + " text " + std::to_string(n), "");
 }
@@ -442,8 +443,15 @@ TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
             static_cast<char*>(nullptr));
       _exit(127);
     }
+    // Mostly while it sends (after its first pass, however long a start takes in this build),
+    // now and then while it starts and takes up what the last one left.
+    const auto started = dir.path() / ("started-" + std::to_string(run));
+    if (std::uniform_int_distribution<int>(0, 3)(random) > 0) {
+      for (int i = 0; i < 500 && !std::filesystem::exists(started); ++i)
+        std::this_thread::sleep_for(2ms);
+    }
     std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 120)(random)));
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 60)(random)));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
@@ -487,7 +495,7 @@ TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
   }
   std::printf("kill test: 200 kills, %zu messages queued, %d lost, %d sent twice\n", queued.size(),
               lost, doubled);
-  EXPECT_GT(queued.size(), 200u);
+  EXPECT_GT(queued.size(), 100u);
   EXPECT_EQ(lost, 0);
   EXPECT_EQ(doubled, 0);
   EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), static_cast<int>(queued.size()));
