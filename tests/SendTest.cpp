@@ -11,11 +11,13 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "DesktopPeers.h"
 #include "EngineFakes.h"
 #include "base/Formats.h"
 #include "outlook/localstore/LocalStore.h"
@@ -271,7 +273,26 @@ class Sink:
         sys.stdout.flush()
         return '250 OK'
 
-controller = Controller(Sink(), hostname='127.0.0.1', port=int(sys.argv[1]))
+# Modes: plain (no TLS offered, no login), starttls (STARTTLS required, then a login), tls (TLS
+# from the start, then a login). The login is "me" with "secret".
+def login(server, session, envelope, mechanism, auth_data):
+    from aiosmtpd.smtp import AuthResult, LoginPassword
+    ok = isinstance(auth_data, LoginPassword) and auth_data.login == b'me' and \
+        auth_data.password == b'secret'
+    return AuthResult(success=ok, handled=False)
+
+mode = sys.argv[2] if len(sys.argv) > 2 else 'plain'
+kwargs = {}
+if mode != 'plain':
+    import ssl
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(sys.argv[3], sys.argv[4])
+    kwargs = dict(authenticator=login, auth_required=True)
+    if mode == 'starttls':
+        kwargs.update(tls_context=context, require_starttls=True, auth_require_tls=True)
+    else:
+        kwargs.update(ssl_context=context, auth_require_tls=False)
+controller = Controller(Sink(), hostname='127.0.0.1', port=int(sys.argv[1]), **kwargs)
 controller.start()
 try:
     asyncio.get_event_loop().run_forever()
@@ -281,15 +302,21 @@ except KeyboardInterrupt:
 
 class SmtpSink {
  public:
-  explicit SmtpSink(const std::filesystem::path& log, int port = FreePort()) : port_(port) {
+  explicit SmtpSink(const std::filesystem::path& log, int port = FreePort(),
+                    std::vector<std::string> tls = {})
+      : port_(port) {
     pid_ = fork();
     if (pid_ == 0) {
       const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fd, STDOUT_FILENO);
       dup2(fd, STDERR_FILENO);
       const std::string port = std::to_string(port_);
-      execl("/usr/bin/python3", "python3", "-u", "-c", kSinkScript, port.c_str(),
-            static_cast<char*>(nullptr));
+      std::vector<std::string> args = {"python3", "-u", "-c", kSinkScript, port};
+      args.insert(args.end(), tls.begin(), tls.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv("/usr/bin/python3", argv.data());
       _exit(127);
     }
     for (int i = 0; i < 500 && !PortOpen(port_); ++i) std::this_thread::sleep_for(20ms);
@@ -501,6 +528,167 @@ TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
   EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), static_cast<int>(queued.size()));
   EXPECT_EQ(OutboxPass(settings).waiting, 0u);
   EXPECT_EQ(Files(settings.outbox / "cur"), 0);
+}
+
+// --- The user's own mail account over SMTP --------------------------------------------------
+
+// A certificate for 127.0.0.1, made here, that is its own authority.
+struct TestCertificate {
+  explicit TestCertificate(const std::filesystem::path& dir)
+      : cert(dir / "cert.pem"), key(dir / "key.pem") {
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key.string() +
+                             " -out " + cert.string() +
+                             " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                             " >/dev/null 2>&1";
+    ok = std::system(make.c_str()) == 0;
+  }
+  std::filesystem::path cert, key;
+  bool ok = false;
+};
+
+bool HaveSmtpTools() {
+  return ::access("/usr/bin/openssl", X_OK) == 0 &&
+         std::system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") == 0;
+}
+
+// Through the account only with TLS (STARTTLS required, or from the start), a certificate some
+// authority the program trusts vouches for, and the right login.
+TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
+  if (!HaveSmtpTools()) GTEST_SKIP() << "openssl or aiosmtpd missing";
+  struct Case {
+    const char* name;
+    const char* mode;
+    bool implicit_tls, trusted;
+    std::string password;
+    const char* refused;  // null: it goes through
+  };
+  const Case cases[] = {
+      {"STARTTLS, a trusted certificate, the right login", "starttls", false, true, "secret",
+       nullptr},
+      {"TLS from the start", "tls", true, true, "secret", nullptr},
+      {"a certificate no trusted authority vouches for", "starttls", false, false, "secret",
+       "certificate"},
+      {"a server that offers no TLS", "plain", false, true, "secret", "SSL level"},
+      {"the wrong password", "starttls", false, true, "wrong", "Login denied"},
+  };
+  TempDir certs;
+  TestCertificate certificate(certs.path());
+  ASSERT_TRUE(certificate.ok);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    SmtpSink sink(dir.path() / "sink.log", FreePort(),
+                  {c.mode, certificate.cert.string(), certificate.key.string()});
+    ASSERT_TRUE(sink.up());
+    SmtpAccount account;
+    account.server = "127.0.0.1";
+    account.port = sink.port();
+    account.implicit_tls = c.implicit_tls;
+    account.user = "me";
+    if (c.trusted) account.ca_file = certificate.cert;
+    account.timeout = 10s;
+    const std::string message =
+        ComposeMessage("ravenox@example.org", "5551234567@vtext.com", "Meeting at 9", "");
+    const std::string error =
+        SubmitMessage(account, c.password, "ravenox@example.org", "5551234567@vtext.com", message);
+    sink.Stop();
+    const std::string log = ReadAll(dir.path() / "sink.log");
+    if (c.refused == nullptr) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 1) << log;
+      EXPECT_EQ(Count(log, "Subject: Meeting at 9"), 1) << log;
+    } else {
+      EXPECT_NE(error.find(c.refused), std::string::npos) << error;
+      EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 0) << log;
+    }
+  }
+}
+
+// The store sends through the account of its profile with the password its command gives; a
+// message held back by the server waits in the outbox like any other.
+TEST(Smtp, TheStoreSendsThroughTheAccountOfItsProfile) {
+  if (!HaveSmtpTools()) GTEST_SKIP() << "openssl or aiosmtpd missing";
+  TempDir dir;
+  TestCertificate certificate(dir.path());
+  ASSERT_TRUE(certificate.ok);
+  SmtpSink sink(dir.path() / "sink.log", FreePort(),
+                {"starttls", certificate.cert.string(), certificate.key.string()});
+  ASSERT_TRUE(sink.up());
+  setenv("RAVENOX_SMTP", RAVENOX_SMTP_PROGRAM, 1);
+  const auto profile_file = dir.path() / "store.conf";
+  auto write_profile = [&](const std::string& password) {
+    std::ofstream(profile_file) << "[Store]\noutbox=" << (dir.path() / "Outbox").string()
+                                << "\nsent=" << (dir.path() / "Sent").string()
+                                << "\nfrom=Ravenox <ravenox@example.org>\nsmtp_server=127.0.0.1"
+                                << "\nsmtp_port=" << sink.port()
+                                << "\nsmtp_user=me\npassword_command=/bin/echo;" << password
+                                << "\nsmtp_ca_file=" << certificate.cert.string() << "\n";
+  };
+  write_profile("wrong");
+  auto send = [&](const std::string& subject) {
+    const auto store = OpenLocalStore(LoadProfile(profile_file));
+    const auto mail = As<MailItem>(store->CreateItem(olMailItem));
+    mail->SetTo("5551234567@vtext.com");
+    mail->SetSubject(subject);
+    mail->SetBody("");
+    mail->Send();
+  };
+  EXPECT_NO_THROW(send("Held back"));
+  std::string waiting;
+  PassOutbox(profile_file, waiting);
+  EXPECT_NE(waiting.find("1 text waits in the outbox"), std::string::npos) << waiting;
+  EXPECT_NE(waiting.find("Login denied"), std::string::npos) << waiting;
+  write_profile("secret");
+  EXPECT_NO_THROW(send("Meeting at 9"));
+  sink.Stop();
+  unsetenv("RAVENOX_SMTP");
+  const std::string log = ReadAll(dir.path() / "sink.log");
+  EXPECT_EQ(Count(log, "Subject: Meeting at 9"), 1) << log;
+  EXPECT_EQ(Count(log, "X-RcptTo: 5551234567@vtext.com"), 1) << log;
+}
+
+// The password lives in the desktop's Secret Service (here gnome-keyring on a private bus), never
+// in a file of ours; the store's program finds it there.
+TEST(Smtp, ThePasswordLivesInTheSecretService) {
+  if (!HaveSmtpTools() || ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0)
+    GTEST_SKIP() << "openssl, aiosmtpd or gnome-keyring missing";
+  TempDir dir;
+  const auto home = dir.path() / "home";
+  std::filesystem::create_directories(home / ".local/share");
+  std::filesystem::create_directories(dir.path() / "run");
+  std::filesystem::permissions(dir.path() / "run", std::filesystem::perms::owner_all);
+  ravenox::testing::PrivateBus bus;
+  const char* const names[] = {"DBUS_SESSION_BUS_ADDRESS", "HOME", "XDG_DATA_HOME",
+                               "XDG_RUNTIME_DIR"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* n : names) {
+    const char* v = std::getenv(n);
+    saved.push_back(v != nullptr ? std::optional<std::string>(v) : std::nullopt);
+  }
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (dir.path() / "run").c_str(), 1);
+  // The keyring daemon, its login keyring unlocked with the password on its standard input.
+  const std::string start =
+      "printf test | /usr/bin/gnome-keyring-daemon --unlock "
+      "--components=secrets --daemonize >/dev/null 2>&1";
+  ASSERT_EQ(std::system(start.c_str()), 0);
+  SmtpAccount account;
+  account.server = "127.0.0.1";
+  account.user = "me";
+  std::string error;
+  EXPECT_THROW(AccountPassword(account), std::runtime_error);  // none stored yet
+  ASSERT_TRUE(StorePassword(account, "secret", error)) << error;
+  EXPECT_EQ(AccountPassword(account), "secret");
+  std::system("pkill -f 'gnome-keyring-daemon --unlock --components=secrets' >/dev/null 2>&1");
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    if (saved[i]) {
+      setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      unsetenv(names[i]);
+    }
+  }
 }
 
 }  // namespace

@@ -424,7 +424,8 @@ SendSettings SendSettingsOf(const StoreProfile& profile) {
   s.sent = profile.sent;
   s.failed = profile.failed;
   s.from = profile.from;
-  s.sendmail = profile.sendmail;
+  s.sendmail = profile.smtp.server.empty() || profile.path.empty() ? profile.sendmail
+                                                                   : SmtpProgram(profile.path);
   s.expiry = std::chrono::hours(profile.expiry_hours);
   return s;
 }

@@ -163,10 +163,42 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     if (!one("from").empty()) profile.from = one("from");
     if (g_key_file_has_key(file, "Store", "sendmail", nullptr))
       profile.sendmail = strings("sendmail");
+    auto number = [&](const char* key, int low, int high, int& out) {
+      if (one(key).empty()) return;
+      GError* error = nullptr;
+      const gint v = g_key_file_get_integer(file, "Store", key, &error);
+      if (error != nullptr || v < low || v > high) {
+        g_clear_error(&error);
+        g_key_file_free(file);
+        throw std::runtime_error(path.string() + ": " + key + " wants a number from " +
+                                 std::to_string(low) + " to " + std::to_string(high));
+      }
+      out = v;
+    };
+    profile.smtp.server = one("smtp_server");
+    number("smtp_port", 1, 65535, profile.smtp.port);
+    const std::string security = one("smtp_security");
+    if (security == "tls") {
+      profile.smtp.implicit_tls = true;
+    } else if (security.empty()) {
+      profile.smtp.implicit_tls = profile.smtp.port == 465;
+    } else if (security != "starttls") {
+      g_key_file_free(file);
+      throw std::runtime_error(path.string() +
+                               ": smtp_security is starttls or tls; there is no plain text");
+    }
+    profile.smtp.user = one("smtp_user");
+    if (g_key_file_has_key(file, "Store", "password_command", nullptr))
+      profile.smtp.password_command = strings("password_command");
+    if (!one("smtp_ca_file").empty()) profile.smtp.ca_file = Expand(one("smtp_ca_file"));
+    int timeout = static_cast<int>(profile.smtp.timeout.count());
+    number("smtp_timeout", 1, 600, timeout);
+    profile.smtp.timeout = std::chrono::seconds(timeout);
   } else {
     CreateStore(profile);
   }
   g_key_file_free(file);
+  profile.path = path;
   return profile;
 }
 

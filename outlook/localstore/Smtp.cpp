@@ -1,0 +1,213 @@
+#include "outlook/localstore/Smtp.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <libsecret/secret.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+
+#include "outlook/localstore/Profile.h"
+#include "outlook/localstore/Sender.h"
+
+namespace outlook::localstore {
+namespace {
+
+constexpr int kExitTemporary = 75, kExitRefused = 69;
+
+const SecretSchema* AccountSchema() {
+  static const SecretSchema schema = {"org.brindlemoor.Ravenox.MailAccount",
+                                      SECRET_SCHEMA_NONE,
+                                      {{"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"user", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                      0,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr};
+  return &schema;
+}
+
+// The first line a program writes, run without a shell; throws when it fails.
+std::string FirstLineOf(const std::vector<std::string>& argv, std::chrono::seconds timeout) {
+  int out[2];
+  if (argv.empty() || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("no password command");
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (ssize_t r; (r = read(out[0], buffer, sizeof buffer)) > 0 && text.size() < 65536;) {
+    text.append(buffer, static_cast<std::size_t>(r));
+    if (std::chrono::steady_clock::now() > deadline) break;
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("the password command failed");
+  return text.substr(0, text.find('\n'));
+}
+
+size_t ReadMessage(char* buffer, size_t size, size_t count, void* data) {
+  auto* left = static_cast<std::string_view*>(data);
+  const std::size_t n = std::min(size * count, left->size());
+  std::memcpy(buffer, left->data(), n);
+  left->remove_prefix(n);
+  return n;
+}
+
+}  // namespace
+
+std::string AccountPassword(const SmtpAccount& account) {
+  GError* error = nullptr;
+  gchar* secret =
+      secret_password_lookup_sync(AccountSchema(), nullptr, &error, "server",
+                                  account.server.c_str(), "user", account.user.c_str(), nullptr);
+  if (secret != nullptr) {
+    std::string password = secret;
+    secret_password_free(secret);
+    return password;
+  }
+  const std::string why = error != nullptr ? error->message : "none stored";
+  g_clear_error(&error);
+  if (!account.password_command.empty())
+    return FirstLineOf(account.password_command, std::chrono::seconds(30));
+  throw std::runtime_error("no password for " + account.user + " at " + account.server +
+                           " in the Secret Service (" + why + ") and no password_command");
+}
+
+bool StorePassword(const SmtpAccount& account, const std::string& password, std::string& error) {
+  GError* e = nullptr;
+  const std::string label = "Ravenox mail account " + account.user + " at " + account.server;
+  const gboolean ok = secret_password_store_sync(
+      AccountSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), nullptr, &e,
+      "server", account.server.c_str(), "user", account.user.c_str(), nullptr);
+  if (!ok) error = e != nullptr ? e->message : "the Secret Service did not store it";
+  g_clear_error(&e);
+  return ok != FALSE;
+}
+
+std::string SubmitMessage(const SmtpAccount& account, const std::string& password,
+                          const std::string& from, const std::string& to,
+                          const std::string& message) {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (!ready) return "the SMTP library could not start";
+  CURL* c = curl_easy_init();
+  if (c == nullptr) return "the SMTP library could not start";
+  const std::string url = std::string(account.implicit_tls ? "smtps://" : "smtp://") +
+                          account.server + ":" + std::to_string(account.port);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  // TLS always, from the start or by STARTTLS; a server without it is refused.
+  curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!account.ca_file.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, account.ca_file.c_str());
+  if (!account.user.empty()) {
+    curl_easy_setopt(c, CURLOPT_USERNAME, account.user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
+  }
+  const std::string envelope_from = "<" + from + ">";
+  curl_easy_setopt(c, CURLOPT_MAIL_FROM, envelope_from.c_str());
+  curl_slist* recipients = curl_slist_append(nullptr, ("<" + to + ">").c_str());
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients);
+  std::string_view left = message;
+  curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadMessage);
+  curl_easy_setopt(c, CURLOPT_READDATA, &left);
+  curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(c, CURLOPT_CRLF, 1L);  // lines end in CR LF on the wire
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(account.timeout.count()));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(account.timeout.count()));
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  char detail[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+  const CURLcode result = curl_easy_perform(c);
+  long code = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+  curl_slist_free_all(recipients);
+  curl_easy_cleanup(c);
+  if (result == CURLE_OK) return {};
+  std::string why = std::string(curl_easy_strerror(result));
+  if (detail[0] != '\0') why += ": " + std::string(detail);
+  if (code != 0) why += " (server said " + std::to_string(code) + ")";
+  return HeaderSafe(why);
+}
+
+std::vector<std::string> SmtpProgram(const std::filesystem::path& profile) {
+  std::string program;
+  if (const char* named = std::getenv("RAVENOX_SMTP"); named != nullptr && *named != '\0') {
+    program = named;
+  } else {
+    std::error_code ec;
+    program = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "ravenox-smtp")
+                  .string();
+  }
+  return {program, "--profile", std::filesystem::absolute(profile).string()};
+}
+
+int SmtpMain(const std::vector<std::string>& args) {
+  std::filesystem::path profile_path;
+  std::string to;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--profile" && i + 1 < args.size()) {
+      profile_path = args[++i];
+    } else if (args[i] == "--" && i + 1 < args.size()) {
+      to = args[++i];
+    }
+  }
+  if (profile_path.empty() || to.empty()) {
+    std::cerr
+        << "usage: ravenox-smtp --profile FILE -- RECIPIENT  (the message on standard input)\n";
+    return kExitRefused;
+  }
+  try {
+    const StoreProfile profile = LoadProfile(profile_path);
+    if (profile.smtp.server.empty()) {
+      std::cerr << profile_path.string() << ": no smtp_server\n";
+      return kExitRefused;
+    }
+    const std::string password =
+        profile.smtp.user.empty() ? std::string() : AccountPassword(profile.smtp);
+    const std::string message(std::istreambuf_iterator<char>(std::cin), {});
+    std::string from = profile.from;
+    if (const auto lt = from.find('<'); lt != std::string::npos)
+      from = from.substr(lt + 1, from.find('>', lt) - lt - 1);
+    // Nothing in an address may end the SMTP command it stands in.
+    auto plain = [](const std::string& a) {
+      return !a.empty() && std::none_of(a.begin(), a.end(), [](char ch) {
+        return static_cast<unsigned char>(ch) <= 0x20 || ch == '<' || ch == '>' || ch == 0x7F;
+      });
+    };
+    if (!plain(from) || !plain(to)) {
+      std::cerr << "ravenox-smtp: the sender or the recipient is not a plain address\n";
+      return kExitRefused;
+    }
+    const std::string error = SubmitMessage(profile.smtp, password, from, to, message);
+    if (error.empty()) return 0;
+    std::cerr << error << "\n";
+    return kExitTemporary;
+  } catch (const std::exception& e) {
+    std::cerr << HeaderSafe(e.what()) << "\n";
+    return kExitRefused;
+  }
+}
+
+}  // namespace outlook::localstore

@@ -1,0 +1,47 @@
+// Submission to the user's own mail account over SMTP (libcurl): port 587 with STARTTLS required,
+// or 465 with TLS from the start; the certificate is always verified and nothing falls back to
+// plain text. The password comes from the desktop's Secret Service, or from the profile's
+// password_command (argv, no shell) where there is none.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace outlook::localstore {
+
+struct SmtpAccount {
+  std::string server;
+  int port = 587;
+  bool implicit_tls = false;                  // 465: TLS from the start; else STARTTLS, required
+  std::string user;                           // empty: no login
+  std::vector<std::string> password_command;  // argv; its first line of output is the password
+  std::filesystem::path ca_file;              // empty: the system's authorities
+  std::chrono::seconds timeout{60};
+};
+
+// The password for the account: the Secret Service's (a "Ravenox mail account" item for the
+// server and user), else the password command's. Throws std::runtime_error saying what is missing.
+std::string AccountPassword(const SmtpAccount& account);
+
+// Stores the password in the Secret Service; false (with `error`) when there is none.
+bool StorePassword(const SmtpAccount& account, const std::string& password, std::string& error);
+
+// Submits `message` (an RFC 5322 message, LF line ends) from `from` to `to`. Returns "" when the
+// server accepted it, else what went wrong.
+std::string SubmitMessage(const SmtpAccount& account, const std::string& password,
+                          const std::string& from, const std::string& to,
+                          const std::string& message);
+
+// The sendmail-compatible program that submits through the account of the profile at `profile`:
+// its argv, the recipient to follow after "--". The program is `ravenox-smtp` beside the running
+// one (RAVENOX_SMTP names another).
+std::vector<std::string> SmtpProgram(const std::filesystem::path& profile);
+
+// The program's own entry: `ravenox-smtp --profile FILE -- RECIPIENT`, the message on standard
+// input. Exit status 0 when the server took it, 75 when it may take it later, 69 when it refused
+// it or the account cannot be used.
+int SmtpMain(const std::vector<std::string>& args);
+
+}  // namespace outlook::localstore
