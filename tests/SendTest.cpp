@@ -22,6 +22,7 @@
 #include "base/Formats.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Sender.h"
+#include "outlook/localstore/Support.h"
 
 namespace outlook::localstore {
 namespace {
@@ -528,6 +529,88 @@ TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
   EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), static_cast<int>(queued.size()));
   EXPECT_EQ(OutboxPass(settings).waiting, 0u);
   EXPECT_EQ(Files(settings.outbox / "cur"), 0);
+}
+
+// --- Bounces --------------------------------------------------------------------------------
+
+// A delivery status notification as Postfix writes one (`exim` false) or as Exim does, about the
+// message `id` to `to`, with `action` for the recipient.
+std::string Dsn(bool exim, const std::string& id, const std::string& to,
+                const std::string& action) {
+  const std::string report =
+      exim ? "Reporting-MTA: dns; mx.example.net\n\nAction: " + action +
+                 "\nFinal-Recipient: rfc822;" + to +
+                 "\nStatus: 5.0.0\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; " +
+                 "550 5.1.1 <" + to + ">: gateway closed\n"
+           : "Reporting-MTA: dns; mail.example.net\nX-Postfix-Queue-ID: 4F1A2B\n\nFinal-Recipient: "
+             "rfc822; " +
+                 to + "\nOriginal-Recipient: rfc822;" + to + "\nAction: " + action +
+                 "\nStatus: 5.1.1\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; 550 "
+                 "5.1.1 <" +
+                 to + ">: Recipient address\n    rejected: gateway closed\n";
+  const std::string original =
+      exim ? "Content-Type: message/rfc822\n\nFrom: ravenox@example.org\nTo: " + to +
+                 "\nSubject: Meeting\nMessage-ID: <" + id + ">\n\nbody\n"
+           : "Content-Description: Undelivered Message Headers\nContent-Type: "
+             "text/rfc822-headers\n\n"
+             "From: ravenox@example.org\nTo: " +
+                 to + "\nSubject: Meeting\nMessage-ID: <" + id + ">\n";
+  return "From: Mail Delivery System <MAILER-DAEMON@mail.example.net>\nTo: ravenox@example.org\n"
+         "Subject: Undelivered Mail Returned to Sender\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/report; report-type=delivery-status; boundary=\"B0\"\n\n"
+         "--B0\nContent-Type: text/plain\n\nYour message could not be delivered.\n\n"
+         "--B0\nContent-Type: message/delivery-status\n\n" +
+         report + "\n--B0\n" + original + "\n--B0--\n";
+}
+
+// A report that a sent text was refused is said once, from either mail system's wording; a
+// report about someone else's message, a delay, and an ordinary mail are not; a program started
+// again does not say it again.
+TEST(SendMessage, ABounceOfASentTextIsReportedOnce) {
+  TempDir dir;
+  auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 0).string()});
+  settings.inbox = dir.path() / "Inbox";
+  MakeMaildir(settings.inbox);
+  SendMessage(settings, "5551234567@tmomail.net", "Meeting", "");
+  std::string id;
+  for (const auto& e : std::filesystem::directory_iterator(settings.sent / "cur")) {
+    const std::string text = ReadAll(e.path());
+    const auto at = text.find("Message-ID: <") + 13;
+    id = text.substr(at, text.find('>', at) - at);
+  }
+  ASSERT_FALSE(id.empty());
+  OutboxPass(settings);
+  int n = 0;
+  auto arrive = [&](const std::string& text) {
+    std::ofstream(settings.inbox / "new" / ("1796700000.M" + std::to_string(++n) + ".host"))
+        << text;
+  };
+  arrive(Dsn(false, "someone-else@example.org", "5551234567@tmomail.net", "failed"));
+  arrive(Dsn(false, id, "5551234567@tmomail.net", "delayed"));
+  arrive("From: a@b.c\nSubject: delivery-status of the project\n\nhello\n");
+  EXPECT_TRUE(OutboxPass(settings).bounces.empty());
+  for (const bool exim : {false, true}) {
+    SCOPED_TRACE(exim ? "Exim" : "Postfix");
+    arrive(Dsn(exim, id, "5551234567@tmomail.net", "failed"));
+    const OutboxReport r = OutboxPass(settings);
+    ASSERT_EQ(r.bounces.size(), 1u);
+    EXPECT_EQ(r.bounces[0],
+              "Your phone's address refused the text: 550 5.1.1 "
+              "<5551234567@tmomail.net>: " +
+                  std::string(exim ? "" : "Recipient address rejected: ") + "gateway closed");
+    EXPECT_TRUE(OutboxPass(settings).bounces.empty());
+  }
+  // The same store seen by another program (a path of its own): nothing is said again.
+  std::filesystem::create_directory_symlink(
+      dir.path(), dir.path().parent_path() / (dir.path().filename().string() + "-again"));
+  auto again = settings;
+  const auto other = dir.path().parent_path() / (dir.path().filename().string() + "-again");
+  again.outbox = other / "Outbox";
+  again.sent = other / "Sent";
+  again.inbox = other / "Inbox";
+  EXPECT_TRUE(OutboxPass(again).bounces.empty());
+  std::filesystem::remove(other);
+  EXPECT_EQ(Count(ReadAll(BouncesFile(settings.outbox)), "\n"), 2);
 }
 
 // --- The user's own mail account over SMTP --------------------------------------------------

@@ -422,6 +422,7 @@ SendSettings SendSettingsOf(const StoreProfile& profile) {
   SendSettings s;
   s.outbox = profile.outbox;
   s.sent = profile.sent;
+  s.inbox = profile.inbox;
   s.failed = profile.failed;
   s.from = profile.from;
   s.sendmail = profile.smtp.server.empty() || profile.path.empty() ? profile.sendmail
@@ -498,7 +499,9 @@ std::vector<std::string> PassOutbox(const std::filesystem::path& profile_path,
                                     std::string& waiting) {
   OutboxReport r = OutboxPass(SendSettingsOf(LoadProfile(profile_path)));
   waiting.clear();
-  if (r.waiting > 0) {
+  if (!r.bounces.empty()) {
+    waiting = r.bounces.back();  // said once, at the pass that finds it
+  } else if (r.waiting > 0) {
     waiting = std::to_string(r.waiting) + (r.waiting == 1 ? " text waits" : " texts wait") +
               " in the outbox" + (r.why.empty() ? "" : ": " + r.why);
   }

@@ -1,4 +1,5 @@
 #include "outlook/localstore/Sender.h"
+#include "outlook/localstore/Bounces.h"
 #include "outlook/localstore/Support.h"
 
 #include <fcntl.h>
@@ -439,6 +440,12 @@ struct OutboxState {
   std::vector<std::string> log;
   std::string why;
   bool recovered = false;
+  // Bounces: the inbox messages looked at (by the unique part of their name), those reported
+  // before, and the Message-IDs of the texts in Sent (by file name).
+  std::set<std::string> looked, reported;
+  bool reported_loaded = false;
+  std::map<std::string, std::string> sent_ids;
+  std::string reasons;  // the reasons file as last written
 };
 
 OutboxState& StateOf(const std::filesystem::path& outbox) {
@@ -538,7 +545,98 @@ void Attempt(const SendSettings& settings, OutboxState& state, const std::string
                       std::to_string(wait.count()) + " s");
 }
 
+// The first `limit` bytes of a file.
+std::string HeadOf(const std::filesystem::path& file, std::size_t limit) {
+  std::ifstream in(file, std::ios::binary);
+  std::string text(limit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(limit));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
+}
+
+std::string MessageIdOf(const std::string& head) {
+  std::size_t at = 0;
+  while ((at = head.find('\n', at)) != std::string::npos) {
+    ++at;
+    if (head.compare(at, 12, "Message-ID: ") == 0) {
+      std::string id = head.substr(at + 12, head.find('\n', at) - at - 12);
+      id.erase(0, std::min(id.find_first_not_of(" <"), id.size()));
+      while (!id.empty() && (id.back() == '>' || id.back() == ' ' || id.back() == '\r'))
+        id.pop_back();
+      return id;
+    }
+    if (at < head.size() && head[at] == '\n') break;  // the end of the header
+  }
+  return {};
+}
+
+// Reports, once each, the new messages of the inbox that say a text Ravenox sent was refused.
+void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxReport& report) {
+  if (settings.sent.empty()) return;  // nothing sent is kept to know our own by
+  std::error_code ec;
+  const std::filesystem::path record = BouncesFile(settings.outbox);
+  if (!state.reported_loaded) {
+    state.reported_loaded = true;
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);)
+      state.reported.insert(line.substr(0, line.find('\t')));
+  }
+  const std::time_t now = std::time(nullptr);
+  bool sent_read = false;
+  for (const char* sub : {"new", "cur"}) {
+    for (const auto& e : std::filesystem::directory_iterator(settings.inbox / sub, ec)) {
+      const std::string name = e.path().filename().string();
+      const std::string unique = name.substr(0, name.find(':'));
+      if (name[0] == '.' || !state.looked.insert(unique).second || state.reported.contains(unique))
+        continue;
+      // A report of a text sent in the last week, from its first part.
+      struct stat st {};
+      if (::stat(e.path().c_str(), &st) != 0 || now - st.st_mtime > 7 * 86400 ||
+          st.st_size > (4 << 20) || !MayBeBounce(HeadOf(e.path(), 16384)))
+        continue;
+      const auto bounce = ReadBounce(HeadOf(e.path(), static_cast<std::size_t>(st.st_size)));
+      if (!bounce) continue;
+      if (!sent_read) {
+        sent_read = true;
+        for (const auto& s : std::filesystem::directory_iterator(settings.sent / "cur", ec)) {
+          const std::string file = s.path().filename().string();
+          if (!state.sent_ids.contains(file))
+            state.sent_ids[file] = MessageIdOf("\n" + HeadOf(s.path(), 4096));
+        }
+      }
+      const bool ours = std::any_of(state.sent_ids.begin(), state.sent_ids.end(),
+                                    [&](const auto& x) { return x.second == bounce->original_id; });
+      if (!ours) continue;
+      state.reported.insert(unique);
+      std::string lines;
+      {
+        std::ifstream in(record, std::ios::binary);
+        lines.assign(std::istreambuf_iterator<char>(in), {});
+      }
+      lines += unique + "\t" + bounce->original_id + "\t" + bounce->recipient + "\t" +
+               bounce->reason + "\t" + std::to_string(now) + "\n";
+      try {
+        ravenox::platform::WriteFileAtomically(record, lines, 0600);
+      } catch (const std::exception&) {
+        // Reported again at the next start; better than not at all.
+      }
+      const std::string text = "Your phone's address refused the text: " + bounce->reason;
+      report.bounces.push_back(text);
+      state.log.push_back(text + " (" + bounce->recipient + ", message <" + bounce->original_id +
+                          ">)");
+    }
+  }
+}
+
 }  // namespace
+
+std::filesystem::path BouncesFile(const std::filesystem::path& outbox) {
+  return outbox / "bounced";
+}
+
+std::filesystem::path ReasonsFile(const std::filesystem::path& outbox) {
+  return outbox / "reasons";
+}
 
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
                  const std::string& body) {
@@ -636,6 +734,20 @@ OutboxReport OutboxPass(const SendSettings& settings) {
     left += e.path().filename().string()[0] != '.' ? 1 : 0;
   report.waiting = left;
   report.why = left > 0 ? state.why : "";
+  // What each waiting text last met, for the inspector.
+  std::string reasons;
+  for (const auto& [name, w] : state.waiting) {
+    if (!w.error.empty()) reasons += name + "\t" + w.error + "\n";
+  }
+  if (reasons != state.reasons) {
+    try {
+      ravenox::platform::WriteFileAtomically(ReasonsFile(settings.outbox), reasons, 0600);
+      state.reasons = reasons;
+    } catch (const std::exception&) {
+      // Only the inspector reads it.
+    }
+  }
+  if (!settings.inbox.empty()) LookForBounces(settings, state, report);
   report.log.swap(state.log);
   return report;
 }

@@ -11,6 +11,7 @@ namespace outlook::localstore {
 
 struct SendSettings {
   std::filesystem::path outbox, sent;
+  std::filesystem::path inbox;   // where bounces of what was sent arrive; empty: not looked at
   std::filesystem::path failed;  // empty: Failed beside the outbox
   std::string from;
   std::vector<std::string> sendmail;  // argv; the recipient follows "--"
@@ -36,10 +37,17 @@ void SendMessage(const SendSettings& settings, const std::string& to, const std:
 
 // What the outbox holds after a pass, and what happened since the last one.
 struct OutboxReport {
-  std::vector<std::string> log;  // every try and every move, for the debug log
-  std::size_t waiting = 0;       // messages not handed on yet
-  std::string why;               // why the last try failed
+  std::vector<std::string> log;      // every try and every move, for the debug log
+  std::size_t waiting = 0;           // messages not handed on yet
+  std::string why;                   // why the last try failed
+  std::vector<std::string> bounces;  // reasons of new bounces of texts that were sent
 };
+
+// The record of the bounces already reported, in the outbox: one line each, "inbox message\t
+// Message-ID\trecipient\treason\ttime (seconds)".
+std::filesystem::path BouncesFile(const std::filesystem::path& outbox);
+// The reasons kept for the texts still waiting: one line each, "name\treason".
+std::filesystem::path ReasonsFile(const std::filesystem::path& outbox);
 
 // A pass over the outbox: the messages whose next try has come are handed on (tries after 1, 2,
 // 4, 8, then every 15 minutes, with the default `retry`), those older than the expiry move to
