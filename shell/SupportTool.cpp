@@ -25,6 +25,7 @@ constexpr const char* kUsage =
     "usage: ravenox-inspect state [--kind notify|task|email] FILE...\n"
     "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
     "       ravenox-inspect away\n"
+    "       ravenox-inspect outbox [--profile FILE]\n"
     "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order,\n"
     "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or how\n"
     "it tells whether you are at the computer and what it finds now.\n";
@@ -414,7 +415,33 @@ int InspectAway(std::ostream& out, const platform::SessionInfo& session, int wat
 
 }  // namespace
 
+// The texts waiting in the outbox, given up, and refused by the phone's address, with why.
+int InspectOutbox(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::filesystem::path profile = outlook::localstore::DefaultProfilePath();
+  if (args.size() == 2 && args[0] == "--profile") {
+    profile = args[1];
+  } else if (!args.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  try {
+    const auto listed = outlook::localstore::ListOutbox(
+        outlook::localstore::SendSettingsOf(outlook::localstore::LoadProfile(profile)));
+    for (const auto& e : listed) {
+      out << e.state << '\t' << Date(FromUnixLocal(e.when)) << '\t' << Text(e.to) << '\t'
+          << Text(e.subject) << '\t' << Text(e.reason) << '\n';
+    }
+  } catch (const std::exception& e) {
+    err << "ravenox-inspect: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
+
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == "outbox") {
+    return InspectOutbox(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  }
   if (args.size() == 1 && args[0] == "away") {
     return InspectAway(out, platform::SessionInfo::FromEnvironment(), 1000);
   }

@@ -228,9 +228,15 @@ TEST(SendMessage, AMessageTooOldForItsNewsMovesToFailed) {
   const OutboxReport r = OutboxPass(settings);
   EXPECT_EQ(r.waiting, 0u);
   ASSERT_FALSE(r.log.empty());
-  EXPECT_NE(r.log.back().find("moved to Failed: the sendmail program failed (exit status 75)"),
+  EXPECT_NE(r.log.back().find("moved to Failed: not handed on within 0 h: the sendmail program "
+                              "failed (exit status 75)"),
             std::string::npos)
       << r.log.back();
+  const auto listed = ListOutbox(settings);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].state, "failed");
+  EXPECT_EQ(listed[0].to, "a@b.c");
+  EXPECT_NE(listed[0].reason.find("exit status 75"), std::string::npos) << listed[0].reason;
   EXPECT_EQ(Files(dir.path() / "Failed" / "cur"), 1);
   EXPECT_EQ(Files(settings.outbox / "new"), 0);
 }

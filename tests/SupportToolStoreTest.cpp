@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "EngineFakes.h"
+#include "outlook/localstore/Sender.h"
 #include "shell/SupportTool.h"
 
 namespace ravenox::shell {
@@ -168,6 +169,40 @@ TEST_F(InspectStore, TasksAndInbox) {
   const Output mail = Inspect({"inbox", "--profile", profile});
   ASSERT_EQ(mail.lines.size(), 1u) << mail.err;
   EXPECT_EQ(mail.lines[0], "1\t1\t2\t2026-12-08 10:00:00\tServer down\tOps");
+}
+
+// The texts waiting, given up and refused, each with why.
+TEST_F(InspectStore, OutboxListsWaitingFailedAndBouncedTexts) {
+  const auto out = dir_.path() / "Out";
+  const auto failed = dir_.path() / "Failed";
+  for (const auto& d : {out / "new", failed / "cur"}) std::filesystem::create_directories(d);
+  const std::string name = "1796700000.M1P1Q0.host";
+  std::ofstream(out / "new" / name) << outlook::localstore::ComposeMessage(
+      "me@example.org", "5551234567@vtext.com", "Caf\xC3\xA9 at 9", "");
+  std::ofstream(outlook::localstore::ReasonsFile(out)) << name << "\trelay down\n";
+  std::ofstream(failed / "cur" / "1796600000.M2P1Q0.host:2,S")
+      << outlook::localstore::ComposeMessage("me@example.org", "a@b.c", "Old", "");
+  std::ofstream(outlook::localstore::FailedRecordFile(out))
+      << "1796600000.M2P1Q0.host\tnot handed on within 6 h\n";
+  std::ofstream(outlook::localstore::BouncesFile(out))
+      << "1796700500.M9.host\tabc@example.org\t5551234567@tmomail.net\t550 gateway closed\t"
+         "1796700500\n";
+  const std::string profile =
+      Profile(dir_.path() / "c.ics", dir_.path() / "t.ics", dir_.path() / "In");
+  const Output o = Inspect({"outbox", "--profile", profile});
+  EXPECT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(o.lines.size(), 3u) << o.out;
+  const auto waiting = Fields(o.lines[0]), given_up = Fields(o.lines[1]),
+             bounced = Fields(o.lines[2]);
+  EXPECT_EQ(waiting[0], "waiting");
+  EXPECT_EQ(waiting[2], "5551234567@vtext.com");
+  EXPECT_EQ(waiting[3], "Caf\xC3\xA9 at 9");
+  EXPECT_EQ(waiting[4], "relay down");
+  EXPECT_EQ(given_up[0], "failed");
+  EXPECT_EQ(given_up[4], "not handed on within 6 h");
+  EXPECT_EQ(bounced[0], "bounced");
+  EXPECT_EQ(bounced[2], "5551234567@tmomail.net");
+  EXPECT_EQ(bounced[4], "550 gateway closed");
 }
 
 TEST_F(InspectStore, AProfileThatCannotBeReadIsReported) {

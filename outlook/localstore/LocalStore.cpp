@@ -418,19 +418,6 @@ std::string AddressOf(const std::string& from) {
   return address;
 }
 
-SendSettings SendSettingsOf(const StoreProfile& profile) {
-  SendSettings s;
-  s.outbox = profile.outbox;
-  s.sent = profile.sent;
-  s.inbox = profile.inbox;
-  s.failed = profile.failed;
-  s.from = profile.from;
-  s.sendmail = profile.smtp.server.empty() || profile.path.empty() ? profile.sendmail
-                                                                   : SmtpProgram(profile.path);
-  s.expiry = std::chrono::hours(profile.expiry_hours);
-  return s;
-}
-
 class LocalApplication final : public Application,
                                public NameSpace,
                                public std::enable_shared_from_this<LocalApplication> {
@@ -472,6 +459,19 @@ class LocalApplication final : public Application,
 };
 
 }  // namespace
+
+SendSettings SendSettingsOf(const StoreProfile& profile) {
+  SendSettings s;
+  s.outbox = profile.outbox;
+  s.sent = profile.sent;
+  s.inbox = profile.inbox;
+  s.failed = profile.failed;
+  s.from = profile.from;
+  s.sendmail = profile.smtp.server.empty() || profile.path.empty() ? profile.sendmail
+                                                                   : SmtpProgram(profile.path);
+  s.expiry = std::chrono::hours(profile.expiry_hours);
+  return s;
+}
 
 LocalClock SystemLocalClock() {
   return [] { return LocalFromUnix(std::time(nullptr)); };

@@ -10,6 +10,7 @@
 
 #include "outlook/OutlookApplication.h"
 #include "outlook/localstore/Profile.h"
+#include "outlook/localstore/Sender.h"
 
 namespace outlook::localstore {
 
@@ -29,6 +30,9 @@ std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalCl
 // none); a profile that cannot be read is an AutomationError.
 Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultProfilePath(),
                                   LocalClock clock = {}, FolderScope scope = FolderScope::kNow);
+
+// How the store sends, from its profile.
+SendSettings SendSettingsOf(const StoreProfile& profile);
 
 // A pass over the outbox of the profile at `profile_path` (see OutboxPass): what happened, for the
 // debug log, and while texts wait, how many and why ("" when none wait).

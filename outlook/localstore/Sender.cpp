@@ -570,6 +570,20 @@ std::string MessageIdOf(const std::string& head) {
   return {};
 }
 
+// Appends a line to a record file, the whole file written again.
+void AppendRecord(const std::filesystem::path& file, const std::string& line) {
+  std::string lines;
+  {
+    std::ifstream in(file, std::ios::binary);
+    lines.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  try {
+    ravenox::platform::WriteFileAtomically(file, lines + line + "\n", 0600);
+  } catch (const std::exception&) {
+    // Only the inspector reads it.
+  }
+}
+
 // Reports, once each, the new messages of the inbox that say a text Ravenox sent was refused.
 void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxReport& report) {
   if (settings.sent.empty()) return;  // nothing sent is kept to know our own by
@@ -608,18 +622,8 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
                                     [&](const auto& x) { return x.second == bounce->original_id; });
       if (!ours) continue;
       state.reported.insert(unique);
-      std::string lines;
-      {
-        std::ifstream in(record, std::ios::binary);
-        lines.assign(std::istreambuf_iterator<char>(in), {});
-      }
-      lines += unique + "\t" + bounce->original_id + "\t" + bounce->recipient + "\t" +
-               bounce->reason + "\t" + std::to_string(now) + "\n";
-      try {
-        ravenox::platform::WriteFileAtomically(record, lines, 0600);
-      } catch (const std::exception&) {
-        // Reported again at the next start; better than not at all.
-      }
+      AppendRecord(record, unique + "\t" + bounce->original_id + "\t" + bounce->recipient + "\t" +
+                               bounce->reason + "\t" + std::to_string(now));
       const std::string text = "Your phone's address refused the text: " + bounce->reason;
       report.bounces.push_back(text);
       state.log.push_back(text + " (" + bounce->recipient + ", message <" + bounce->original_id +
@@ -628,7 +632,86 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
   }
 }
 
+std::filesystem::path FailedFolder(const SendSettings& settings) {
+  return settings.failed.empty() ? settings.outbox.parent_path() / "Failed" : settings.failed;
+}
+
+// A waiting message given up: into Failed, its reason on record.
+void Fail(const SendSettings& settings, OutboxState& state, const std::string& name,
+          const std::string& why) {
+  MoveInto(settings.outbox / "new" / name, FailedFolder(settings), name);
+  state.waiting.erase(name);
+  AppendRecord(FailedRecordFile(settings.outbox), name + "\t" + why);
+  state.log.push_back("Outbox: " + name + " moved to Failed: " + why);
+}
+
 }  // namespace
+
+std::filesystem::path FailedRecordFile(const std::filesystem::path& outbox) {
+  return outbox / "failed";
+}
+
+std::vector<OutboxEntry> ListOutbox(const SendSettings& settings) {
+  EnsureGMime();
+  std::vector<OutboxEntry> out;
+  auto reasons = [](const std::filesystem::path& file, std::size_t key_field) {
+    std::map<std::string, std::vector<std::string>> by;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+      std::vector<std::string> fields;
+      for (std::size_t at = 0;;) {
+        const auto tab = line.find('\t', at);
+        fields.push_back(line.substr(at, tab - at));
+        if (tab == std::string::npos) break;
+        at = tab + 1;
+      }
+      if (fields.size() > key_field) by[fields[key_field]] = fields;
+    }
+    return by;
+  };
+  auto read = [&](const std::filesystem::path& folder, const char* state,
+                  const std::map<std::string, std::vector<std::string>>& why) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+      if (e.path().filename().string()[0] != '.') files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+      OutboxEntry entry;
+      entry.state = state;
+      const std::string name = file.filename().string();
+      const std::string key = name.substr(0, name.rfind(":2,"));
+      entry.when = QueuedAt(key, file);
+      entry.to = RecipientOf(file);
+      const std::string head = HeadOf(file, 16384);
+      GMimeStream* stream = g_mime_stream_mem_new_with_buffer(head.data(), head.size());
+      GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+      g_object_unref(stream);
+      if (GMimeMessage* m = g_mime_parser_construct_message(parser, nullptr)) {
+        if (const char* subject = g_mime_message_get_subject(m)) entry.subject = subject;
+        g_object_unref(m);
+      }
+      g_object_unref(parser);
+      if (const auto w = why.find(key); w != why.end() && w->second.size() > 1)
+        entry.reason = w->second[1];
+      out.push_back(std::move(entry));
+    }
+  };
+  read(settings.outbox / "new", "waiting", reasons(ReasonsFile(settings.outbox), 0));
+  read(FailedFolder(settings) / "cur", "failed", reasons(FailedRecordFile(settings.outbox), 0));
+  for (const auto& [key, f] : reasons(BouncesFile(settings.outbox), 0)) {
+    if (f.size() < 5) continue;
+    OutboxEntry entry;
+    entry.state = "bounced";
+    entry.when = std::atoll(f[4].c_str());
+    entry.to = f[2];
+    entry.subject = "<" + f[1] + ">";
+    entry.reason = f[3];
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
 
 std::filesystem::path BouncesFile(const std::filesystem::path& outbox) {
   return outbox / "bounced";
@@ -703,13 +786,9 @@ OutboxReport OutboxPass(const SendSettings& settings) {
     // Too old to mean anything now: a reminder after its meeting is noise.
     if (now - QueuedAt(name, file) > settings.expiry.count()) {
       const std::string why = known != state.waiting.end() ? known->second.error : "";
-      MoveInto(file,
-               settings.failed.empty() ? settings.outbox.parent_path() / "Failed" : settings.failed,
-               name);
-      state.waiting.erase(name);
-      state.log.push_back("Outbox: " + name + " not handed on within " +
-                          std::to_string(settings.expiry.count() / 3600) + " h; moved to Failed" +
-                          (why.empty() ? "" : ": " + why));
+      Fail(settings, state, name,
+           "not handed on within " + std::to_string(settings.expiry.count() / 3600) + " h" +
+               (why.empty() ? "" : ": " + why));
       continue;
     }
     if (settings.sendmail.empty()) {
@@ -720,11 +799,7 @@ OutboxReport OutboxPass(const SendSettings& settings) {
       continue;
     const std::string to = RecipientOf(file);
     if (to.empty() || !ValidAddress(to)) {
-      MoveInto(file,
-               settings.failed.empty() ? settings.outbox.parent_path() / "Failed" : settings.failed,
-               name);
-      state.log.push_back("Outbox: " + name +
-                          " has no recipient one could send to; moved to Failed");
+      Fail(settings, state, name, "no recipient one could send to");
       continue;
     }
     Attempt(settings, state, name, to);

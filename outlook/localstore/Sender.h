@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -48,6 +49,17 @@ struct OutboxReport {
 std::filesystem::path BouncesFile(const std::filesystem::path& outbox);
 // The reasons kept for the texts still waiting: one line each, "name\treason".
 std::filesystem::path ReasonsFile(const std::filesystem::path& outbox);
+// The reasons of the texts given up (moved to Failed): one line each, "name\treason".
+std::filesystem::path FailedRecordFile(const std::filesystem::path& outbox);
+
+// One text of the outbox as the inspector lists it.
+struct OutboxEntry {
+  std::string state;                // "waiting", "failed" or "bounced"
+  std::time_t when = 0;             // queued (bounced: when the bounce was found)
+  std::string to, subject, reason;  // a bounce's subject is the Message-ID it names
+};
+// The texts waiting, given up and bounced, in that order.
+std::vector<OutboxEntry> ListOutbox(const SendSettings& settings);
 
 // A pass over the outbox: the messages whose next try has come are handed on (tries after 1, 2,
 // 4, 8, then every 15 minutes, with the default `retry`), those older than the expiry move to
