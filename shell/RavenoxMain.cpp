@@ -25,6 +25,7 @@
 #include "shell/Artwork.h"
 #include "shell/Autostart.h"
 #include "shell/Headless.h"
+#include "shell/StoreSetup.h"
 #include "shell/configformunit.h"
 #include "wizard/NewAgentInstallerObj.h"
 
@@ -140,7 +141,11 @@ int main(int argc, char** argv) {
 
   // The wizard's page sequence lives from before the main window to after it.
   ravenox::wizard::TNewAgentInstaller installer;
-  TRavenoxForm form;
+  // The wizard asks where the calendar and the mail are, and how texts go out.
+  ravenox::shell::LocalStoreSetup store_setup(outlook::localstore::DefaultProfilePath());
+  TFormOptions options;
+  options.store_setup = &store_setup;
+  TRavenoxForm form(std::move(options));
   form.show();
 
   QLocalServer::removeServer(ServerName());

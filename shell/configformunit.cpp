@@ -584,6 +584,7 @@ void TRavenoxForm::OpenWizard() {
   context.dialogs = dialogs_;
   context.help = [this](int) { OpenHelp("wizard"); };
   context.store = options_.store;
+  context.store_setup = options_.store_setup;
   // Owned by this window and hidden when closed; it stays until this window goes.
   auto* form = new wizard::TMainForm(this, *installer, std::move(context));
   installer->SetMainForm(form);

@@ -57,6 +57,8 @@ struct TFormOptions {
   enum class Tray { kAsTheDesktopSays, kThere, kAbsent } tray = Tray::kAsTheDesktopSays;
   // The store the engine reads, as the wizard's welcome page names it.
   wizard::TStoreKind store = wizard::TStoreKind::kLocalStore;
+  // The local store's profile for the wizard's page "Your calendar and mail"; null: no such page.
+  wizard::TStoreSetup* store_setup = nullptr;
 };
 
 class TRavenoxForm final : public QMainWindow, public TSettingsHost, public SettingsWindow {

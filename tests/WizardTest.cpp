@@ -5,14 +5,19 @@
 #include <QApplication>
 #include <QTest>
 #include <cmath>
+#include <fstream>
 
+#include "EngineFakes.h"
+#include "SmtpSink.h"
 #include "shell/Carriers.h"
+#include "shell/StoreSetup.h"
 #include "wizard/CinglarServiceSelectUnit.h"
 #include "wizard/CustomServiceUnit.h"
 #include "wizard/FrameAgentImage.h"
 #include "wizard/FrameAgentInitial.h"
 #include "wizard/FrameServiceProvider.h"
 #include "wizard/InstallerMain.h"
+#include "wizard/LocalStoreUnit.h"
 #include "wizard/MeetingNotificationUnit.h"
 #include "wizard/NewAgentInstallerObj.h"
 #include "wizard/PersonnelConfigUnit.h"
@@ -583,6 +588,194 @@ TEST(Wizard, WelcomeTextNamesTheStore) {
   EXPECT_EQ(side.depth(), 24);
   EXPECT_NE(side.pixel(70, 370), side.pixel(70, 10));
   EXPECT_EQ(rig.installer.ImagePage->parentWidget(), rig.form->ImagePanel);
+}
+
+// The local store's profile as the page sees it, recorded.
+struct FakeStore final : TStoreSetup {
+  TStoreFields Load() override { return stored; }
+  std::string Save(const TStoreFields& f) override {
+    saved.push_back(f);
+    return save_error;
+  }
+  std::string SendTest(const TStoreFields& f, const std::string& address) override {
+    tested.push_back(f.server + " to " + address);
+    return send_error;
+  }
+  std::vector<Found> Suggestions() override {
+    return {{"Evolution", "/e/calendar.ics", false}, {"Evolution tasks", "/e/tasks.ics", true}};
+  }
+  TStoreFields stored;
+  std::vector<TStoreFields> saved;
+  std::vector<std::string> tested;
+  std::string save_error, send_error;
+};
+
+// With the local store, "Your calendar and mail" comes before the meetings page, whichever page
+// the address was given on; it shows the profile, adds what was found, sends a test, and saves
+// only by Next (a save that fails keeps the page).
+TEST(Wizard, TheLocalStorePageComesBeforeTheMeetings) {
+  Rig rig;
+  FakeStore store;
+  store.stored.calendars = "/home/me/cal.ics";
+  store.stored.inbox = "/home/me/Mail";
+  store.stored.sendmail = "/usr/bin/msmtp;-t";
+  rig.context.store_setup = &store;
+  rig.Open();
+  auto& in = rig.installer;
+  ASSERT_NE(in.StorePage, nullptr);
+  const std::vector<std::pair<const char*, std::function<TGenericFrame*()>>> steps = {
+      {"other",
+       [&] {
+         rig.Next(), rig.Carrier(8), rig.Next();
+         return in.CustomPage.data();
+       }},
+      {"custom next",
+       [&] {
+         in.CustomPage->CustomEmail->setText("phone@example.org");
+         rig.Next();
+         return in.StorePage.data();
+       }},
+      {"store back",
+       [&] {
+         rig.Back();
+         return in.CustomPage.data();
+       }},
+      {"custom next again",
+       [&] {
+         rig.Next();
+         return in.StorePage.data();
+       }},
+      {"store next",
+       [&] {
+         rig.Next();
+         return in.MeetingPage.data();
+       }},
+      {"meetings back",
+       [&] {
+         rig.Back();
+         return in.StorePage.data();
+       }},
+      {"store back to custom",
+       [&] {
+         rig.Back(), rig.Back();
+         return in.ProviderPage.data();
+       }},
+      {"at&t",
+       [&] {
+         rig.Carrier(0), rig.Next();
+         return in.PersonalPage.data();
+       }},
+      {"number next",
+       [&] {
+         rig.Number("5551234567"), rig.Next();
+         return in.StorePage.data();
+       }},
+      {"store back (at&t)",
+       [&] {
+         rig.Back();
+         return in.PersonalPage.data();
+       }},
+  };
+  for (const auto& [what, act] : steps) {
+    SCOPED_TRACE(what);
+    TGenericFrame* expected = act();
+    ASSERT_EQ(rig.Page(), expected);
+  }
+  rig.Next();
+  TLocalStorePage& page = *in.StorePage;
+  ASSERT_EQ(rig.Page(), &page);
+  EXPECT_EQ(page.Calendars->text(), "/home/me/cal.ics");
+  EXPECT_EQ(page.Sendmail->text(), "/usr/bin/msmtp;-t");
+  EXPECT_TRUE(page.rbSendmail->isChecked());
+  EXPECT_FALSE(page.Server->isEnabled());
+  page.Found->activated(2);  // Evolution's task list
+  page.Found->activated(1);  // Evolution's calendar
+  EXPECT_EQ(page.Tasks->text(), "/e/tasks.ics");
+  EXPECT_EQ(page.Calendars->text(), "/home/me/cal.ics;/e/calendar.ics");
+  rig.Click(page.rbAccount);
+  EXPECT_TRUE(page.Server->isEnabled());
+  page.Server->setText("smtp.example.org");
+  page.User->setText("me");
+  page.Password->setText("secret");
+  const std::size_t saves = store.saved.size();
+  store.send_error = "Login denied";
+  rig.Click(page.SendTest);
+  EXPECT_EQ(page.TestResult->text(), "Not sent: Login denied");
+  store.send_error.clear();
+  rig.Click(page.SendTest);
+  EXPECT_EQ(page.TestResult->text(), "Sent to 5551234567@mobile.att.net. Check your phone.");
+  EXPECT_EQ(store.tested.back(), "smtp.example.org to 5551234567@mobile.att.net");
+  EXPECT_EQ(store.saved.size(), saves);  // nothing stored by a test
+  store.save_error = "Enter the server of your mail account.";
+  rig.Next();
+  EXPECT_EQ(rig.Page(), &page);
+  EXPECT_EQ(rig.boxes.shown.back(), "error: Enter the server of your mail account.");
+  store.save_error.clear();
+  rig.Next();
+  EXPECT_EQ(rig.Page(), in.MeetingPage);
+  ASSERT_EQ(store.saved.size(), saves + 2);
+  const TStoreFields& f = store.saved.back();
+  EXPECT_TRUE(f.account);
+  EXPECT_EQ(f.server, "smtp.example.org");
+  EXPECT_EQ(f.port, 587);
+  EXPECT_EQ(f.user, "me");
+  EXPECT_EQ(f.password, "secret");
+  EXPECT_EQ(f.calendars, "/home/me/cal.ics;/e/calendar.ics");
+  EXPECT_EQ(f.tasks, "/e/tasks.ics");
+}
+
+// A newcomer enters an SMTP account on the page and the test message goes through it, to a server
+// with STARTTLS and a login; the profile keeps the account and nothing typed becomes a key of it.
+TEST(Wizard, ATestThroughTheAccountEnteredOnThePage) {
+  if (!testing::HaveSmtpTools()) GTEST_SKIP() << "openssl or aiosmtpd missing";
+  testing::TempDir dir;
+  testing::TestCertificate certificate(dir.path());
+  ASSERT_TRUE(certificate.ok);
+  testing::SmtpSink sink(dir.path() / "sink.log", testing::FreePort(),
+                         {"starttls", certificate.cert.string(), certificate.key.string()});
+  ASSERT_TRUE(sink.up());
+  const auto profile = dir.path() / "store.conf";
+  std::ofstream(profile) << "# my store\n[Store]\noutbox=" << (dir.path() / "Out").string()
+                         << "\nsent=" << (dir.path() / "Sent").string()
+                         << "\nfrom=ravenox@example.org\nsmtp_ca_file=" << certificate.cert.string()
+                         << "\n";
+  shell::LocalStoreSetup setup(profile);
+  Rig rig;
+  rig.settings.SetService(8);
+  rig.settings.SetCustomEmail("5551234567@vtext.com");
+  rig.context.store_setup = &setup;
+  rig.Open();
+  rig.Next();
+  rig.Next();
+  rig.Next();  // the carrier stored, the address stored: to the store's page
+  TLocalStorePage& page = *rig.installer.StorePage;
+  ASSERT_EQ(rig.Page(), &page);
+  rig.Click(page.rbAccount);
+  page.Server->setText("127.0.0.1");
+  page.Port->setText(QString::number(sink.port()));
+  page.User->setText("me");
+  page.Password->setText("secret");
+  page.Calendars->setText("/cal.ics\nsendmail=/bin/sh");  // a key of its own? never
+  rig.Click(page.SendTest);
+  EXPECT_EQ(page.TestResult->text(), "Sent to 5551234567@vtext.com. Check your phone.");
+  sink.Stop();
+  const std::string log = testing::ReadAll(dir.path() / "sink.log");
+  EXPECT_NE(log.find("Subject: Ravenox test message"), std::string::npos) << log;
+  EXPECT_NE(log.find("X-RcptTo: 5551234567@vtext.com"), std::string::npos) << log;
+  // Next keeps the account in the profile (the password in the keyring, or an error saying there
+  // is none here), the profile's comment and its own keys with it.
+  rig.Next();
+  const std::string kept = testing::ReadAll(profile);
+  EXPECT_NE(kept.find("# my store"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("smtp_ca_file="), std::string::npos) << kept;
+  EXPECT_EQ(kept.find("\nsendmail=/bin/sh"), std::string::npos) << kept;
+  if (rig.Page() == rig.installer.MeetingPage) {
+    EXPECT_NE(kept.find("smtp_server=127.0.0.1"), std::string::npos) << kept;
+    EXPECT_EQ(kept.find("secret"), std::string::npos) << kept;  // never in a file of ours
+  } else {
+    EXPECT_NE(rig.boxes.shown.back().indexOf("keyring"), -1)
+        << rig.boxes.shown.back().toStdString();
+  }
 }
 
 }  // namespace

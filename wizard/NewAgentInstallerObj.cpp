@@ -11,6 +11,7 @@
 #include "wizard/FrameAgentInitial.h"
 #include "wizard/FrameServiceProvider.h"
 #include "wizard/InstallerMain.h"
+#include "wizard/LocalStoreUnit.h"
 #include "wizard/MeetingNotificationUnit.h"
 #include "wizard/PersonnelConfigUnit.h"
 #include "wizard/TaskManagementUnit.h"
@@ -25,7 +26,7 @@ TNewAgentInstaller::TNewAgentInstaller() {
 TNewAgentInstaller::~TNewAgentInstaller() {
   for (QWidget* page :
        std::initializer_list<QWidget*>{WelcomePage, ProviderPage, PersonalPage, TaskPage,
-                                       MeetingPage, RegionPage, CustomPage}) {
+                                       MeetingPage, RegionPage, CustomPage, StorePage}) {
     DeletePage(page);
   }
   instance_ = nullptr;
@@ -42,6 +43,20 @@ void TNewAgentInstaller::CreatePages() {
   if (MeetingPage == nullptr) MeetingPage = new TMeetingNotification(*this);
   if (RegionPage == nullptr) RegionPage = new TCinglarServiceSelect(*this);
   if (CustomPage == nullptr) CustomPage = new TCustomService(*this);
+  // The local store has one page more: where the calendar and the mail are, how texts go out.
+  const bool store_page = store == TStoreKind::kLocalStore && MainForm() != nullptr &&
+                          MainForm()->Context().store_setup != nullptr;
+  if (store_page && StorePage == nullptr) StorePage = new TLocalStorePage(*this);
+}
+
+TGenericFrame* TNewAgentInstaller::BeforeMeetings() const {
+  if (StorePage != nullptr) return StorePage;
+  return MeetingPage;
+}
+
+TGenericFrame* TNewAgentInstaller::AfterAddressPages() const {
+  return CarrierChoice() == shell::kOtherService ? static_cast<TGenericFrame*>(CustomPage)
+                                                 : PersonalPage;
 }
 
 TGenericFrame* TNewAgentInstaller::FirstPage() {
@@ -65,11 +80,11 @@ void TNewAgentInstaller::NextPage() {
     } else {
       ShowPage(PersonalPage);
     }
-  } else if (page == CustomPage) {
-    ShowPage(MeetingPage);
+  } else if (page == CustomPage || page == PersonalPage) {
+    ShowPage(BeforeMeetings());
   } else if (page == RegionPage) {
     ShowPage(PersonalPage);
-  } else if (page == PersonalPage) {
+  } else if (StorePage != nullptr && page == StorePage) {
     ShowPage(MeetingPage);
   } else if (page == MeetingPage) {
     ShowPage(TaskPage);
@@ -95,8 +110,9 @@ void TNewAgentInstaller::PreviousPage() {
     ShowPage(CarrierChoice() == shell::kCingularService ? static_cast<TGenericFrame*>(RegionPage)
                                                         : ProviderPage);
   } else if (page == MeetingPage) {
-    ShowPage(CarrierChoice() == shell::kOtherService ? static_cast<TGenericFrame*>(CustomPage)
-                                                     : PersonalPage);
+    ShowPage(StorePage != nullptr ? StorePage : AfterAddressPages());
+  } else if (StorePage != nullptr && page == StorePage) {
+    ShowPage(AfterAddressPages());
   } else if (page == TaskPage) {
     ShowPage(MeetingPage);
   }

@@ -1,5 +1,6 @@
 // The sequence for a new user: welcome, carrier, then the region, the number and times or the
-// custom address depending on the carrier, then meetings and tasks. The program has exactly one,
+// custom address depending on the carrier, (with the local store, where the calendar and mail are
+// and how texts go out,) then meetings and tasks. The program has exactly one,
 // made before the main window and gone after it.
 #pragma once
 
@@ -17,6 +18,7 @@ class TTaskManagement;
 class TMeetingNotification;
 class TCinglarServiceSelect;
 class TCustomService;
+class TLocalStorePage;
 
 class TNewAgentInstaller final : public TBaseInstaller {
  public:
@@ -38,10 +40,14 @@ class TNewAgentInstaller final : public TBaseInstaller {
   QPointer<TMeetingNotification> MeetingPage;
   QPointer<TCinglarServiceSelect> RegionPage;
   QPointer<TCustomService> CustomPage;
+  QPointer<TLocalStorePage> StorePage;  // the local store's page, when this build reads it
 
  private:
   // The carrier now selected on the carrier page (not the stored one).
   int CarrierChoice() const;
+  // The page before the meetings page, and the page the address was given on.
+  TGenericFrame* BeforeMeetings() const;
+  TGenericFrame* AfterAddressPages() const;
 
   static inline TNewAgentInstaller* instance_ = nullptr;
 };

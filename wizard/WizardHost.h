@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QString>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "shell/Settings.h"
 #include "shell/WindowMessages.h"
@@ -31,12 +33,41 @@ class TWizardDialogs {
 // The calendar and mail store the engine reads in this build; the welcome page names it.
 enum class TStoreKind { kLocalStore, kOutlook };
 
+// The local store's sources and how it sends, as the page "Your calendar and mail" edits them.
+struct TStoreFields {
+  std::string calendars, tasks;  // files or folders, separated by ";"
+  std::string inbox;             // a Maildir
+  bool account = false;          // through a mail account (else a sendmail program)
+  std::string server, user, password;
+  int port = 587;
+  std::string sendmail;  // the program and its arguments, separated by ";"
+};
+
+// Reads and writes the local store's profile for the wizard.
+class TStoreSetup {
+ public:
+  virtual ~TStoreSetup() = default;
+  virtual TStoreFields Load() = 0;
+  // Saves them (the password in the desktop's keyring); "" or what went wrong.
+  virtual std::string Save(const TStoreFields& fields) = 0;
+  // Sends a test message to `address` through them now; "" or what went wrong.
+  virtual std::string SendTest(const TStoreFields& fields, const std::string& address) = 0;
+  // Calendars and task lists found on this computer (Evolution's, khal's).
+  struct Found {
+    std::string label, path;
+    bool tasks = false;
+  };
+  virtual std::vector<Found> Suggestions() = 0;
+};
+
 struct TWizardContext {
   shell::TSettings* settings = nullptr;
   TWizardDialogs* dialogs = nullptr;
   // Opens the help page at a help context; may be empty.
   std::function<void(int help_context)> help;
   TStoreKind store = TStoreKind::kLocalStore;
+  // The local store's profile; with it (and the local store) the wizard has its page.
+  TStoreSetup* store_setup = nullptr;
 };
 
 }  // namespace ravenox::wizard

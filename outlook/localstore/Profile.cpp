@@ -202,4 +202,45 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
   return profile;
 }
 
+void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path) {
+  GKeyFile* file = g_key_file_new();
+  // What is there stays: other keys, comments.
+  g_key_file_load_from_file(file, path.c_str(),
+                            static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS), nullptr);
+  // GKeyFile writes each value escaped: nothing typed can end a line and start another key.
+  auto list = [&](const char* key, const std::vector<std::string>& values) {
+    std::vector<const gchar*> v;
+    for (const auto& x : values) v.push_back(x.c_str());
+    g_key_file_set_string_list(file, "Store", key, v.data(), v.size());
+  };
+  auto paths = [](const std::vector<std::filesystem::path>& ps) {
+    std::vector<std::string> out;
+    for (const auto& p : ps) out.push_back(p.string());
+    return out;
+  };
+  list("calendars", paths(profile.calendars));
+  list("tasks", paths(profile.tasks));
+  g_key_file_set_string(file, "Store", "inbox", profile.inbox.c_str());
+  if (!profile.from.empty()) g_key_file_set_string(file, "Store", "from", profile.from.c_str());
+  if (profile.smtp.server.empty()) {
+    for (const char* key : {"smtp_server", "smtp_port", "smtp_security", "smtp_user"})
+      g_key_file_remove_key(file, "Store", key, nullptr);
+    list("sendmail", profile.sendmail);
+  } else {
+    g_key_file_set_string(file, "Store", "smtp_server", profile.smtp.server.c_str());
+    g_key_file_set_integer(file, "Store", "smtp_port", profile.smtp.port);
+    g_key_file_set_string(file, "Store", "smtp_security",
+                          profile.smtp.implicit_tls ? "tls" : "starttls");
+    g_key_file_set_string(file, "Store", "smtp_user", profile.smtp.user.c_str());
+  }
+  gsize length = 0;
+  gchar* text = g_key_file_to_data(file, &length, nullptr);
+  const std::string data = text != nullptr ? std::string(text, length) : std::string();
+  g_free(text);
+  g_key_file_free(file);
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  ravenox::platform::WriteFileAtomically(path, data, 0600);
+}
+
 }  // namespace outlook::localstore

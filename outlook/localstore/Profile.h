@@ -47,6 +47,10 @@ std::filesystem::path DefaultStoreFolder();
 // cannot be read.
 StoreProfile LoadProfile(const std::filesystem::path& path);
 
+// Writes the sources, the inbox and how texts go out into the profile at `path`, keeping its
+// other keys and its comments; the file is replaced whole. Throws std::runtime_error.
+void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path);
+
 // The default store in `folder`: calendar.ics, tasks.ics, Inbox/, Outbox/, Sent/.
 StoreProfile DefaultProfile(const std::filesystem::path& folder);
 // Creates the default store's files and folders when missing.

@@ -748,6 +748,32 @@ void SendMessage(const SendSettings& settings, const std::string& to, const std:
   Attempt(settings, state, name, to);
 }
 
+std::string SendNow(const SendSettings& settings, const std::string& to, const std::string& subject,
+                    const std::string& body) {
+  if (!ValidAddress(to)) return "\"" + HeaderSafe(to) + "\" is not a valid e-mail address";
+  if (settings.sendmail.empty()) return "no way of sending is set";
+  std::string message;
+  try {
+    message = ComposeMessage(settings.from, to, subject, body);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  MakeMaildir(settings.outbox);
+  const std::string name = UniqueName();
+  try {
+    ravenox::platform::WriteFileAtomically(settings.outbox / "new" / name, message, 0600);
+  } catch (const std::exception& e) {
+    return std::string("cannot queue the message: ") + e.what();
+  }
+  OutboxState& state = StateOf(settings.outbox);
+  std::lock_guard lock(state.mutex);
+  const auto error = HandOff(settings, name, to);
+  if (!error) return {};
+  std::error_code ec;
+  std::filesystem::remove(settings.outbox / "new" / name, ec);
+  return *error;
+}
+
 OutboxReport OutboxPass(const SendSettings& settings) {
   OutboxReport report;
   if (settings.outbox.empty()) return report;

@@ -36,6 +36,11 @@ std::string ComposeMessage(const std::string& from, const std::string& to,
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
                  const std::string& body);
 
+// Sends one message now, for a test: queued and handed on once; one that was not handed on is
+// taken out of the queue again. Returns "" when it was handed on, else why not.
+std::string SendNow(const SendSettings& settings, const std::string& to, const std::string& subject,
+                    const std::string& body);
+
 // What the outbox holds after a pass, and what happened since the last one.
 struct OutboxReport {
   std::vector<std::string> log;      // every try and every move, for the debug log

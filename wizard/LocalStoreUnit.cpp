@@ -1,0 +1,162 @@
+#include "wizard/LocalStoreUnit.h"
+
+#include <QFileDialog>
+
+#include "shell/Carriers.h"
+#include "wizard/BaseInstaller.h"
+#include "wizard/InstallerMain.h"
+
+namespace ravenox::wizard {
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(installer) {
+  AddLabel("Where are your calendar, your tasks and your mail, and how do texts go out?", 16, 8,
+           393);
+  auto row = [&](const QString& caption, int top, QLineEdit*& edit, QPushButton*& browse) {
+    QLabel* label = AddLabel(caption, 16, top + 3);
+    edit = new QLineEdit(this);
+    edit->setGeometry(104, top, 233, 21);
+    browse = new QPushButton("Browse...", this);
+    browse->setGeometry(341, top, 68, 21);
+    KeepBefore(label, edit);
+  };
+  row("&Calendars:", 32, Calendars, BrowseCalendars);
+  row("&Tasks:", 58, Tasks, BrowseTasks);
+  row("&Inbox:", 84, Inbox, BrowseInbox);
+  AddLabel("Found here:", 16, 113);
+  Found = new QComboBox(this);
+  Found->setGeometry(104, 110, 305, 21);
+  rbAccount = new QRadioButton("Through my &mail account", this);
+  rbAccount->setGeometry(16, 140, 180, 19);
+  rbSendmail = new QRadioButton("Through a send&mail program", this);
+  rbSendmail->setGeometry(200, 140, 209, 19);
+  AddLabel("Server:", 32, 167);
+  Server = new QLineEdit(this);
+  Server->setGeometry(104, 164, 185, 21);
+  AddLabel("Port:", 297, 167);
+  Port = new QLineEdit(this);
+  Port->setGeometry(333, 164, 76, 21);
+  Port->setValidator(new QIntValidator(1, 65535, Port));
+  AddLabel("User:", 32, 193);
+  User = new QLineEdit(this);
+  User->setGeometry(104, 190, 125, 21);
+  AddLabel("Password:", 237, 193);
+  Password = new QLineEdit(this);
+  Password->setEchoMode(QLineEdit::Password);
+  Password->setGeometry(309, 190, 100, 21);
+  AddLabel("Program:", 32, 219);
+  Sendmail = new QLineEdit(this);
+  Sendmail->setGeometry(104, 216, 305, 21);
+  SendTest = new QPushButton("Send a &test", this);
+  SendTest->setGeometry(16, 246, 81, 23);
+  TestResult = AddLabel("", 104, 246, 305, 60);
+  TestResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  connect(rbAccount, &QRadioButton::toggled, this, [this] { ShowWay(); });
+  connect(Found, &QComboBox::activated, this, [this](int i) { UseFound(i); });
+  connect(SendTest, &QPushButton::clicked, this, [this] { SendTestClick(); });
+  auto browse = [this](QLineEdit* edit, bool folder) {
+    const QString picked =
+        folder ? QFileDialog::getExistingDirectory(this, "Choose a folder", edit->text())
+               : QFileDialog::getOpenFileName(this, "Choose a file", edit->text(),
+                                              "iCalendar (*.ics);;All files (*)");
+    if (picked.isEmpty()) return;
+    // A calendar or task list is added to those there are; the inbox is one.
+    if (edit == Inbox || edit->text().isEmpty()) {
+      edit->setText(picked);
+    } else {
+      edit->setText(edit->text() + ";" + picked);
+    }
+  };
+  connect(BrowseCalendars, &QPushButton::clicked, this, [=, this] { browse(Calendars, false); });
+  connect(BrowseTasks, &QPushButton::clicked, this, [=, this] { browse(Tasks, false); });
+  connect(BrowseInbox, &QPushButton::clicked, this, [=, this] { browse(Inbox, true); });
+  Loaded();
+}
+
+TStoreSetup* TLocalStorePage::Setup() const {
+  TMainForm* form = Installer().MainForm();
+  return form != nullptr ? form->Context().store_setup : nullptr;
+}
+
+void TLocalStorePage::PageShown() {
+  TGenericFrame::PageShown();
+  TestResult->clear();
+  TStoreSetup* setup = Setup();
+  if (setup == nullptr) return;
+  const TStoreFields f = setup->Load();
+  Calendars->setText(Q(f.calendars));
+  Tasks->setText(Q(f.tasks));
+  Inbox->setText(Q(f.inbox));
+  Server->setText(Q(f.server));
+  Port->setText(QString::number(f.port));
+  User->setText(Q(f.user));
+  Password->setText(Q(f.password));
+  Sendmail->setText(Q(f.sendmail));
+  (f.account ? rbAccount : rbSendmail)->setChecked(true);
+  ShowWay();
+  found_ = setup->Suggestions();
+  Found->clear();
+  Found->addItem(found_.empty() ? "(nothing found)" : "(choose one to add it)");
+  for (const auto& x : found_) Found->addItem(Q(x.label + ": " + x.path));
+  Found->setEnabled(!found_.empty());
+}
+
+void TLocalStorePage::ShowWay() {
+  const bool account = rbAccount->isChecked();
+  for (QWidget* w : std::initializer_list<QWidget*>{Server, Port, User, Password})
+    w->setEnabled(account);
+  Sendmail->setEnabled(!account);
+}
+
+void TLocalStorePage::UseFound(int index) {
+  if (index < 1 || static_cast<std::size_t>(index) > found_.size()) return;
+  const auto& x = found_[static_cast<std::size_t>(index - 1)];
+  QLineEdit* edit = x.tasks ? Tasks : Calendars;
+  const QString path = Q(x.path);
+  if (!edit->text().split(';').contains(path))
+    edit->setText(edit->text().isEmpty() ? path : edit->text() + ";" + path);
+  Found->setCurrentIndex(0);
+}
+
+TStoreFields TLocalStorePage::Fields() const {
+  TStoreFields f;
+  f.calendars = Calendars->text().trimmed().toStdString();
+  f.tasks = Tasks->text().trimmed().toStdString();
+  f.inbox = Inbox->text().trimmed().toStdString();
+  f.account = rbAccount->isChecked();
+  f.server = Server->text().trimmed().toStdString();
+  f.port = Port->text().toInt();
+  if (f.port <= 0) f.port = 587;
+  f.user = User->text().trimmed().toStdString();
+  f.password = Password->text().toStdString();
+  f.sendmail = Sendmail->text().trimmed().toStdString();
+  return f;
+}
+
+void TLocalStorePage::SendTestClick() {
+  TStoreSetup* setup = Setup();
+  if (setup == nullptr) return;
+  std::string address;
+  shell::GetPhoneAddress(Settings(), address);
+  TestResult->setText("Sending to " + Q(address) + "...");
+  TestResult->repaint();
+  const std::string error = setup->SendTest(Fields(), address);
+  TestResult->setText(error.empty() ? "Sent to " + Q(address) + ". Check your phone."
+                                    : "Not sent: " + Q(error));
+}
+
+void TLocalStorePage::DoNext() {
+  if (TStoreSetup* setup = Setup()) {
+    const std::string error = setup->Save(Fields());
+    if (!error.empty()) throw std::runtime_error(error);
+  }
+  TGenericFrame::DoNext();
+}
+
+}  // namespace ravenox::wizard
