@@ -412,6 +412,7 @@ TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
   keys({"Tab", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Tab", "Tab", "Up", "Up",
         "Up", "Up", "Tab", "Down"},
        "custom-address-filled");
+  keys({"Return"}, "calendar-and-mail");
   keys({"Return"}, "meetings");
   keys({"Tab", "Tab", "space"}, "meetings-ticked");
   keys({"Return"}, "tasks");

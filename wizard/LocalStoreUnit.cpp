@@ -16,14 +16,14 @@ QString Q(const std::string& s) {
 }  // namespace
 
 TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(installer) {
-  AddLabel("Where are your calendar, your tasks and your mail, and how do texts go out?", 16, 8,
-           393);
+  AddLabel("Where your calendar, tasks and mail are, and how texts go out.", 16, 10);
   auto row = [&](const QString& caption, int top, QLineEdit*& edit, QPushButton*& browse) {
     QLabel* label = AddLabel(caption, 16, top + 3);
     edit = new QLineEdit(this);
     edit->setGeometry(104, top, 233, 21);
     browse = new QPushButton("Browse...", this);
     browse->setGeometry(341, top, 68, 21);
+    label->setBuddy(edit);  // its access key goes to the field
     KeepBefore(label, edit);
   };
   row("&Calendars:", 32, Calendars, BrowseCalendars);
