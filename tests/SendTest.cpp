@@ -537,6 +537,8 @@ TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
     bool implicit_tls, trusted;
     std::string password;
     const char* refused;  // null: it goes through
+    const char* behaviour = "take";
+    std::string to = "5551234567@vtext.com";
   };
   const Case cases[] = {
       {"STARTTLS, a trusted certificate, the right login", "starttls", false, true, "secret",
@@ -546,6 +548,14 @@ TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
        "certificate"},
       {"a server that offers no TLS", "plain", false, true, "secret", "SSL level"},
       {"the wrong password", "starttls", false, true, "wrong", "Login denied"},
+      {"a server that refuses the message", "starttls", false, true, "secret", "550", "refuse"},
+      {"a server that does not answer", "starttls", false, true, "secret", "Timeout", "hang"},
+      {"a server that drops the connection in the middle", "starttls", false, true, "secret", "",
+       "drop"},
+      {"a recipient with a command of its own", "starttls", false, true, "secret",
+       "not a plain address", "take", "5551234567@vtext.com>\r\nRCPT TO:<victim@example.org"},
+      {"a login with a command of its own", "starttls", false, true, "secret\r\nRSET",
+       "cannot take"},
   };
   TempDir certs;
   TestCertificate certificate(certs.path());
@@ -554,7 +564,7 @@ TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     SmtpSink sink(dir.path() / "sink.log", FreePort(),
-                  {c.mode, certificate.cert.string(), certificate.key.string()});
+                  {c.mode, certificate.cert.string(), certificate.key.string(), c.behaviour});
     ASSERT_TRUE(sink.up());
     SmtpAccount account;
     account.server = "127.0.0.1";
@@ -562,11 +572,13 @@ TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
     account.implicit_tls = c.implicit_tls;
     account.user = "me";
     if (c.trusted) account.ca_file = certificate.cert;
-    account.timeout = 10s;
+    account.timeout = 3s;
     const std::string message =
         ComposeMessage("ravenox@example.org", "5551234567@vtext.com", "Meeting at 9", "");
+    const auto start = std::chrono::steady_clock::now();
     const std::string error =
-        SubmitMessage(account, c.password, "ravenox@example.org", "5551234567@vtext.com", message);
+        SubmitMessage(account, c.password, "ravenox@example.org", c.to, message);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);  // the time-out holds
     sink.Stop();
     const std::string log = ReadAll(dir.path() / "sink.log");
     if (c.refused == nullptr) {
@@ -574,8 +586,10 @@ TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
       EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 1) << log;
       EXPECT_EQ(Count(log, "Subject: Meeting at 9"), 1) << log;
     } else {
+      EXPECT_NE(error, "");
       EXPECT_NE(error.find(c.refused), std::string::npos) << error;
       EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 0) << log;
+      EXPECT_EQ(Count(log, "victim"), 0) << log;
     }
   }
 }

@@ -51,6 +51,14 @@ from aiosmtpd.controller import Controller
 
 class Sink:
     async def handle_DATA(self, server, session, envelope):
+        if behaviour == 'refuse':
+            return '550 5.7.1 Message refused'
+        if behaviour == 'hang':
+            await asyncio.sleep(3600)
+            return '451 4.3.0 Too late'
+        if behaviour == 'drop':
+            server.transport.close()
+            return None
         for rcpt in envelope.rcpt_tos:
             print('X-RcptTo: ' + rcpt)
         print(envelope.content.decode('utf-8', 'replace'))
@@ -59,7 +67,8 @@ class Sink:
         return '250 OK'
 
 # Modes: plain (no TLS offered, no login), starttls (STARTTLS required, then a login), tls (TLS
-# from the start, then a login). The login is "me" with "secret".
+# from the start, then a login). The login is "me" with "secret". Behaviours with a message:
+# take, refuse (550), hang, drop (the connection closed in the middle).
 def login(server, session, envelope, mechanism, auth_data):
     from aiosmtpd.smtp import AuthResult, LoginPassword
     ok = isinstance(auth_data, LoginPassword) and auth_data.login == b'me' and \
@@ -67,6 +76,7 @@ def login(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False)
 
 mode = sys.argv[2] if len(sys.argv) > 2 else 'plain'
+behaviour = sys.argv[5] if len(sys.argv) > 5 else 'take'
 kwargs = {}
 if mode != 'plain':
     import ssl

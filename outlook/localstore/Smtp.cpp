@@ -108,6 +108,19 @@ bool StorePassword(const SmtpAccount& account, const std::string& password, std:
 std::string SubmitMessage(const SmtpAccount& account, const std::string& password,
                           const std::string& from, const std::string& to,
                           const std::string& message) {
+  // Nothing in an address, the server's name or the login may end the command it stands in.
+  auto plain = [](const std::string& a, bool may_be_empty) {
+    return (may_be_empty || !a.empty()) && std::none_of(a.begin(), a.end(), [](char ch) {
+             const auto u = static_cast<unsigned char>(ch);
+             return u < 0x20 || u == 0x7F || ch == ' ' || ch == '<' || ch == '>';
+           });
+  };
+  if (!plain(from, false) || !plain(to, false))
+    return "the sender or the recipient is not a plain address";
+  if (!plain(account.server, false) || !plain(account.user, true) ||
+      std::any_of(password.begin(), password.end(),
+                  [](char ch) { return ch == '\r' || ch == '\n' || ch == '\0'; }))
+    return "the server, the user or the password holds a character a mail server cannot take";
   static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   if (!ready) return "the SMTP library could not start";
   CURL* c = curl_easy_init();
@@ -136,6 +149,8 @@ std::string SubmitMessage(const SmtpAccount& account, const std::string& passwor
   curl_easy_setopt(c, CURLOPT_CRLF, 1L);  // lines end in CR LF on the wire
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(account.timeout.count()));
   curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(account.timeout.count()));
+  // Each answer of the server too, also the one to QUIT after a time-out (else two minutes).
+  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(account.timeout.count()));
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   char detail[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
@@ -190,16 +205,6 @@ int SmtpMain(const std::vector<std::string>& args) {
     std::string from = profile.from;
     if (const auto lt = from.find('<'); lt != std::string::npos)
       from = from.substr(lt + 1, from.find('>', lt) - lt - 1);
-    // Nothing in an address may end the SMTP command it stands in.
-    auto plain = [](const std::string& a) {
-      return !a.empty() && std::none_of(a.begin(), a.end(), [](char ch) {
-        return static_cast<unsigned char>(ch) <= 0x20 || ch == '<' || ch == '>' || ch == 0x7F;
-      });
-    };
-    if (!plain(from) || !plain(to)) {
-      std::cerr << "ravenox-smtp: the sender or the recipient is not a plain address\n";
-      return kExitRefused;
-    }
     const std::string error = SubmitMessage(profile.smtp, password, from, to, message);
     if (error.empty()) return 0;
     std::cerr << error << "\n";
