@@ -659,11 +659,46 @@ TEST(Smtp, ThePasswordLivesInTheSecretService) {
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (dir.path() / "run").c_str(), 1);
-  // The keyring daemon, its login keyring unlocked with the password on its standard input.
-  const std::string start =
-      "printf test | /usr/bin/gnome-keyring-daemon --unlock "
-      "--components=secrets --daemonize >/dev/null 2>&1";
-  ASSERT_EQ(std::system(start.c_str()), 0);
+  // The keyring daemon, its login keyring unlocked with the password on its standard input; it
+  // counts once it owns its name on the bus (else the bus would start another, locked one).
+  int in[2];
+  ASSERT_EQ(pipe(in), 0);
+  const pid_t keyring = fork();
+  if (keyring == 0) {
+    dup2(in[0], STDIN_FILENO);
+    close(in[1]);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    execl("/usr/bin/gnome-keyring-daemon", "gnome-keyring-daemon", "--unlock",
+          "--components=secrets", "--foreground", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  (void)!write(in[1], "test", 4);
+  close(in[1]);
+  GDBusConnection* bus_connection = g_dbus_connection_new_for_address_sync(
+      bus.Address().c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  ASSERT_NE(bus_connection, nullptr);
+  bool owned = false;
+  for (int i = 0; i < 250 && !owned; ++i) {
+    GVariant* r = g_dbus_connection_call_sync(
+        bus_connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
+    if (r != nullptr) {
+      gboolean b = FALSE;
+      g_variant_get(r, "(b)", &b);
+      owned = b != FALSE;
+      g_variant_unref(r);
+    }
+    if (!owned) std::this_thread::sleep_for(20ms);
+  }
+  g_object_unref(bus_connection);
+  ASSERT_TRUE(owned);
   SmtpAccount account;
   account.server = "127.0.0.1";
   account.user = "me";
@@ -671,7 +706,8 @@ TEST(Smtp, ThePasswordLivesInTheSecretService) {
   EXPECT_THROW(AccountPassword(account), std::runtime_error);  // none stored yet
   ASSERT_TRUE(StorePassword(account, "secret", error)) << error;
   EXPECT_EQ(AccountPassword(account), "secret");
-  std::system("pkill -f 'gnome-keyring-daemon --unlock --components=secrets' >/dev/null 2>&1");
+  kill(keyring, SIGTERM);
+  waitpid(keyring, nullptr, 0);
   for (std::size_t i = 0; i < std::size(names); ++i) {
     if (saved[i]) {
       setenv(names[i], saved[i]->c_str(), 1);
