@@ -34,7 +34,7 @@ TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(inst
   Found->setGeometry(104, 110, 305, 21);
   rbAccount = new QRadioButton("Through my &mail account", this);
   rbAccount->setGeometry(16, 140, 180, 19);
-  rbSendmail = new QRadioButton("Through a rbSendmail = new QRadioButton("Through a send&mail program", this);sendmail program", this);
+  rbSendmail = new QRadioButton("Through a &sendmail program", this);
   rbSendmail->setGeometry(200, 140, 209, 19);
   AddLabel("Server:", 32, 167);
   Server = new QLineEdit(this);
