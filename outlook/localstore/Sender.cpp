@@ -445,7 +445,8 @@ struct OutboxState {
   std::set<std::string> looked, reported;
   bool reported_loaded = false;
   std::map<std::string, std::string> sent_ids;
-  std::string reasons;  // the reasons file as last written
+  std::string reasons;      // the reasons file as last written
+  std::string inbox_stamp;  // the inbox folders' change times at the last look for bounces
 };
 
 OutboxState& StateOf(const std::filesystem::path& outbox) {
@@ -595,7 +596,20 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
     for (std::string line; std::getline(in, line);)
       state.reported.insert(line.substr(0, line.find('\t')));
   }
+  // A pass looks again only when a message came or moved: a large inbox is not listed every pass.
+  // (A change within the last seconds may share its time with one still to come, on a file
+  // system that keeps whole seconds: then the next pass looks again.)
   const std::time_t now = std::time(nullptr);
+  std::string stamp;
+  bool recent = false;
+  for (const char* sub : {"new", "cur"}) {
+    struct stat st {};
+    if (::stat((settings.inbox / sub).c_str(), &st) != 0) continue;
+    stamp += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ";";
+    recent = recent || now - st.st_mtim.tv_sec < 3;
+  }
+  if (!stamp.empty() && stamp == state.inbox_stamp) return;
+  state.inbox_stamp = recent ? std::string() : stamp;
   bool sent_read = false;
   for (const char* sub : {"new", "cur"}) {
     for (const auto& e : std::filesystem::directory_iterator(settings.inbox / sub, ec)) {

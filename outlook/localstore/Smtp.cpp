@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <libsecret/secret.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,14 +55,26 @@ std::string FirstLineOf(const std::vector<std::string>& argv, std::chrono::secon
   close(out[1]);
   std::string text;
   char buffer[512];
+  // A command that does not finish in time (one waiting for a terminal) is stopped.
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (ssize_t r; (r = read(out[0], buffer, sizeof buffer)) > 0 && text.size() < 65536;) {
+  bool late = false;
+  while (text.size() < 65536) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{out[0], POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+      late = true;
+      break;
+    }
+    const ssize_t r = read(out[0], buffer, sizeof buffer);
+    if (r <= 0) break;
     text.append(buffer, static_cast<std::size_t>(r));
-    if (std::chrono::steady_clock::now() > deadline) break;
   }
   close(out[0]);
+  if (late) kill(pid, SIGKILL);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (late) throw std::runtime_error("the password command did not finish in time");
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("the password command failed");
   return text.substr(0, text.find('\n'));
