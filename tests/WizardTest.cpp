@@ -266,7 +266,8 @@ TEST(Wizard, TheEnterKeyFollowsTheFocus) {
   Rig rig;
   rig.Open();
   auto& in = rig.installer;
-  rig.Next();  // carrier page, Sprint PCS selected
+  rig.Next();  // carrier page, Sprint PCS selected, the keyboard on Next
+  EXPECT_EQ(QApplication::focusWidget(), in.ProviderPage->NextButton);
   // Elsewhere (a carrier entry): Next.
   in.ProviderPage->rdoServiceProvider->Button(4)->setFocus();
   rig.Key(Qt::Key_Return);
@@ -353,6 +354,7 @@ TEST(Wizard, RegionAndCustomAddressPages) {
   EXPECT_EQ(region.rdgrpCinglar->Button(2)->text(), "Houston, Texas");
   EXPECT_EQ(region.rdgrpCinglar->ItemIndex(), -1);
   EXPECT_FALSE(region.NextButton->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), region.rdgrpCinglar->Button(0));
   rig.Key(Qt::Key_Return);  // no region: stays, stores nothing
   EXPECT_EQ(rig.Page(), &region);
   EXPECT_EQ(rig.settings.CustomAddr(), "old.example");
@@ -361,9 +363,16 @@ TEST(Wizard, RegionAndCustomAddressPages) {
   rig.Next();
   EXPECT_EQ(rig.settings.CustomAddr(), "mobile.mycingular.com");
   EXPECT_EQ(rig.settings.Service(), 1);
-  rig.Back();  // the region page shows no selection again
+  rig.Back();  // the region page shows no selection again, and Enter still does nothing
   EXPECT_EQ(region.rdgrpCinglar->ItemIndex(), -1);
   EXPECT_FALSE(region.NextButton->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), region.rdgrpCinglar->Button(0));
+  rig.Key(Qt::Key_Return);
+  EXPECT_EQ(rig.Page(), &region);
+  EXPECT_TRUE(rig.boxes.shown.empty()) << rig.boxes.shown.join("; ").toStdString();
+  rig.Key(Qt::Key_Space);  // a region by keys
+  EXPECT_EQ(region.rdgrpCinglar->ItemIndex(), 0);
+  EXPECT_TRUE(region.NextButton->isEnabled());
 
   // Other: Next is a hint only; Enter stores the address as typed.
   rig.Back();
@@ -384,6 +393,13 @@ TEST(Wizard, RegionAndCustomAddressPages) {
   EXPECT_TRUE(custom.NextButton->isEnabled());
   rig.Back();  // nothing stored
   EXPECT_EQ(rig.settings.CustomEmail(), "pager.example");
+  // Shown again with Next greyed by the stored address: the keyboard is in the address, not on
+  // Cancel, so Enter goes on.
+  rig.Next();
+  EXPECT_EQ(QApplication::focusWidget(), custom.CustomEmail);
+  rig.Key(Qt::Key_Return);
+  EXPECT_EQ(rig.Page(), in.MeetingPage);
+  EXPECT_TRUE(rig.boxes.shown.empty()) << rig.boxes.shown.join("; ").toStdString();
 }
 
 TEST(Wizard, CarrierPageLoadsTheStoredCarrier) {
@@ -575,11 +591,17 @@ TEST(Wizard, WelcomeTextNamesTheStore) {
   for (const QString& text : {local, outlook}) {
     EXPECT_TRUE(text.contains("To continue with the configuration wizard click Next>."));
   }
+  // The lines as they are where each fits, else a paragraph as one line for the memo to wrap.
+  const QStringList lines{"ab", "cd", "", "", "ef", "gh"};
+  const auto chars = [](const QString& line) { return static_cast<int>(line.size()); };
+  EXPECT_EQ(FittedText(lines, chars, 2), "ab\ncd\n\n\nef\ngh");
+  EXPECT_EQ(FittedText(lines, chars, 1), "ab cd\n\n\nef gh");
   // The memo never keeps the focus.
   Rig rig;
   rig.Open();
   TAgentInitialFrame& page = *rig.installer.WelcomePage;
-  EXPECT_EQ(page.MessageMemo->toPlainText(), local);
+  auto words = [](QString text) { return text.replace('\n', ' ').simplified(); };
+  EXPECT_EQ(words(page.MessageMemo->toPlainText()), words(local));
   QTest::mouseClick(page.MessageMemo->viewport(), Qt::LeftButton);
   EXPECT_EQ(QApplication::focusWidget(), page.NextButton);
   // The side picture: drawn for the program, 142 x 387 in 24-bit colour, filling its panel.

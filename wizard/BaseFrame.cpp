@@ -175,11 +175,14 @@ void TGenericFrame::DoCancel() {
 }
 
 void TGenericFrame::PageShown() {
+  FocusFirstInputUnlessNext();
+}
+
+void TGenericFrame::FocusFirstInputUnlessNext() {
   if (NextButton->isEnabled()) {
     NextButton->setFocus();
     return;
   }
-  // Next is not on offer yet: the keyboard starts at the page's first input rather than nowhere.
   for (QWidget* w = nextInFocusChain(); w != this && w != nullptr; w = w->nextInFocusChain()) {
     if (isAncestorOf(w) && !ButtonPanel->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) &&
         w->isEnabled() && w->isVisibleTo(this)) {

@@ -65,6 +65,9 @@ class TGenericFrame : public QFrame {
   // the control (the face may be wider than the one the layout was measured for).
   static void KeepBefore(QLabel* label, const QWidget* control);
   void resizeEvent(QResizeEvent* e) override;
+  // While Next is not on offer the keyboard starts at the page's first input rather than nowhere
+  // (or on Cancel, where the toolkit moves the focus from a button that is greyed).
+  void FocusFirstInputUnlessNext();
 
  private:
   // Runs a step with the button row disabled; a failure is reported, the row enabled again.

@@ -22,6 +22,7 @@ void TCinglarServiceSelect::PageShown() {
   rdgrpCinglar->Clear();
   for (const char* region : shell::CingularRegions) rdgrpCinglar->Add(region);
   NextButton->setEnabled(false);
+  FocusFirstInputUnlessNext();  // the entries it may have focused are new
 }
 
 void TCinglarServiceSelect::DoNext() {

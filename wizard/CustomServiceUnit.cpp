@@ -42,7 +42,8 @@ void TCustomService::PageShown() {
   LateTime->SetTime(Settings().LateTime());
   const QString stored = QString::fromStdString(Settings().CustomEmail());
   CustomEmail->setText(stored);
-  CustomEmailChange();  // also when the text was already the stored one
+  CustomEmailChange();          // also when the text was already the stored one
+  FocusFirstInputUnlessNext();  // Next may have had the keyboard before the address greyed it
 }
 
 void TCustomService::DoNext() {

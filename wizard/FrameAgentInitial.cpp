@@ -1,6 +1,9 @@
 #include "wizard/FrameAgentInitial.h"
 
 #include <QEvent>
+#include <QFontMetrics>
+#include <QTextDocument>
+#include <algorithm>
 
 namespace ravenox::wizard {
 
@@ -35,6 +38,25 @@ QStringList WelcomeLines(TStoreKind store) {
   return lines;
 }
 
+QString FittedText(const QStringList& lines, const std::function<int(const QString&)>& width,
+                   int room) {
+  if (std::all_of(lines.begin(), lines.end(),
+                  [&](const QString& line) { return width(line) <= room; })) {
+    return lines.join('\n');
+  }
+  QStringList shown;
+  bool in_paragraph = false;
+  for (const QString& line : lines) {
+    if (in_paragraph && !line.isEmpty()) {
+      shown.back() += ' ' + line;
+    } else {
+      shown << line;
+    }
+    in_paragraph = !line.isEmpty();
+  }
+  return shown.join('\n');
+}
+
 TAgentInitialFrame::TAgentInitialFrame(TBaseInstaller& installer, TStoreKind store)
     : TGenericFrame(installer) {
   acBack->setVisible(false);
@@ -44,12 +66,17 @@ TAgentInitialFrame::TAgentInitialFrame(TBaseInstaller& installer, TStoreKind sto
   MessageMemo->setFrameShape(QFrame::NoFrame);
   MessageMemo->setFocusPolicy(Qt::NoFocus);
   MessageMemo->setContextMenuPolicy(Qt::NoContextMenu);  // no editing menu
-  // The lines are the text's own; a face wider than the one they were measured for wraps them.
+  // The lines were measured for a narrow face; in a wider one a paragraph flows as one.
   MessageMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   MessageMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   MessageMemo->setBackgroundRole(QPalette::Button);  // the colour of menus and panels
   MessageMemo->viewport()->setBackgroundRole(QPalette::Button);
-  MessageMemo->setPlainText(WelcomeLines(store).join('\n'));
+  const QFontMetrics metrics(MessageMemo->font());
+  const int room =
+      MessageMemo->width() - 2 * static_cast<int>(MessageMemo->document()->documentMargin()) - 2;
+  MessageMemo->setPlainText(FittedText(
+      WelcomeLines(store), [&](const QString& line) { return metrics.horizontalAdvance(line); },
+      room));
   MessageMemo->installEventFilter(this);
   MessageMemo->viewport()->installEventFilter(this);
   Loaded();

@@ -44,6 +44,7 @@ void TServiceProvider::PageShown() {
   rdoServiceProvider->Clear();
   for (const char* caption : shell::CarrierCaptions) rdoServiceProvider->Add(caption);
   rdoServiceProvider->SetItemIndex(Settings().Service());
+  FocusFirstInputUnlessNext();  // the selection just offered Next
 }
 
 void TServiceProvider::DoNext() {

@@ -1,8 +1,11 @@
 #include "wizard/WizardControls.h"
 
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
 
 namespace ravenox::wizard {
@@ -36,6 +39,7 @@ void TRadioGroup::Add(const QString& caption) {
   auto* button = new QRadioButton(caption, this);
   group_.addButton(button, static_cast<int>(buttons_.size()));
   buttons_.push_back(button);
+  button->show();  // now, not when the layout gets round to it: the page may focus it at once
   Arrange();
 }
 
@@ -47,7 +51,40 @@ void TRadioGroup::Arrange() {
     grid->removeWidget(buttons_[i]);
     grid->addWidget(buttons_[i], i % rows, i / rows);
   }
+  FitCaptions();
   grid->activate();  // placed now, so a click can reach a button at once
+}
+
+void TRadioGroup::resizeEvent(QResizeEvent* e) {
+  QGroupBox::resizeEvent(e);
+  FitCaptions();
+}
+
+void TRadioGroup::FitCaptions() {
+  if (buttons_.empty()) return;
+  const QMargins margins = layout()->contentsMargins();
+  const int spacing = std::max(0, static_cast<QGridLayout*>(layout())->horizontalSpacing());
+  const int room =
+      (contentsRect().width() - margins.left() - margins.right() - spacing * (columns_ - 1)) /
+      columns_;
+  constexpr int kSmallest = 8;
+  const int largest = font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
+  QFont face = font();
+  bool fits = false;
+  for (int size = largest; size >= kSmallest && !fits; --size) {
+    face.setPixelSize(size);
+    fits = true;
+    for (QRadioButton* b : buttons_) {
+      b->setFont(face);
+      fits = fits && b->sizeHint().width() <= room;
+    }
+  }
+  // Still too wide in the smallest face: the whole caption is there when the pointer rests on it.
+  for (QRadioButton* b : buttons_) {
+    b->setToolTip(b->sizeHint().width() > room
+                      ? QString(b->text()).remove(QRegularExpression("&(?!&)"))
+                      : QString());
+  }
 }
 
 int TRadioGroup::ItemIndex() const {

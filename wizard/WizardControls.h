@@ -33,8 +33,14 @@ class TRadioGroup final : public QGroupBox {
  signals:
   void Click();
 
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
  private:
   void Arrange();
+  // The captions in the largest face, down to a small one, in which each fits its column: the
+  // toolkit would cut a caption short where the face is wider than the one the box was sized for.
+  void FitCaptions();
 
   int columns_;
   QButtonGroup group_;
