@@ -400,9 +400,8 @@ TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
   ASSERT_FALSE(box.empty()) << ReadAll(log);
   xdo({"windowfocus", "--sync", box});
   keys({"Return"});
-  const std::string wizard = find_window("^Ravenox Configuration Wizard$");
-  ASSERT_FALSE(wizard.empty()) << ReadAll(log);
-  xdo({"windowfocus", "--sync", wizard});
+  // The wizard takes the keyboard by itself, with no window manager to give it.
+  ASSERT_FALSE(find_window("^Ravenox Configuration Wizard$").empty()) << ReadAll(log);
   keys({}, "welcome");
   keys({"Return"}, "carrier");
   keys({"alt+o"});  // the access key of "Other", clicked after a moment as a button is

@@ -729,9 +729,13 @@ TEST(Wizard, TheLocalStorePageComesBeforeTheMeetings) {
   EXPECT_EQ(store.tested.back(), "smtp.example.org to 5551234567@mobile.att.net");
   EXPECT_EQ(store.saved.size(), saves);  // nothing stored by a test
   store.save_error = "Enter the server of your mail account.";
+  const QString server = page.Server->text();
+  page.Server->clear();
   rig.Next();
   EXPECT_EQ(rig.Page(), &page);
   EXPECT_EQ(rig.boxes.shown.back(), "error: Enter the server of your mail account.");
+  EXPECT_EQ(QApplication::focusWidget(), page.Server);
+  page.Server->setText(server);
   store.save_error.clear();
   rig.Next();
   EXPECT_EQ(rig.Page(), in.MeetingPage);

@@ -134,7 +134,11 @@ void TMainForm::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   if (!Timer1.isActive()) Timer1.start();
   // A run starts when the window is shown, not when it comes back from being minimised.
-  if (!e->spontaneous()) FormShow();
+  if (e->spontaneous()) return;
+  FormShow();
+  // The wizard is there to be answered: it takes the keyboard (also where no window manager gives
+  // a new window the focus).
+  activateWindow();
 }
 
 void TMainForm::FormShow() {

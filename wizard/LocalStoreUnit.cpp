@@ -154,7 +154,12 @@ void TLocalStorePage::SendTestClick() {
 void TLocalStorePage::DoNext() {
   if (TStoreSetup* setup = Setup()) {
     const std::string error = setup->Save(Fields());
-    if (!error.empty()) throw std::runtime_error(error);
+    if (!error.empty()) {
+      // The keyboard waits where the missing answer goes.
+      QLineEdit* way = rbAccount->isChecked() ? Server : Sendmail;
+      if (way->text().trimmed().isEmpty()) way->setFocus();
+      throw std::runtime_error(error);
+    }
   }
   TGenericFrame::DoNext();
 }
