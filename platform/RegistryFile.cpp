@@ -284,6 +284,7 @@ namespace {
 
 class FileKey final : public RegistryKey {
  public:
+  // With `lock_fd` -1 the key is a snapshot for reading: every write throws.
   FileKey(std::filesystem::path file, int lock_fd, std::vector<RegKeyData> doc, std::size_t index)
       : file_(std::move(file)), lock_fd_(lock_fd), doc_(std::move(doc)), index_(index) {}
   ~FileKey() override {
@@ -360,6 +361,7 @@ class FileKey final : public RegistryKey {
   }
 
   void Write(const std::string& name, uint32_t type, std::vector<uint8_t> data) {
+    if (lock_fd_ < 0) throw RegistryError("The settings are open for reading only");
     const std::vector<RegKeyData> before = doc_;
     auto& values = doc_[index_].values;
     bool found = false;
@@ -377,6 +379,7 @@ class FileKey final : public RegistryKey {
 
   // Replaces the file with the document; on failure memory goes back to `before`.
   void Store(const std::vector<RegKeyData>& before) {
+    if (lock_fd_ < 0) throw RegistryError("The settings are open for reading only");
     try {
       WriteFileAtomically(file_, PrintRegFile(doc_), 0600);
     } catch (const std::exception& e) {
@@ -392,6 +395,15 @@ class FileKey final : public RegistryKey {
   int batch_depth_ = 0;
   std::vector<RegKeyData> batch_before_;
 };
+
+// The place of `path` in the document, added empty when it is not there.
+std::size_t KeyIndex(std::vector<RegKeyData>& doc, const std::string& path) {
+  for (std::size_t i = 0; i < doc.size(); ++i) {
+    if (doc[i].under_user && EqualNoCase(doc[i].path, path)) return i;
+  }
+  doc.push_back({path, {}});
+  return doc.size() - 1;
+}
 
 }  // namespace
 
@@ -457,15 +469,22 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
     }
   }
 
-  std::size_t index = doc.size();
-  for (std::size_t i = 0; i < doc.size(); ++i) {
-    if (doc[i].under_user && EqualNoCase(doc[i].path, path)) {
-      index = i;
-      break;
-    }
-  }
-  if (index == doc.size()) doc.push_back({path, {}});
+  const std::size_t index = KeyIndex(doc, path);
   return std::make_unique<FileKey>(file_, lock_fd, std::move(doc), index);
+}
+
+std::unique_ptr<RegistryKey> RegistrySnapshot::OpenKey(const std::string& path) {
+  std::vector<RegKeyData> doc;
+  std::string text;
+  bool present = false;
+  try {
+    present = ReadRegularFile(file_, kMaxFileSize, text);
+  } catch (const std::exception& e) {
+    throw RegistryError(std::string("The settings file cannot be read: ") + e.what());
+  }
+  if (present) doc = ParseRegFile(text);
+  const std::size_t index = KeyIndex(doc, path);
+  return std::make_unique<FileKey>(file_, -1, std::move(doc), index);
 }
 
 }  // namespace ravenox::platform

@@ -57,4 +57,15 @@ class RegistryFile final : public RegistryStore {
   Reporter reporter_;
 };
 
+// The settings file as it is now, for reading only: nothing is locked, created or moved aside (a
+// damaged file is a RegistryError), and every write throws RegistryError.
+class RegistrySnapshot final : public RegistryStore {
+ public:
+  explicit RegistrySnapshot(std::filesystem::path file) : file_(std::move(file)) {}
+  std::unique_ptr<RegistryKey> OpenKey(const std::string& path) override;
+
+ private:
+  std::filesystem::path file_;
+};
+
 }  // namespace ravenox::platform

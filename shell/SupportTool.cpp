@@ -14,7 +14,10 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
+#include "platform/RegistryFile.h"
 #include "platform/SessionInput.h"
+#include "shell/Carriers.h"
+#include "shell/SettingsStore.h"
 
 namespace ravenox::shell {
 namespace {
@@ -26,9 +29,11 @@ constexpr const char* kUsage =
     "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
     "       ravenox-inspect away\n"
     "       ravenox-inspect outbox [--profile FILE]\n"
+    "       ravenox-inspect settings [--file FILE]\n"
     "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order,\n"
     "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or how\n"
-    "it tells whether you are at the computer and what it finds now.\n";
+    "it tells whether you are at the computer and what it finds now, or the settings as the\n"
+    "program reads them and the address it texts.\n";
 
 enum class Kind { kUnknown, kNotify, kTask, kEmail };
 
@@ -438,7 +443,102 @@ int InspectOutbox(const std::vector<std::string>& args, std::ostream& out, std::
   return 0;
 }
 
+namespace {
+
+// Loading for reading only: what would be a box goes to `err`; a first run is only noted.
+class InspectWindow final : public SettingsWindow {
+ public:
+  explicit InspectWindow(std::ostream& err) : err_(err) {}
+  void ShowMessage(const std::string& text) override { err_ << text << '\n'; }
+  void ShowInformation(const std::string&) override {}
+  void PostOpenWizard() override { first_run = true; }
+  int32_t Top() const override { return 0; }
+  int32_t Left() const override { return 0; }
+  void SetTop(int32_t) override {}
+  void SetLeft(int32_t) override {}
+  int32_t ScreenWidth() const override { return INT32_MAX; }
+  int32_t ScreenHeight() const override { return INT32_MAX; }
+  bool first_run = false;
+
+ private:
+  std::ostream& err_;
+};
+
+// A stored date-time with the time of day it stands for (only that part is used).
+std::string TimeOfDay(TDateTime t) {
+  double day = t.Value() - std::floor(t.Value());
+  const int minutes = static_cast<int>(std::lround(day * 1440)) % 1440;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10f (%02d:%02d)", t.Value(), minutes / 60, minutes % 60);
+  return text;
+}
+
+// A caption without its access-key marks ("&&" is one "&").
+std::string Plain(const char* caption) {
+  std::string text;
+  for (const char* c = caption; *c != '\0'; ++c) {
+    if (*c == '&' && *++c == '\0') break;
+    text += *c;
+  }
+  return text;
+}
+
+}  // namespace
+
+// The settings as the program reads them, each under its stored name, and the address it texts.
+int InspectSettings(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::filesystem::path file = platform::RegistryFile::DefaultPath();
+  if (args.size() == 2 && args[0] == "--file") {
+    file = args[1];
+  } else if (!args.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  platform::RegistrySnapshot store(file);
+  TSettings settings;
+  InspectWindow window(err);
+  try {
+    LoadSettings(settings, store, window);
+  } catch (const std::exception& e) {
+    err << "ravenox-inspect: " << file.string() << ": " << e.what() << '\n';
+    return 1;
+  }
+  out << "file: " << file.string() << '\n';
+  if (window.first_run) {
+    out << "not configured yet: the configuration wizard has not been finished\n";
+    return 2;
+  }
+  const int service = settings.Service();
+  out << "Service: " << service;
+  if (service < kCarrierCount) out << " (" << Plain(CarrierCaptions[service]) << ')';
+  out << '\n'
+      << "Pin: " << Text(settings.Pin()) << '\n'
+      << "CustomAddr: " << Text(settings.CustomAddr()) << '\n'
+      << "CustomEmail: " << Text(settings.CustomEmail()) << '\n'
+      << "EarlyTime: " << TimeOfDay(settings.EarlyTime()) << '\n'
+      << "LateTime: " << TimeOfDay(settings.LateTime()) << '\n';
+  const std::pair<const char*, bool> switches[] = {
+      {"MeetingNotify", settings.MeetingNotify()}, {"MorningNotify", settings.MorningNotify()},
+      {"EveningNotify", settings.EveningNotify()}, {"UrgentEmail", settings.UrgentEmail()},
+      {"TaskNotify", settings.TaskNotify()},       {"TaskPreNotify", settings.TaskPreNotify()},
+      {"TaskReminder", settings.TaskReminder()},
+  };
+  for (const auto& [name, on] : switches) out << name << ": " << (on ? "on" : "off") << '\n';
+  static constexpr const char* kPeriods[] = {"Every Hour", "Twice Per Day", "Daily", "Every Week"};
+  const int32_t period = settings.TaskRemindPeriod();
+  out << "TaskRemindPeriod: " << period;
+  if (period >= 0 && period < 4) out << " (" << kPeriods[period] << ')';
+  if (period == -1) out << " (none)";
+  std::string address;
+  GetPhoneAddress(settings, address);
+  out << "\ntexts go to: " << (address.empty() ? "(nobody: no address)" : Text(address)) << '\n';
+  return 0;
+}
+
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == "settings") {
+    return InspectSettings(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  }
   if (!args.empty() && args[0] == "outbox") {
     return InspectOutbox(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   }

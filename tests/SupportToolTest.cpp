@@ -94,5 +94,57 @@ TEST(Inspect, ReportsDamageWithTheByteOffset) {
   EXPECT_EQ(Inspect({"state", "--kind", "bogus", "x"}).status, 2);
 }
 
+// The settings as the program reads them, read without touching the file: a finished wizard's,
+// none yet, and a damaged file (left where it is).
+TEST(Inspect, SettingsAsTheProgramReadsThem) {
+  EngineRig rig;
+  const auto file = rig.dir.path() / "Ravenox.reg";
+  auto write = [&](const std::string& values) {
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlemoor\\Ravenox]\n"
+                        << values;
+  };
+  write(R"("Version"="01.01.00.001"
+"MeetingNotify"=dword:00000001
+"MorningNotify"=dword:00000000
+"EveningNotify"=dword:00000000
+"TaskNotify"=dword:00000000
+"TaskPreNotify"=dword:00000000
+"TaskReminder"=dword:00000001
+"UrgentEmail"=dword:00000000
+"Top"=dword:00000000
+"Left"=dword:00000000
+"TaskRemindPeriod"=dword:00000002
+"Pin"="5551234567"
+"EarlyTime"=hex:55,55,55,55,29,3b,e2,40
+"LateTime"=hex:00,00,00,00,00,00,f0,bf
+"Service"=dword:00000000
+"CustomAddr"=""
+"CustomEmail"="x@y"
+)");
+  const InspectRun done = Inspect({"settings", "--file", file.string()});
+  EXPECT_EQ(done.status, 0) << done.err;
+  for (const char* line :
+       {"Service: 0 (AT&T Wireless)\n", "Pin: 5551234567\n", "CustomEmail: x@y\n",
+        "EarlyTime: 37337.2916666667 (07:00)\n", "LateTime: -1.0000000000 (00:00)\n",
+        "MeetingNotify: on\n", "UrgentEmail: off\n", "TaskRemindPeriod: 2 (Daily)\n",
+        "texts go to: 5551234567@mobile.att.net\n"}) {
+    EXPECT_NE(done.out.find(line), std::string::npos) << line << done.out;
+  }
+
+  const InspectRun none =
+      Inspect({"settings", "--file", (rig.dir.path() / "no" / "x.reg").string()});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.out.find("not configured yet"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "no"));
+
+  std::ofstream(file) << "not a settings file";
+  const InspectRun damaged = Inspect({"settings", "--file", file.string()});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(damaged.err.find(file.string()), std::string::npos) << damaged.err;
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".corrupt"));
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".lock"));
+}
+
 }  // namespace
 }  // namespace ravenox::shell
