@@ -402,6 +402,42 @@ TEST(Wizard, RegionAndCustomAddressPages) {
   EXPECT_TRUE(rig.boxes.shown.empty()) << rig.boxes.shown.join("; ").toStdString();
 }
 
+// Captions take the largest face in which each column's widest fits; only what fits in none is
+// cut, and then the whole caption is its tooltip.
+TEST(Wizard, RadioCaptionsFitTheirColumns) {
+  App();
+  struct Case {
+    const char* name;
+    int columns, width;
+    QStringList captions;
+    bool smaller, tooltip;
+  };
+  const QString long_one = "All other states and All other cities in Texas, excluding Houston";
+  const Case cases[] = {
+      {"short captions keep the face", 2, 369, {"&AT&&T", "&Other"}, false, false},
+      {"a long caption in a narrow box", 1, 361, {long_one, "Houston, Texas"}, true, false},
+      {"a caption no face fits", 1, 120, {"&Alabama, " + long_one}, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget page;
+    page.setFont(WizardFace());
+    auto* group = new TRadioGroup("", c.columns, &page);
+    group->setGeometry(0, 0, c.width, 200);
+    for (const QString& caption : c.captions) group->Add(caption);
+    page.show();
+    for (int i = 0; i < group->Count(); ++i) {
+      QRadioButton* b = group->Button(i);
+      EXPECT_EQ(b->font().pixelSize() < WizardFace().pixelSize(), c.smaller);
+      if (!c.tooltip) {
+        EXPECT_LE(b->geometry().right(), group->contentsRect().right());
+      }
+      EXPECT_EQ(b->toolTip(),
+                c.tooltip ? QString(c.captions[i]).remove(0, 1) : QString());  // no "&" mark
+    }
+  }
+}
+
 TEST(Wizard, CarrierPageLoadsTheStoredCarrier) {
   struct Case {
     int stored;

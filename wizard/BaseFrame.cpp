@@ -186,7 +186,7 @@ void TGenericFrame::FocusFirstInputUnlessNext() {
   for (QWidget* w = nextInFocusChain(); w != this && w != nullptr; w = w->nextInFocusChain()) {
     if (isAncestorOf(w) && !ButtonPanel->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) &&
         w->isEnabled() && w->isVisibleTo(this)) {
-      w->setFocus();
+      w->setFocus(Qt::TabFocusReason);  // as if tabbed to: its focus mark shows
       return;
     }
   }

@@ -64,26 +64,33 @@ void TRadioGroup::FitCaptions() {
   if (buttons_.empty()) return;
   const QMargins margins = layout()->contentsMargins();
   const int spacing = std::max(0, static_cast<QGridLayout*>(layout())->horizontalSpacing());
+  // The columns take what their widest caption needs, so they fit when those widths do together.
   const int room =
-      (contentsRect().width() - margins.left() - margins.right() - spacing * (columns_ - 1)) /
-      columns_;
+      contentsRect().width() - margins.left() - margins.right() - spacing * (columns_ - 1);
+  const int rows = (Count() + columns_ - 1) / columns_;
+  auto needed = [&] {
+    int total = 0;
+    for (int column = 0; column * rows < Count(); ++column) {
+      int widest = 0;
+      for (int i = column * rows; i < std::min(Count(), (column + 1) * rows); ++i) {
+        widest = std::max(widest, buttons_[i]->sizeHint().width());
+      }
+      total += widest;
+    }
+    return total;
+  };
   constexpr int kSmallest = 8;
   const int largest = font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
   QFont face = font();
-  bool fits = false;
-  for (int size = largest; size >= kSmallest && !fits; --size) {
+  for (int size = largest; size >= kSmallest; --size) {
     face.setPixelSize(size);
-    fits = true;
-    for (QRadioButton* b : buttons_) {
-      b->setFont(face);
-      fits = fits && b->sizeHint().width() <= room;
-    }
+    for (QRadioButton* b : buttons_) b->setFont(face);
+    if (needed() <= room) break;
   }
   // Still too wide in the smallest face: the whole caption is there when the pointer rests on it.
+  const bool cut = needed() > room;
   for (QRadioButton* b : buttons_) {
-    b->setToolTip(b->sizeHint().width() > room
-                      ? QString(b->text()).remove(QRegularExpression("&(?!&)"))
-                      : QString());
+    b->setToolTip(cut ? QString(b->text()).remove(QRegularExpression("&(?!&)")) : QString());
   }
 }
 
