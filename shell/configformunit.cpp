@@ -330,6 +330,7 @@ void TRavenoxForm::FormHide() {
 }
 
 void TRavenoxForm::Save() {
+  if (unconfigured_) return;
   try {
     SaveSettings(settings_, store_, *this);
   } catch (const std::exception& e) {
@@ -386,6 +387,7 @@ bool TRavenoxForm::event(QEvent* e) {
       WakeEngine();
       return true;
     case WM_SAVE_SETTINGS:
+      unconfigured_ = false;  // the wizard was finished
       Save();
       WakeEngine();
       return true;
@@ -509,7 +511,7 @@ void TRavenoxForm::WMEndSession() {
   if (closed_) return;
   StopProcessor(false);
   try {
-    SaveSettings(settings_, store_, *this);
+    if (!unconfigured_) SaveSettings(settings_, store_, *this);
   } catch (const std::exception& e) {
     qWarning("%s", e.what());
   }
@@ -646,6 +648,7 @@ void TRavenoxForm::ShowInformation(const std::string& text) {
 }
 
 void TRavenoxForm::PostOpenWizard() {
+  unconfigured_ = true;  // only a first start asks for the wizard from here
   QCoreApplication::postEvent(this, new QEvent(WM_OPEN_WIZARD));
 }
 

@@ -192,6 +192,9 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   std::atomic<bool> engine_texts_closed_{false};
   bool session_ending_ = false;
   bool closed_ = false;
+  // A first start whose wizard has not been finished yet: there is nothing of the user's to keep,
+  // and saving the defaults would make the next start skip the welcome and the wizard.
+  bool unconfigured_ = false;
   bool creating_ = true;
   int saved_top_ = 0, saved_left_ = 0;
   QTimer tray_retry_;

@@ -430,6 +430,14 @@ TEST(MainWindow, FirstRunAndAFailedSettingsRead) {
       ASSERT_NE(f.Wizard(), first);
       EXPECT_TRUE(f.Wizard()->isVisible());
       EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "Ravenox.reg"));
+      // Hidden before the wizard was finished: the defaults are not saved, so the next start is
+      // a first start again; finishing the wizard saves.
+      f.actHide->trigger();
+      Rig::Settle();
+      EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "Ravenox.reg"));
+      QCoreApplication::postEvent(&f, new QEvent(WM_SAVE_SETTINGS));
+      Rig::Settle();
+      EXPECT_TRUE(std::filesystem::exists(rig.dir.path() / "Ravenox.reg"));
       f.Wizard()->hide();
     }
   }
