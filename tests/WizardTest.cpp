@@ -489,6 +489,19 @@ TEST(Wizard, TasksPagePeriodFollowsThePastDueBox) {
   EXPECT_FALSE(rig.settings.TaskReminder());
   EXPECT_TRUE(rig.settings.TaskNotify());
   EXPECT_FALSE(rig.settings.TaskPreNotify());
+  // In a second run, Enter in the period list ends the run as Done does.
+  rig.form->show();
+  Settle();
+  rig.ToNumberPage();
+  rig.Next();
+  rig.Next();
+  ASSERT_EQ(rig.Page(), &page);
+  rig.Click(page.TaskPastReminder);
+  page.cboReminderPeriod->setFocus();
+  rig.parent.posted.clear();
+  rig.Key(Qt::Key_Return);
+  EXPECT_EQ(rig.parent.posted, QStringList{"save"});
+  EXPECT_TRUE(rig.settings.TaskReminder());
 }
 
 TEST(Wizard, TimesKeepThePickersDateAndTheSettingsTimeOfDay) {
