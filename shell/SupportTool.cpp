@@ -466,8 +466,9 @@ class InspectWindow final : public SettingsWindow {
 
 // A stored date-time with the time of day it stands for (only that part is used).
 std::string TimeOfDay(TDateTime t) {
-  double day = t.Value() - std::floor(t.Value());
-  const int minutes = static_cast<int>(std::lround(day * 1440)) % 1440;
+  // To the millisecond first (9:30 is stored a hair under it), then the minute it falls in.
+  const double day = std::fabs(TimeOf(t));
+  const int minutes = static_cast<int>(std::llround(day * 86400000.0) / 60000) % 1440;
   char text[64];
   std::snprintf(text, sizeof text, "%.10f (%02d:%02d)", t.Value(), minutes / 60, minutes % 60);
   return text;

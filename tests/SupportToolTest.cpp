@@ -116,7 +116,7 @@ TEST(Inspect, SettingsAsTheProgramReadsThem) {
 "TaskRemindPeriod"=dword:00000002
 "Pin"="5551234567"
 "EarlyTime"=hex:55,55,55,55,29,3b,e2,40
-"LateTime"=hex:00,00,00,00,00,00,f0,bf
+"LateTime"=hex:e3,d5,3f,f1,ff,ff,ef,3f
 "Service"=dword:00000000
 "CustomAddr"=""
 "CustomEmail"="x@y"
@@ -125,7 +125,7 @@ TEST(Inspect, SettingsAsTheProgramReadsThem) {
   EXPECT_EQ(done.status, 0) << done.err;
   for (const char* line :
        {"Service: 0 (AT&T Wireless)\n", "Pin: 5551234567\n", "CustomEmail: x@y\n",
-        "EarlyTime: 37337.2916666667 (07:00)\n", "LateTime: -1.0000000000 (00:00)\n",
+        "EarlyTime: 37337.2916666667 (07:00)\n", "LateTime: 0.9999999725 (23:59)\n",
         "MeetingNotify: on\n", "UrgentEmail: off\n", "TaskRemindPeriod: 2 (Daily)\n",
         "texts go to: 5551234567@mobile.att.net\n"}) {
     EXPECT_NE(done.out.find(line), std::string::npos) << line << done.out;
