@@ -396,6 +396,17 @@ class FileKey final : public RegistryKey {
   std::vector<RegKeyData> batch_before_;
 };
 
+// The file's text; false when there is none. A file that is there but cannot be read
+// (permissions, a FIFO, an I/O error) is an error, so that nothing takes it for a first run and
+// saves over it.
+bool ReadSettingsText(const std::filesystem::path& file, std::string& text) {
+  try {
+    return ReadRegularFile(file, kMaxFileSize, text);
+  } catch (const std::exception& e) {
+    throw RegistryError(std::string("The settings file cannot be read: ") + e.what());
+  }
+}
+
 // The place of `path` in the document, added empty when it is not there.
 std::size_t KeyIndex(std::vector<RegKeyData>& doc, const std::string& path) {
   for (std::size_t i = 0; i < doc.size(); ++i) {
@@ -442,12 +453,10 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
   std::string text;
   bool present = false;
   try {
-    present = ReadRegularFile(file_, kMaxFileSize, text);
-  } catch (const std::exception& e) {
-    // There, but not to be read (permissions, a FIFO, an I/O error): an error, so that nothing
-    // takes it for a first run and saves over it.
+    present = ReadSettingsText(file_, text);
+  } catch (const RegistryError&) {
     ::close(lock_fd);
-    throw RegistryError(std::string("The settings file cannot be read: ") + e.what());
+    throw;
   }
   if (present) {
     try {
@@ -476,13 +485,7 @@ std::unique_ptr<RegistryKey> RegistryFile::OpenKey(const std::string& path) {
 std::unique_ptr<RegistryKey> RegistrySnapshot::OpenKey(const std::string& path) {
   std::vector<RegKeyData> doc;
   std::string text;
-  bool present = false;
-  try {
-    present = ReadRegularFile(file_, kMaxFileSize, text);
-  } catch (const std::exception& e) {
-    throw RegistryError(std::string("The settings file cannot be read: ") + e.what());
-  }
-  if (present) doc = ParseRegFile(text);
+  if (ReadSettingsText(file_, text)) doc = ParseRegFile(text);
   const std::size_t index = KeyIndex(doc, path);
   return std::make_unique<FileKey>(file_, -1, std::move(doc), index);
 }

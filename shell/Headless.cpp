@@ -56,27 +56,6 @@ class HeadlessHost final : public TSettingsHost {
   std::atomic<bool> running_{false};
 };
 
-// What loading the settings shows a person, said on standard error; the window position is kept
-// only to be saved back unchanged.
-class HeadlessWindow final : public SettingsWindow {
- public:
-  explicit HeadlessWindow(std::ostream& err) : err_(err) {}
-  void ShowMessage(const std::string& text) override { err_ << text << std::endl; }
-  void ShowInformation(const std::string&) override {}
-  void PostOpenWizard() override { first_run = true; }
-  int32_t Top() const override { return top_; }
-  int32_t Left() const override { return left_; }
-  void SetTop(int32_t top) override { top_ = top; }
-  void SetLeft(int32_t left) override { left_ = left; }
-  int32_t ScreenWidth() const override { return INT32_MAX; }
-  int32_t ScreenHeight() const override { return INT32_MAX; }
-  bool first_run = false;
-
- private:
-  std::ostream& err_;
-  int32_t top_ = 0, left_ = 0;
-};
-
 }  // namespace
 
 bool IsProgressText(const std::string& text) {
@@ -92,7 +71,7 @@ int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
   const std::filesystem::path file = platform::RegistryFile::DefaultPath();
   platform::RegistryFile store(file, [&](const std::string& text) { err << text << std::endl; });
   TSettings settings;
-  HeadlessWindow window(err);
+  ConsoleSettingsWindow window(err);
   try {
     LoadSettings(settings, store, window);
   } catch (const std::exception& e) {

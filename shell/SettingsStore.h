@@ -1,6 +1,11 @@
 // Loading the settings from the registry and saving them back.
 #pragma once
 
+#include <climits>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
 #include "platform/Registry.h"
 #include "shell/Settings.h"
 
@@ -22,6 +27,27 @@ class SettingsWindow {
   virtual void SetLeft(int32_t left) = 0;
   virtual int32_t ScreenWidth() const = 0;
   virtual int32_t ScreenHeight() const = 0;
+};
+
+// Loading without a window: what would be a box goes to `err`, the welcome is left out, a first
+// run is only noted; the window position is kept only to be saved back unchanged.
+class ConsoleSettingsWindow final : public SettingsWindow {
+ public:
+  explicit ConsoleSettingsWindow(std::ostream& err) : err_(err) {}
+  void ShowMessage(const std::string& text) override { err_ << text << std::endl; }
+  void ShowInformation(const std::string&) override {}
+  void PostOpenWizard() override { first_run = true; }
+  int32_t Top() const override { return top_; }
+  int32_t Left() const override { return left_; }
+  void SetTop(int32_t top) override { top_ = top; }
+  void SetLeft(int32_t left) override { left_ = left; }
+  int32_t ScreenWidth() const override { return INT32_MAX; }
+  int32_t ScreenHeight() const override { return INT32_MAX; }
+  bool first_run = false;
+
+ private:
+  std::ostream& err_;
+  int32_t top_ = 0, left_ = 0;
 };
 
 // Reads the stored settings into `settings`. A stamp other than the current one (or none) takes the

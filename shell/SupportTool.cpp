@@ -420,12 +420,19 @@ int InspectAway(std::ostream& out, const platform::SessionInfo& session, int wat
 
 }  // namespace
 
+// No arguments, or `option FILE` (which sets `file`); false for anything else.
+bool OptionalFile(const std::vector<std::string>& args, const char* option,
+                  std::filesystem::path& file) {
+  if (args.empty()) return true;
+  if (args.size() != 2 || args[0] != option) return false;
+  file = args[1];
+  return true;
+}
+
 // The texts waiting in the outbox, given up, and refused by the phone's address, with why.
 int InspectOutbox(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::filesystem::path profile = outlook::localstore::DefaultProfilePath();
-  if (args.size() == 2 && args[0] == "--profile") {
-    profile = args[1];
-  } else if (!args.empty()) {
+  if (!OptionalFile(args, "--profile", profile)) {
     err << kUsage;
     return 2;
   }
@@ -444,25 +451,6 @@ int InspectOutbox(const std::vector<std::string>& args, std::ostream& out, std::
 }
 
 namespace {
-
-// Loading for reading only: what would be a box goes to `err`; a first run is only noted.
-class InspectWindow final : public SettingsWindow {
- public:
-  explicit InspectWindow(std::ostream& err) : err_(err) {}
-  void ShowMessage(const std::string& text) override { err_ << text << '\n'; }
-  void ShowInformation(const std::string&) override {}
-  void PostOpenWizard() override { first_run = true; }
-  int32_t Top() const override { return 0; }
-  int32_t Left() const override { return 0; }
-  void SetTop(int32_t) override {}
-  void SetLeft(int32_t) override {}
-  int32_t ScreenWidth() const override { return INT32_MAX; }
-  int32_t ScreenHeight() const override { return INT32_MAX; }
-  bool first_run = false;
-
- private:
-  std::ostream& err_;
-};
 
 // A stored date-time with the time of day it stands for (only that part is used).
 std::string TimeOfDay(TDateTime t) {
@@ -489,15 +477,13 @@ std::string Plain(const char* caption) {
 // The settings as the program reads them, each under its stored name, and the address it texts.
 int InspectSettings(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::filesystem::path file = platform::RegistryFile::DefaultPath();
-  if (args.size() == 2 && args[0] == "--file") {
-    file = args[1];
-  } else if (!args.empty()) {
+  if (!OptionalFile(args, "--file", file)) {
     err << kUsage;
     return 2;
   }
   platform::RegistrySnapshot store(file);
   TSettings settings;
-  InspectWindow window(err);
+  ConsoleSettingsWindow window(err);
   try {
     LoadSettings(settings, store, window);
   } catch (const std::exception& e) {
