@@ -1,5 +1,5 @@
-// Whether the user is at the computer: the mouse has not moved since the last look and no key is
-// down.
+// Whether the user is at the computer: the mouse has not moved since the end of the previous pass
+// and no key is down.
 #include "engine/OutlookProcessorUnit.h"
 
 namespace ravenox::engine {
@@ -21,15 +21,18 @@ void TOutlookProcessor::CheckAway() {
   CurrentCursor = env_.input->GetCursorPos();
   // Nothing that tells about input: the user counts as present, and the log and the status line
   // say why.
-  ReportProblem("Input", input_problem_, env_.input->Problem());
-  // A key held down makes the user present without moving LastCursor.
-  if (KeyboardPressed()) return;
-  if (CurrentCursor == LastCursor) {
-    UserAway = true;
-  } else {
+  const std::string problem = env_.input->Problem();
+  ReportProblem("Input", input_problem_, problem);
+  if (!problem.empty()) {
     UserAway = false;
-    LastCursor = CurrentCursor;
+    return;
   }
+  if (KeyboardPressed()) return;
+  // LastCursor is where the cursor was when the previous pass ended; only the pass's end moves
+  // it. A look in between (after the wait, the scans' key checks) must not take a move for the
+  // new resting place, or a user who moved the mouse a moment before the wait ended would be
+  // found away by the pass itself.
+  UserAway = CurrentCursor == LastCursor;
 }
 
 }  // namespace ravenox::engine

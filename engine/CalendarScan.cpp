@@ -1,4 +1,6 @@
 // The calendar scan and the first-meeting notices.
+#include <algorithm>
+
 #include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
 
@@ -8,6 +10,7 @@ namespace {
 constexpr int kAppointmentBudget = 150;
 constexpr double kLookAhead = 3.0;
 constexpr double kFourHours = 1.0 / 6.0;
+constexpr double kTwoMinutes = 2.0 / 1440.0;
 constexpr std::size_t kBodyCharacters = 200;
 
 // The key of a meeting: its start time of day, where, what, and the start of its notes. The date
@@ -19,6 +22,15 @@ std::string MeetingKey(TDateTime start, const std::string& location, const std::
 }
 
 const char* const kOutsideWindow = "outside the window";
+
+// The days of a series looked at: today and the next three, so that any occurrence the window
+// takes can be found.
+constexpr int kSeriesDays = 4;
+
+// A reminder more than two minutes past is over: sent, or given up.
+bool ReminderOver(TDateTime now, TDateTime notify) {
+  return now - kTwoMinutes > notify;
+}
 
 // Taken when now - 1 hour <= start <= now + 3 days.
 bool InWindow(TDateTime now, TDateTime start) {
@@ -60,28 +72,44 @@ std::vector<MeetingOutcome> TOutlookProcessor::ReadMeeting(outlook::AppointmentI
   }
   const auto pattern = appointment.GetRecurrencePattern();
   const char* why = nullptr;
-  const TDateTime day = NextOccurrence(*pattern, scan_time, &why);
+  // The series' next occurrence whose reminder is still to come: a reminder may fall on an
+  // earlier day than its occurrence (an all-day event with an alarm the evening before, a meeting
+  // just after midnight, a reminder of a day or more), and today's occurrence, once its reminder
+  // is over, must not hide tomorrow's. With none to come, the first one, as it always was.
+  const std::vector<TDateTime> days = SeriesStarts(*pattern, scan_time, kSeriesDays, &why);
   auto passed_over = [&](const char* reason, std::string detail = {}) {
     MeetingOutcome m;
     m.skipped = reason;
     m.detail = std::move(detail);
     out.push_back(std::move(m));
   };
-  if (day == TDateTime(0.0)) {
-    passed_over(why);
-  } else {
+  std::shared_ptr<outlook::AppointmentItem> chosen, first;
+  std::string detail;
+  std::vector<TDateTime> walked;
+  for (const TDateTime day : days) {
+    walked.push_back(DateOf(day));
     std::shared_ptr<outlook::AppointmentItem> occurrence;
-    std::string detail;
     try {
       occurrence = pattern->GetOccurrence(day);
     } catch (const outlook::AutomationError& e) {
-      detail = e.what();
+      if (detail.empty()) detail = e.what();
     }
-    if (occurrence != nullptr) {
-      judge(*occurrence, occurrence->Start());
-    } else {
-      passed_over("deleted that day", detail);
+    if (occurrence == nullptr) continue;
+    if (first == nullptr) first = occurrence;
+    const TDateTime notify =
+        occurrence->Start() - occurrence->ReminderMinutesBeforeStart() * kOneMinute;
+    if (!ReminderOver(now, notify)) {
+      chosen = occurrence;
+      break;
     }
+  }
+  if (chosen == nullptr) chosen = first;
+  if (days.empty()) {
+    passed_over(why);
+  } else if (chosen != nullptr) {
+    judge(*chosen, chosen->Start());
+  } else {
+    passed_over("deleted that day", detail);
   }
   // Occurrences moved here from another day of the series.
   const auto exceptions = pattern->Exceptions();
@@ -89,7 +117,9 @@ std::vector<MeetingOutcome> TOutlookProcessor::ReadMeeting(outlook::AppointmentI
   for (int i = 1; i <= count; ++i) {
     const auto exception = exceptions->Item(i);
     if (exception == nullptr || exception->Deleted()) continue;
-    if (day != TDateTime(0.0) && DateOf(exception->OriginalDate()) == DateOf(day)) continue;
+    // The days looked at above were judged as they now are, moved or not.
+    const TDateTime original = DateOf(exception->OriginalDate());
+    if (std::find(walked.begin(), walked.end(), original) != walked.end()) continue;
     const auto moved = exception->AppointmentItem();
     if (moved == nullptr) continue;
     const TDateTime start = moved->Start();
@@ -151,7 +181,20 @@ void TOutlookProcessor::CheckAppointments() {
         DebugLog("Checking for:" + record->Text);
         record->Sweep = CalendarSweep;
         if (TEventItem* existing = NotifyList.Lookup(record->Text)) {
-          existing->LastSeen = now;  // what it was and whether it was sent stay as they are
+          // The same occurrence found again keeps its times and whether it was sent. The key
+          // holds no date, so another occurrence of it (tomorrow's of a daily series, a copy on
+          // another day) takes the record over once the record's own reminder is over, or when
+          // it comes sooner and its reminder is still to come.
+          const bool later_after_done =
+              m.start > existing->StartTime && ReminderOver(now, existing->NotifyTime);
+          const bool sooner_to_come = m.start < existing->StartTime && !ReminderOver(now, m.notify);
+          if (later_after_done || sooner_to_come) {
+            existing->StartTime = m.start;
+            existing->NotifyTime = m.notify;
+            existing->Notified = false;
+            DebugLog("Moved to another occurrence");
+          }
+          existing->LastSeen = now;
           existing->Sweep = CalendarSweep;
           existing->AllDay = m.all_day;
         } else {
@@ -220,17 +263,21 @@ TEventItem* TOutlookProcessor::FirstMeetingBetween(TDateTime from, TDateTime to)
   return chosen;
 }
 
+// A notice held back because the user came back is tried again at a later away pass of its
+// quarter hour; otherwise it is done for the day, sent or not.
 void TOutlookProcessor::MorningFirstMeeting() {
   const TDateTime today = DateOf(env_.clock->Now());
-  if (TEventItem* first = FirstMeetingBetween(today, today + 1.0))
-    NotifyFirstMeeting(*first, "First:");
+  if (TEventItem* first = FirstMeetingBetween(today, today + 1.0)) {
+    if (!NotifyFirstMeeting(*first, "First:") && held_back_) return;
+  }
   NextMorningCheck = today + 1.0;
 }
 
 void TOutlookProcessor::EveningFirstMeeting() {
   const TDateTime today = DateOf(env_.clock->Now());
-  if (TEventItem* first = FirstMeetingBetween(today + 1.0, today + 2.0))
-    NotifyFirstMeeting(*first, "First:");
+  if (TEventItem* first = FirstMeetingBetween(today + 1.0, today + 2.0)) {
+    if (!NotifyFirstMeeting(*first, "First:") && held_back_) return;
+  }
   NextEveningCheck = today + 1.0;
 }
 

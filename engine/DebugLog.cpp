@@ -129,7 +129,7 @@ void TOutlookProcessor::SaveDebugFile() {
     text += line;
     text += "\r\n";
   }
-  platform::WriteFileAtomically(path, text);
+  platform::WriteFileAtomically(path, text, 0600);
   debug_file_in_step_ = true;
   debug_file_lines_ = debug_lines_.size();
   debug_file_bytes_ = text.size();

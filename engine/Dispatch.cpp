@@ -12,23 +12,34 @@ constexpr double kTwoMinutes = 2.0 / 1440.0;
 bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::string& subject,
                                      const std::string& body) {
   DebugLog("SendNewemail to " + address);
+  held_back_ = false;
+  // Nothing was sent: the log says why, and no caller records a notification that never went out.
+  auto hold_back = [this](const char* why) {
+    held_back_ = true;
+    UserAway = false;
+    DebugLog(std::string("Text held back: ") + why);
+    return false;
+  };
 
   // Watch mouse and keyboard a moment longer; the user may just be coming back. A pending test
   // message goes out regardless.
   platform::CursorPoint previous = env_.input->GetCursorPos();
   platform::KeyTable keys{};
   for (int round = 0; round < kAwayConfirmationRounds && !TestPending(); ++round) {
-    if (Terminated()) return false;
+    if (Terminated()) {
+      held_back_ = true;
+      DebugLog("Text held back: the engine is stopping");
+      return false;
+    }
+    // Nothing tells whether anyone is there (the display or the bus went): nobody is texted.
+    if (round == 0 && !env_.input->Problem().empty())
+      return hold_back("nothing tells whether the user is at the computer");
     env_.clock->Yield();
     const platform::CursorPoint position = env_.input->GetCursorPos();
     env_.input->GetKeyboardState(keys);
     bool back = position != previous;
     for (const uint8_t key : keys) back = back || (key & 0x80) != 0;
-    if (back) {
-      // Nothing was sent: say so, so no caller records a notification that never went out.
-      UserAway = false;
-      return false;
-    }
+    if (back) return hold_back("the user came back");
     previous = position;
   }
 
@@ -91,8 +102,9 @@ void TOutlookProcessor::HandleNotify() {
       record.Notified = true;
     }
     if (!record.Notified && record.NotifyTime <= env_.clock->Now() + kTwoMinutes) {
-      NotifyEvent(record);
-      record.Notified = true;  // one try: the user is back at the computer if it did not go out
+      // One try, unless the user came back before it went: then a later away pass inside the two
+      // minutes may still send it.
+      if (!NotifyEvent(record) && !held_back_) record.Notified = true;
     }
     if (env_.clock->Now() - kSixHours > record.NotifyTime) {
       try {

@@ -11,6 +11,7 @@
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 #include "platform/SessionInput.h"
 
 namespace ravenox::engine {
@@ -72,6 +73,15 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
     }
   }
 
+  if (env_.working_dir.empty()) {
+    env_.working_dir = platform::ProgramDataFolder();
+    if (env_.earlier_dirs.empty()) {
+      std::error_code ec;
+      env_.earlier_dirs = {std::filesystem::current_path(ec), platform::XdgDir("HOME", "."),
+                           platform::XdgDir("XDG_STATE_HOME", ".local/state") / "ravenox"};
+    }
+  }
+
   outlook_ = NewConnection();
   if (!host_.IsApplicationMainWindow()) {
     host_.ShowException("ERROR IN PROCESSOR");
@@ -124,7 +134,7 @@ void TOutlookProcessor::RequestTestMessage(const std::string& address, const std
 }
 
 std::filesystem::path TOutlookProcessor::FilePath(const std::string& name) const {
-  return env_.working_dir.empty() ? std::filesystem::path(name) : env_.working_dir / name;
+  return env_.working_dir / name;
 }
 
 std::unique_ptr<outlook::TOutlookApplication> TOutlookProcessor::NewConnection() const {
@@ -135,17 +145,19 @@ void TOutlookProcessor::Execute() {
   AddDebugLine("Execute Start");
   AddDebugLine("Loading From Disk");
   // What a killed run left half-way through a save; nothing else writes these files now.
-  for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, "DEBUG.LOG",
-                           "Test-Note.NST", "Test-Task.NST"})
+  for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, kFirstFileName,
+                           "DEBUG.LOG", "Test-Note.NST", "Test-Task.NST"})
     platform::RemoveStaleTemporaries(FilePath(name));
   try {
     LoadTasks();
     LoadNotify();
     notes_changed_ = true;  // the view of the keys is written once the calendar was scanned
     LoadEmail();
+    LoadFirstChecks();
   } catch (...) {
     DebugLog("Failed Load");
   }
+  PrepareWorkingFolder();
   env_.clock->Sleep(500);
   DebugLog("Checked... Beginning");
   DebugLog("Ok");
@@ -337,6 +349,7 @@ void TOutlookProcessor::Shutdown() {
   SaveNotify();
   WriteNotes(true);
   SaveEmail();
+  SaveFirstChecks();
   host_.SetProcessorRunning(false);
   DebugLog("Completed");
 }

@@ -47,8 +47,14 @@ struct ProcessorEnvironment {
   // what waits; it returns what happened, for the debug log, and sets `waiting` to how many texts
   // wait and why ("" when none). Empty: the store sends by itself (Outlook).
   std::function<std::vector<std::string>(std::string& waiting)> outbox_pass;
-  // Where the state files and logs live; empty means the process's current directory.
+  // Where the state files and logs live; empty means the program's data folder, whatever folder
+  // the program was started from.
   std::filesystem::path working_dir;
+  // Where earlier versions left them (the folders they were started from). Their state files are
+  // taken over once at start and then removed, so an upgrade sends nothing twice. Empty with an
+  // empty `working_dir`: the current folder, the home folder and the systemd unit's old state
+  // folder.
+  std::vector<std::filesystem::path> earlier_dirs;
   // Tests drive single operations without the thread.
   bool start_thread = true;
 };
@@ -125,6 +131,9 @@ class TOutlookProcessor {
   void SaveNotify();
   void SaveEmail();
   void SaveState();
+  // When the morning and the evening notice may next run ("FIRST.CLD").
+  void LoadFirstChecks();
+  void SaveFirstChecks();
 
   // Dispatch.
   bool SendNewEmail(const std::string& address, const std::string& subject,
@@ -146,6 +155,10 @@ class TOutlookProcessor {
   // calendar, today taken at `reference`), or 0 when it has none; then `why` says why not.
   TDateTime NextOccurrence(outlook::RecurrencePattern& pattern, TDateTime reference,
                            const char** why = nullptr);
+  // The starts of the series' occurrences on the first `days` days from today (in the pattern's
+  // own calendar), in order; when there are none, `why` says why not.
+  std::vector<TDateTime> SeriesStarts(outlook::RecurrencePattern& pattern, TDateTime reference,
+                                      int days, const char** why = nullptr);
   // What the calendar scan makes of one appointment: its series expanded at `scan_time`, the
   // window taken around `now`. A key for each occurrence taken; for one passed over, why.
   std::vector<MeetingOutcome> ReadMeeting(outlook::AppointmentItem& appointment,
@@ -205,8 +218,13 @@ class TOutlookProcessor {
   void Shutdown();
   template <typename List>
   void LoadStateFile(const char* name, List& list);
+  // False when the file could not be written (or is one that could not be read at start).
   template <typename List>
-  void SaveStateFile(const char* name, const List& list);
+  bool SaveStateFile(const char* name, const List& list);
+  // Makes the working folder private; merges the state files earlier versions left elsewhere.
+  void PrepareWorkingFolder();
+  template <typename List>
+  bool TakeOver(const std::filesystem::path& file, List& list);
   // Replaces a file of the working folder unless it already holds exactly these bytes.
   void WriteIfChanged(const std::string& name, const std::string& bytes, bool durable);
   // Writes the tracked meeting keys to Test-Note.NST when they changed: at most once a minute, and
@@ -236,6 +254,9 @@ class TOutlookProcessor {
   std::vector<std::unique_ptr<outlook::TOutlookApplication>> retired_connections_;
   std::unique_ptr<platform::WakeEvent> wake_event_;
   bool com_initialized_ = false;
+  // The last SendNewEmail stopped before sending: the user came back, nothing tells whether
+  // anyone is there, or the engine is stopping. What it was for is not used up.
+  bool held_back_ = false;
   std::atomic<bool> terminated_{false};
 
   std::mutex notes_mutex_;

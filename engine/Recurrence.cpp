@@ -33,11 +33,19 @@ const char* DebugLine(int type) {
 
 TDateTime TOutlookProcessor::NextOccurrence(outlook::RecurrencePattern& pattern,
                                             TDateTime reference, const char** why) {
+  const std::vector<TDateTime> starts = SeriesStarts(pattern, reference, kWindowDays, why);
+  return starts.empty() ? TDateTime(0.0) : starts.front();
+}
+
+std::vector<TDateTime> TOutlookProcessor::SeriesStarts(outlook::RecurrencePattern& pattern,
+                                                       TDateTime reference, int days,
+                                                       const char** why) {
+  std::vector<TDateTime> starts;
   const int type = pattern.RecurrenceType();
   const char* line = DebugLine(type);
   if (line == nullptr) {
     if (why != nullptr) *why = "no expansion";
-    return 0.0;
+    return starts;
   }
   DebugLog(line);
   const outlook::PatternRule rule = outlook::PatternRule::Read(pattern, type);
@@ -45,13 +53,13 @@ TDateTime TOutlookProcessor::NextOccurrence(outlook::RecurrencePattern& pattern,
   // Why the window has no day of the series is why its last day is not one: before the start
   // only when even that day is, after the end when the end came within the window or before it.
   const char* reason = nullptr;
-  for (int i = 0; i < kWindowDays; ++i) {
+  for (int i = 0; i < days; ++i) {
     const TDateTime day = today + i;
     reason = rule.Why(day);
-    if (reason == nullptr) return day + TimeOf(rule.start_time);
+    if (reason == nullptr) starts.push_back(day + TimeOf(rule.start_time));
   }
-  if (why != nullptr) *why = reason;
-  return 0.0;
+  if (starts.empty() && why != nullptr) *why = reason;
+  return starts;
 }
 
 }  // namespace ravenox::engine

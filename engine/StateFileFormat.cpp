@@ -1,5 +1,6 @@
 #include "engine/StateFileFormat.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace ravenox::engine {
@@ -145,6 +146,35 @@ DecodeResult DecodeList(std::string_view bytes, TSortedList<Record>& list, std::
 }
 
 }  // namespace
+
+std::string EncodeStateFile(const FirstChecks& checks) {
+  std::string out;
+  Writer w(out);
+  w.Int32(kStateFileMarker);
+  w.Date(checks.morning);
+  w.Date(checks.evening);
+  return out;
+}
+
+DecodeResult DecodeStateFile(std::string_view bytes, FirstChecks& checks) {
+  DecodeResult result;
+  Reader r(bytes);
+  if (r.Left() < 4 || r.Int32() != kStateFileMarker) return result;
+  result.marker_ok = true;
+  if (bytes.size() != kFirstFileSize) {
+    result.cut = true;
+    result.cut_offset = 4;
+    return result;
+  }
+  auto day = [](TDateTime t) {
+    const double v = t.Value();
+    return std::isfinite(v) && v >= 0.0 && v < 2958466.0 ? t : TDateTime(0.0);
+  };
+  checks.morning = day(r.Date());
+  checks.evening = day(r.Date());
+  result.records = 1;
+  return result;
+}
 
 std::string EncodeStateFile(const TNotifyList& list) {
   return EncodeList(list);

@@ -4,6 +4,8 @@
 //   TASK.CLD    307 bytes: text(256) StartDate DueDay NextReminder PreNotifyDay EventDate (8 each)
 //                          Notified(1) PreNotified(1) LastNotified(8) Complete(1)
 //   EMAIL.CLD   264 bytes: text(256) FirstSeen(8)
+//   FIRST.CLD   one 16-byte record: NextMorningCheck(8) NextEveningCheck(8), so a restart inside
+//               the morning's or the evening's quarter hour sends no second "First:" notice
 //
 // A text field is one length byte and 255 bytes of text, zero-filled. Dates are IEEE doubles.
 #pragma once
@@ -21,14 +23,24 @@ inline constexpr int32_t kStateFileMarker = 20;
 inline constexpr std::size_t kNotifyRecordSize = 273;
 inline constexpr std::size_t kTaskRecordSize = 307;
 inline constexpr std::size_t kEmailRecordSize = 264;
+// No list holds more records than this; a larger file is not one of ours.
+inline constexpr std::size_t kMaxStateRecords = 100000;
 
 inline constexpr const char* kNotifyFileName = "NOTIFY.CLD";
 inline constexpr const char* kTaskFileName = "TASK.CLD";
 inline constexpr const char* kEmailFileName = "EMAIL.CLD";
+inline constexpr const char* kFirstFileName = "FIRST.CLD";
+inline constexpr std::size_t kFirstFileSize = 4 + 16;
+
+// When the morning and the evening notice may next run.
+struct FirstChecks {
+  TDateTime morning, evening;
+};
 
 std::string EncodeStateFile(const TNotifyList& list);
 std::string EncodeStateFile(const TTaskList& list);
 std::string EncodeStateFile(const TEmailList& list);
+std::string EncodeStateFile(const FirstChecks& checks);
 
 struct DecodeResult {
   bool marker_ok = false;
@@ -42,5 +54,8 @@ struct DecodeResult {
 DecodeResult DecodeStateFile(std::string_view bytes, TNotifyList& list);
 DecodeResult DecodeStateFile(std::string_view bytes, TTaskList& list);
 DecodeResult DecodeStateFile(std::string_view bytes, TEmailList& list);
+// Sets `checks` from a whole file of the right size; a date that is not a plain day number (not
+// finite, negative, past the year 9999) reads as 0.
+DecodeResult DecodeStateFile(std::string_view bytes, FirstChecks& checks);
 
 }  // namespace ravenox::engine

@@ -2,12 +2,17 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <type_traits>
 
 namespace ravenox::engine {
 namespace {
 
-// No list holds more records than this; a larger file is not one of ours.
-constexpr std::size_t kMaxRecords = 100000;
+constexpr std::size_t kMaxRecords = kMaxStateRecords;
 
 std::size_t RecordSizeOf(const TNotifyList&) {
   return kNotifyRecordSize;
@@ -42,10 +47,125 @@ void TOutlookProcessor::LoadStateFile(const char* name, List& list) {
 }
 
 template <typename List>
-void TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
-  if (unreadable_files_.count(name) != 0) return;
+bool TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
+  if (unreadable_files_.count(name) != 0) return false;
   try {
     WriteIfChanged(name, EncodeStateFile(list), /*durable=*/true);
+    return true;
+  } catch (const std::exception& e) {
+    host_.SetStatusText(e.what());
+    return false;
+  }
+}
+
+namespace {
+
+// What two records of one key tell together: anything sent by either stays sent.
+void Merge(TEventItem& kept, const TEventItem& other) {
+  if (other.StartTime > kept.StartTime) {
+    kept.StartTime = other.StartTime;
+    kept.NotifyTime = other.NotifyTime;
+    kept.Notified = other.Notified;
+  } else if (other.StartTime == kept.StartTime) {
+    kept.Notified = kept.Notified || other.Notified;
+  }
+}
+void Merge(TTaskEvent& kept, const TTaskEvent& other) {
+  kept.Notified = kept.Notified || other.Notified;
+  kept.PreNotified = kept.PreNotified || other.PreNotified;
+  kept.Complete = kept.Complete || other.Complete;
+  kept.LastNotified = std::max(kept.LastNotified, other.LastNotified);
+  kept.NextReminder = std::max(kept.NextReminder, other.NextReminder);
+}
+void Merge(TEmailItem& kept, const TEmailItem& other) {
+  kept.FirstSeen = std::max(kept.FirstSeen, other.FirstSeen);
+}
+
+}  // namespace
+
+template <typename List>
+bool TOutlookProcessor::TakeOver(const std::filesystem::path& file, List& list) {
+  std::string bytes;
+  List found;
+  try {
+    if (!platform::ReadRegularFile(file, 4 + kMaxRecords * RecordSizeOf(list), bytes)) return false;
+  } catch (const std::exception& e) {
+    DebugLog(std::string("Error") + e.what());
+    return false;
+  }
+  DecodeStateFile(bytes, found);
+  for (int i = 0; i < found.Count(); ++i) {
+    if (auto* kept = list.Lookup(found[i].Text)) {
+      Merge(*kept, found[i]);
+    } else {
+      list.Add(std::make_unique<typename std::remove_cvref_t<decltype(found[i])>>(found[i]));
+    }
+  }
+  DebugLog("Taken over " + file.string());
+  return true;
+}
+
+void TOutlookProcessor::PrepareWorkingFolder() {
+  try {
+    platform::MakePrivateFolder(env_.working_dir);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("Error") + e.what());
+    host_.SetStatusText(e.what());
+  }
+  // Files of earlier runs may have been made readable by all. A file the user made read-only is
+  // theirs, and left as it is.
+  for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, kFirstFileName,
+                           "DEBUG.LOG", "backup_DEBUG.LOG", "Test-Note.NST", "Test-Task.NST"}) {
+    struct stat st {};
+    const std::filesystem::path path = FilePath(name);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0 &&
+        (st.st_mode & S_IWUSR) != 0)
+      ::chmod(path.c_str(), st.st_mode & 0700);
+  }
+
+  std::error_code ec;
+  const auto here = std::filesystem::weakly_canonical(env_.working_dir, ec);
+  std::vector<std::filesystem::path> taken;
+  std::set<std::filesystem::path> seen{here};
+  for (const auto& dir : env_.earlier_dirs) {
+    const auto there = std::filesystem::weakly_canonical(dir, ec);
+    if (dir.empty() || ec || !seen.insert(there).second) continue;
+    if (TakeOver(there / kTaskFileName, TaskList)) taken.push_back(there / kTaskFileName);
+    if (TakeOver(there / kNotifyFileName, NotifyList)) taken.push_back(there / kNotifyFileName);
+    if (TakeOver(there / kEmailFileName, EmailList)) taken.push_back(there / kEmailFileName);
+  }
+  if (taken.empty()) return;
+  // Gone from the earlier place only once they are safe here: a run from there must not send
+  // again what this one has sent.
+  const bool saved = SaveStateFile(kTaskFileName, TaskList) &&
+                     SaveStateFile(kNotifyFileName, NotifyList) &&
+                     SaveStateFile(kEmailFileName, EmailList);
+  if (!saved) return;
+  for (const auto& file : taken) {
+    std::filesystem::remove(file, ec);
+    for (const char* view : {"Test-Note.NST", "Test-Task.NST"})
+      std::filesystem::remove(file.parent_path() / view, ec);
+  }
+}
+
+void TOutlookProcessor::LoadFirstChecks() {
+  try {
+    std::string bytes;
+    if (!platform::ReadRegularFile(FilePath(kFirstFileName), kFirstFileSize, bytes)) return;
+    FirstChecks checks{NextMorningCheck, NextEveningCheck};
+    DecodeStateFile(bytes, checks);
+    NextMorningCheck = checks.morning;
+    NextEveningCheck = checks.evening;
+  } catch (const std::exception& e) {
+    // Only a second notice could follow from losing it; the file is written again.
+    DebugLog(std::string("Error") + e.what());
+  }
+}
+
+void TOutlookProcessor::SaveFirstChecks() {
+  try {
+    WriteIfChanged(kFirstFileName, EncodeStateFile(FirstChecks{NextMorningCheck, NextEveningCheck}),
+                   /*durable=*/true);
   } catch (const std::exception& e) {
     host_.SetStatusText(e.what());
   }
@@ -64,7 +184,7 @@ void TOutlookProcessor::WriteIfChanged(const std::string& name, const std::strin
   written_files_.erase(name);
   // Written beside the old file and renamed over it: a crash or a full disk leaves the previous
   // file whole instead of an empty one.
-  platform::WriteFileAtomically(path, bytes, 0644, durable);
+  platform::WriteFileAtomically(path, bytes, 0600, durable);
   written_files_[name] = bytes;
 }
 
@@ -92,6 +212,7 @@ void TOutlookProcessor::SaveState() {
     SaveTasks();
     SaveNotify();
     SaveEmail();
+    SaveFirstChecks();
   } catch (...) {
     DebugLog("Unable to Save");
   }

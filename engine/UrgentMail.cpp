@@ -38,10 +38,14 @@ void TOutlookProcessor::CheckUrgentEmail() {
         record->Text = RecordText(text);
         record->FirstSeen = now;
         EmailList.Add(std::move(record));
-        // Kept whether or not the message goes out: an urgent mail is never retried.
+        // Kept whether or not the message goes out: an urgent mail is never retried, unless the
+        // user came back before it went.
         std::string address;
         host_.GetPhoneAddress(address);
-        SendNewEmail(address, "Urgent Email:" + text, "");
+        if (!SendNewEmail(address, "Urgent Email:" + text, "") && held_back_) {
+          if (int at = 0; EmailList.Find(RecordText(text), at)) EmailList.Delete(at);
+          break;
+        }
       }
     }
     env_.clock->Sleep(kPauseAfterUnreadMs);

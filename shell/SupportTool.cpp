@@ -14,6 +14,8 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 #include "platform/RegistryFile.h"
 #include "platform/SessionInput.h"
 #include "shell/Carriers.h"
@@ -25,23 +27,25 @@ namespace {
 using engine::DecodeResult;
 
 constexpr const char* kUsage =
-    "usage: ravenox-inspect state [--kind notify|task|email] FILE...\n"
+    "usage: ravenox-inspect state [--kind notify|task|email|first] [FILE...]\n"
     "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
     "       ravenox-inspect away\n"
     "       ravenox-inspect outbox [--profile FILE]\n"
     "       ravenox-inspect settings [--file FILE]\n"
-    "Prints the records of NOTIFY.CLD, TASK.CLD or EMAIL.CLD, one line per record in list order,\n"
+    "Prints the records of NOTIFY.CLD, TASK.CLD, EMAIL.CLD or FIRST.CLD (without FILE: those of\n"
+    "the program's data folder), one line per record in list order,\n"
     "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or how\n"
     "it tells whether you are at the computer and what it finds now, or the settings as the\n"
     "program reads them and the address it texts.\n";
 
-enum class Kind { kUnknown, kNotify, kTask, kEmail };
+enum class Kind { kUnknown, kNotify, kTask, kEmail, kFirst };
 
 Kind KindFromName(std::string name) {
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (name == "NOTIFY.CLD" || name == "NOTIFY") return Kind::kNotify;
   if (name == "TASK.CLD" || name == "TASK") return Kind::kTask;
   if (name == "EMAIL.CLD" || name == "EMAIL") return Kind::kEmail;
+  if (name == "FIRST.CLD" || name == "FIRST") return Kind::kFirst;
   return Kind::kUnknown;
 }
 
@@ -51,6 +55,8 @@ std::size_t RecordSize(Kind kind) {
       return engine::kNotifyRecordSize;
     case Kind::kTask:
       return engine::kTaskRecordSize;
+    case Kind::kFirst:
+      return engine::kFirstFileSize - 4;
     default:
       return engine::kEmailRecordSize;
   }
@@ -130,14 +136,18 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
     err << file << ": cannot tell which state file this is; name it with --kind\n";
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    err << file << ": cannot read: " << std::strerror(errno) << '\n';
+  // As the engine reads it: a regular file, no larger than its records can make it (a FIFO or a
+  // device never hangs or floods the inspector).
+  std::string bytes;
+  try {
+    if (!platform::ReadRegularFile(file, 4 + engine::kMaxStateRecords * RecordSize(kind), bytes)) {
+      err << file << ": cannot read: " << std::strerror(ENOENT) << '\n';
+      return false;
+    }
+  } catch (const std::exception& e) {
+    err << file << ": cannot read: " << e.what() << '\n';
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  const std::string bytes = buffer.str();
   const std::string prefix = prefix_lines ? file + "\t" : "";
 
   DecodeResult result;
@@ -148,6 +158,14 @@ bool InspectFile(const std::string& file, Kind kind, bool prefix_lines, std::ost
     case Kind::kTask:
       result = Show<engine::TTaskList>(bytes, prefix, out);
       break;
+    case Kind::kFirst: {
+      engine::FirstChecks checks{};
+      result = engine::DecodeStateFile(bytes, checks);
+      if (result.records == 1) {
+        out << prefix << Date(checks.morning) << '\t' << Date(checks.evening) << '\n';
+      }
+      break;
+    }
     default:
       result = Show<engine::TEmailList>(bytes, prefix, out);
       break;
@@ -384,7 +402,10 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
 
 namespace {
 
-// How the engine tells whether the user is at the computer, and what it finds over a second.
+// The engine's waits between passes while the user is away and while the user is here.
+constexpr double kAwayWaitSeconds = 15.0, kPresentWaitSeconds = 60.0;
+
+// How the engine tells whether the user is at the computer, and what it would find.
 int InspectAway(std::ostream& out, const platform::SessionInfo& session, int watch_ms) {
   auto shown = [](const std::string& v) { return v.empty() ? std::string("(unset)") : v; };
   out << "session: XDG_SESSION_TYPE=" << shown(session.session_type)
@@ -401,20 +422,35 @@ int InspectAway(std::ostream& out, const platform::SessionInfo& session, int wat
   const platform::SessionInput::Report r = input.Describe();
   out << "source: " << r.source << '\n' << "why: " << r.why << '\n';
   if (!r.tried.empty()) out << "also tried: " << r.tried << '\n';
+  char idle[32] = "";
   if (r.idle_seconds) {
-    char idle[32];
-    std::snprintf(idle, sizeof idle, "%.1f", *r.idle_seconds);
-    out << "idle: " << idle << " s since the last input\n";
+    std::snprintf(idle, sizeof idle, "%.1f s", *r.idle_seconds);
+    out << "idle: " << idle << " since the last input\n";
   }
   out << "lock: " << r.lock;
   if (r.locked) out << ": " << (*r.locked ? "locked" : "not locked");
   out << '\n';
-  out << "the engine would find you: "
-      << (r.locked.value_or(false) ? "away (the screen is locked)"
-          : r.input ? (r.source == "none" ? "at the computer (nothing tells, so nothing is sent)"
-                                          : "at the computer (input in the last second)")
-                    : "away (no input in the last second)")
-      << '\n';
+  // A pass finds the user away only when no input came since the previous pass ended: a wait of
+  // 15 s while the user was away, 60 s while here.
+  std::string verdict;
+  if (r.locked.value_or(false)) {
+    verdict = "away (the screen is locked)";
+  } else if (r.source == "none") {
+    verdict = "at the computer (nothing tells, so nothing is sent)";
+  } else if (r.idle_seconds) {
+    if (*r.idle_seconds < kAwayWaitSeconds) {
+      verdict = std::string("at the computer (input ") + idle + " ago)";
+    } else if (*r.idle_seconds < kPresentWaitSeconds) {
+      verdict = std::string("away if its last pass found you away (no input for ") + idle +
+                "); at the computer if it found you here, until a minute without input";
+    } else {
+      verdict = std::string("away (no input for ") + idle + ")";
+    }
+  } else {
+    verdict = r.input ? "at the computer (input in the last second)"
+                      : "away once no input comes for 15 s (none in the last second)";
+  }
+  out << "the engine would find you: " << verdict << '\n';
   return 0;
 }
 
@@ -545,7 +581,7 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (args[i] == "--kind" && i + 1 < args.size()) {
       kind = KindFromName(args[++i]);
       if (kind == Kind::kUnknown) {
-        err << "ravenox-inspect: unknown kind '" << args[i] << "' (notify, task or email)\n";
+        err << "ravenox-inspect: unknown kind '" << args[i] << "' (notify, task, email or first)\n";
         return 2;
       }
     } else if (args[i] == "--help" || args[i] == "-h") {
@@ -555,7 +591,19 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
       files.push_back(args[i]);
     }
   }
-  if (files.empty()) {
+  if (files.empty() && kind == Kind::kUnknown) {
+    // The engine's own files, wherever it was started from.
+    const std::filesystem::path folder = platform::ProgramDataFolder();
+    for (const char* name : {engine::kNotifyFileName, engine::kTaskFileName, engine::kEmailFileName,
+                             engine::kFirstFileName}) {
+      std::error_code ec;
+      if (std::filesystem::exists(folder / name, ec)) files.push_back((folder / name).string());
+    }
+    if (files.empty()) {
+      err << "ravenox-inspect: no state files in " << folder.string() << '\n';
+      return 1;
+    }
+  } else if (files.empty()) {
     err << kUsage;
     return 2;
   }

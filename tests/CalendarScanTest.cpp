@@ -326,8 +326,8 @@ TEST(CalendarScan, ExceptionsOfASeries) {
   };
   const Case cases[] = {
       {"as the pattern has it", [](FakeAppointment&, EngineRig&) {}, At(10, 0)},
-      {"today's deleted", [](FakeAppointment& a, EngineRig&) { a.pattern->deleted = {kToday}; },
-       0.0},
+      {"today's deleted: tomorrow's",
+       [](FakeAppointment& a, EngineRig&) { a.pattern->deleted = {kToday}; }, At(10, 0) + 1.0},
       {"today's moved to 15:00",
        [&](FakeAppointment& a, EngineRig& rig) {
          a.pattern->ChangeOccurrence(kToday, occurrence(rig, At(15, 0)));

@@ -135,17 +135,43 @@ TEST(HandleNotify, AFailedSendIsTriedOnceAndTheUserSeesIt) {
   EXPECT_TRUE(rig.trace->lines.empty());
 }
 
-TEST(HandleNotify, UserComingBackGivesTheNotificationUp) {
-  EngineRig rig;
-  rig.clock->Set(At(12, 0));
-  auto p = rig.Make();
-  AddEvent(*p, "meeting", rig.clock->Now());
-  rig.input->on_cursor_read = [](long n, platform::CursorPoint& c) {
-    if (n == 10) c.X += 5;
+// A text held back before it went (the user came back, or nothing tells any more whether anyone
+// is there) is not used up: a later away pass inside its two minutes still sends it, once.
+TEST(HandleNotify, AHeldBackTextIsKeptForALaterAwayPass) {
+  const struct {
+    const char* name;
+    std::function<void(EngineRig&)> hold;
+    const char* logged;
+  } cases[] = {
+      {"the user came back",
+       [](EngineRig& rig) {
+         rig.input->on_cursor_read = [](long n, platform::CursorPoint& c) {
+           if (n == 10) c.X += 5;
+         };
+       },
+       "Text held back: the user came back"},
+      {"nothing tells", [](EngineRig& rig) { rig.input->SetProblem("No input state"); },
+       "Text held back: nothing tells whether the user is at the computer"},
   };
-  p->HandleNotify();
-  EXPECT_TRUE(rig.outlook->Sent().empty());
-  EXPECT_TRUE(p->NotifyList.Lookup("meeting")->Notified);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    rig.clock->Set(At(12, 0));
+    auto p = rig.Make();
+    AddEvent(*p, "meeting", rig.clock->Now());
+    c.hold(rig);
+    p->HandleNotify();
+    EXPECT_TRUE(rig.outlook->Sent().empty());
+    EXPECT_FALSE(p->NotifyList.Lookup("meeting")->Notified);
+    EXPECT_EQ(EngineRig::Count(*p, c.logged), 1);
+    rig.input->on_cursor_read = nullptr;
+    rig.input->SetProblem("");
+    rig.clock->Advance(kOneMinute);
+    p->HandleNotify();
+    p->HandleNotify();
+    EXPECT_EQ(rig.outlook->Sent().size(), 1u);
+    EXPECT_TRUE(p->NotifyList.Lookup("meeting")->Notified);
+  }
 }
 
 TEST(HandleNotify, FirstMeetingNoticeMarksTheMeeting) {

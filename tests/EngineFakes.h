@@ -64,9 +64,18 @@ class FakeInput final : public platform::InputState {
     std::lock_guard lock(mutex_);
     keys[static_cast<std::size_t>(index)] = down ? 0x80 : 0;
   }
+  std::string Problem() override {
+    std::lock_guard lock(mutex_);
+    return problem;
+  }
+  void SetProblem(std::string why) {
+    std::lock_guard lock(mutex_);
+    problem = std::move(why);
+  }
 
   platform::CursorPoint cursor{100, 100};
   platform::KeyTable keys{};
+  std::string problem;  // nothing tells about input, and why
   long cursor_reads = 0;
   // Called under the lock on every cursor read with the read number; may move the cursor.
   std::function<void(long, platform::CursorPoint&)> on_cursor_read;

@@ -80,14 +80,15 @@ TEST(AwayCheck, MouseAndKeyboard) {
     const char* name;
     platform::CursorPoint cursor;
     int key;  // -1: none
+    const char* problem;
     bool away;
-    platform::CursorPoint last_after;
   };
   const Case cases[] = {
-      {"still", {100, 100}, -1, true, {100, 100}},
-      {"moved", {101, 100}, -1, false, {101, 100}},
-      {"key held, still", {100, 100}, 65, false, {100, 100}},
-      {"key held, moved", {150, 90}, 0, false, {100, 100}},
+      {"still", {100, 100}, -1, "", true},
+      {"moved", {101, 100}, -1, "", false},
+      {"key held, still", {100, 100}, 65, "", false},
+      {"key held, moved", {150, 90}, 0, "", false},
+      {"nothing tells", {100, 100}, -1, "No input state", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,13 +97,50 @@ TEST(AwayCheck, MouseAndKeyboard) {
     p->LastCursor = {100, 100};
     p->UserAway = !c.away;
     rig.input->cursor = c.cursor;
+    rig.input->problem = c.problem;
     if (c.key >= 0) rig.input->SetKey(c.key, true);
     p->CheckAway();
     EXPECT_EQ(p->UserAway, c.away);
-    EXPECT_EQ(p->LastCursor, c.last_after);
+    // Only the end of a pass moves the resting place of the cursor.
+    EXPECT_EQ(p->LastCursor, (platform::CursorPoint{100, 100}));
     EXPECT_EQ(EngineRig::Count(*p, "Keyboard Pressed :" + std::to_string(c.key)),
               c.key >= 0 ? 1 : 0);
   }
+}
+
+// A move at any moment after a pass ended makes the next pass find the user present, however
+// often the input was looked at in between (the look after the wait, the scans' key checks); only
+// a whole wait without input makes the user away. While nothing tells about input no pass sends,
+// and the meeting is not used up.
+TEST(AwayCheck, InputSinceThePreviousPassEndedMeansPresent) {
+  EngineRig rig;
+  rig.clock->Set(At(12, 0));
+  auto p = rig.Make();
+  auto r = std::make_unique<TEventItem>();
+  r->Text = "12:15:00@loc:Room:Plan ";
+  r->StartTime = At(12, 15);
+  r->NotifyTime = At(12, 0);
+  p->NotifyList.Add(std::move(r));
+  int x = 100;
+  bool move = true;
+  rig.event->on_wait = [&](int) {
+    if (move) rig.input->SetCursor(++x, 0);
+    rig.clock->Advance(kOneMinute / 4);
+  };
+  p->RunPass();  // the user moves during the wait
+  for (int look = 0; look < 5; ++look) p->CheckAway();
+  p->RunPass();
+  EXPECT_TRUE(rig.outlook->Sent().empty());
+  EXPECT_EQ(EngineRig::Count(*p, "HandleNotify"), 0);
+  move = false;
+  rig.input->SetProblem("No input state in this X11 session");
+  p->RunPass();
+  p->RunPass();
+  EXPECT_TRUE(rig.outlook->Sent().empty());
+  EXPECT_FALSE(p->NotifyList[0].Notified);
+  rig.input->SetProblem("");
+  p->RunPass();
+  EXPECT_EQ(rig.outlook->Sent().size(), 1u);
 }
 
 // Runs Execute on the test thread; the fake event stops the engine at the wait given.

@@ -801,10 +801,16 @@ TEST_F(LocalStore, ScanTakesMeetingsThatReallyHappen) {
     return day + EncodeDateTime(1899, 12, 30, h, m).Value();
   };
   const rows::Row cases[] = {
-      {"today's stand-up deleted", "UTC",
+      {"today's stand-up deleted: tomorrow's", "UTC",
        Ev("a",
           "SUMMARY:Standup\r\nDTSTART:20270301T090000Z\r\nRRULE:FREQ=DAILY\r\n"
           "EXDATE:20270309T090000Z,20270310T090000Z\r\n"),
+       at(wed, 7), at(wed + 1.0, 9), nullptr},
+      {"every stand-up of the window deleted", "UTC",
+       Ev("a2",
+          "SUMMARY:Standup\r\nDTSTART:20270301T090000Z\r\nRRULE:FREQ=DAILY;UNTIL="
+          "20270312T090000Z\r\n"
+          "EXDATE:20270310T090000Z,20270311T090000Z,20270312T090000Z\r\n"),
        at(wed, 7), 0.0, "deleted that day"},
       {"today's weekly meeting moved two hours on", "UTC",
        Ev("b", "SUMMARY:Weekly\r\nDTSTART:20270203T140000Z\r\nRRULE:FREQ=WEEKLY\r\n") +

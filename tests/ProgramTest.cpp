@@ -284,7 +284,8 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   mover.join();
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
-  EXPECT_EQ(Records(d / "work/NOTIFY.CLD").Count(), 1);  // the meeting was seen, not sent
+  const auto state = d / "home/.local/share/Brindlemoor/Ravenox/NOTIFY.CLD";
+  EXPECT_EQ(Records(state).Count(), 1);  // the meeting was seen, not sent
 
   // Nobody at the computer (the pointer where the engine starts looking from): the text goes out
   // once, and the state file records it. The X server counts the program's own windows appearing
@@ -309,13 +310,13 @@ TEST(Program, OnADesktopWithATrayAndASink) {
   }
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0);
-  const auto records = Records(d / "work2/NOTIFY.CLD");
+  const auto records = Records(state);
   ASSERT_EQ(records.Count(), 1);
   EXPECT_TRUE(records[0].Notified);
 
-  // A restart sends nothing again.
+  // A restart sends nothing again, from whatever folder it is started.
   ASSERT_TRUE(place(0, 0));
-  ravenox = start_program(work2);
+  ravenox = start_program((d / "work3").string());
   std::this_thread::sleep_for(4s);
   kill(ravenox, SIGTERM);
   EXPECT_EQ(WaitFor(ravenox), 0);
@@ -473,8 +474,10 @@ TEST(Program, HeadlessStopsOnSignalsAndReportsADeadEngine) {
     EXPECT_EQ(WaitFor(pid), 0) << ReadAll(log);
     EXPECT_NE(ReadAll(log).find("Stopping (signal " + std::to_string(signal) + ")"),
               std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(d / "work/NOTIFY.CLD"));
-    EXPECT_TRUE(std::filesystem::exists(d / "work/DEBUG.LOG"));
+    // In the program's data folder, not in the folder it was started from.
+    EXPECT_TRUE(std::filesystem::exists(d / "home/.local/share/Brindlemoor/Ravenox/NOTIFY.CLD"));
+    EXPECT_TRUE(std::filesystem::exists(d / "home/.local/share/Brindlemoor/Ravenox/DEBUG.LOG"));
+    EXPECT_FALSE(std::filesystem::exists(d / "work/NOTIFY.CLD"));
   }
   // A store profile that is a folder cannot be read: every pass fails, and the engine gives up.
   std::filesystem::remove(d / "home/.config/Brindlemoor/Ravenox-store.conf");

@@ -5,6 +5,7 @@
 #include <libical/ical.h>
 
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -121,7 +122,8 @@ class Generator {
     }
     char start[32];
     std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", year, month, day, hour, minute);
-    s.lead = Pick(0, 8) == 0 ? 0 : Pick(1, 120);
+    // Now and then a reminder of a day or more, which falls on an earlier day than its meeting.
+    s.lead = Pick(0, 8) == 0 ? 0 : Pick(0, 9) == 0 ? 60 * Pick(12, 60) : Pick(1, 120);
     s.text = "BEGIN:VEVENT\r\nUID:s" + std::to_string(uid) + "\r\nSUMMARY:Series " +
              std::to_string(uid) + "\r\n" +
              (s.zone == "UTC" ? "DTSTART:" + std::string(start) + "Z"
@@ -171,10 +173,10 @@ struct Expected {
   TDateTime start, notify;
 };
 
-// libical's answer: the series' first occurrence on its own calendar's today, tomorrow or the day
-// after, taken when it starts between an hour ago and three days ahead.
-Expected Oracle(const Series& s, TDateTime now) {
-  Expected out;
+// The starts of a series' occurrences, in the user's local time, on its own calendar's today (at
+// `now`) and the next `days` - 1 days, as libical expands them.
+std::vector<TDateTime> Occurrences(const Series& s, TDateTime now, int days) {
+  std::vector<TDateTime> out;
   icalcomponent* c = icalparser_parse_string(s.text.c_str());
   icaltimezone* zone = s.zone == "UTC" ? icaltimezone_get_utc_timezone()
                                        : icaltimezone_get_builtin_timezone(s.zone.c_str());
@@ -198,15 +200,33 @@ Expected Oracle(const Series& s, TDateTime now) {
   }
   for (int i = 0; i < 100000; ++i) {
     const icaltimetype t = icalrecur_iterator_next(it);
-    if (icaltime_is_null_time(t) || DayOf(t) > today + 2.0) break;
-    if (DayOf(t) < today) continue;
-    out.start = FromUnixLocal(Moment(t, zone));
-    out.notify = out.start - s.lead * kOneMinute;
-    out.taken = !(now - kOneHour > out.start) && !(now + 3.0 < out.start);
-    break;
+    if (icaltime_is_null_time(t) || DayOf(t) > today + (days - 1)) break;
+    if (DayOf(t) >= today) out.push_back(FromUnixLocal(Moment(t, zone)));
   }
   icalrecur_iterator_free(it);
   icalcomponent_free(c);
+  return out;
+}
+
+bool ReminderOver(TDateTime now, TDateTime notify) {
+  return now - 2 * kOneMinute > notify;
+}
+
+// libical's answer: of the series' occurrences on its own calendar's today and the next three days,
+// the first whose reminder is still to come (not more than two minutes past), else the first;
+// taken when it starts between an hour ago and three days ahead.
+Expected Oracle(const Series& s, TDateTime now) {
+  Expected out;
+  const std::vector<TDateTime> starts = Occurrences(s, now, 4);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const TDateTime notify = starts[i] - s.lead * kOneMinute;
+    if (i == 0 || !ReminderOver(now, notify)) {
+      out.start = starts[i];
+      out.notify = notify;
+      out.taken = !(now - kOneHour > out.start) && !(now + 3.0 < out.start);
+    }
+    if (!ReminderOver(now, notify)) break;
+  }
   return out;
 }
 
@@ -295,6 +315,73 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
   EXPECT_EQ(disagreements, 0) << "of " << compared;
   EXPECT_GT(compared, 15000);
   EXPECT_GT(taken, compared / 10);  // the comparison covers occurrences, not only empty windows
+}
+
+// The engine stepped hour by hour over three days (across a change of daylight-saving time) on
+// a calendar of generated series, read through the store's view as the program reads it: every
+// reminder that falls due within the next hour is held, at its time, after each step's sweep;
+// also those that fall on an earlier day than their meeting.
+TEST_F(RecurrenceOracle, EveryReminderIsHeldBeforeItComes) {
+  Generator g(20261210u);
+  std::vector<Series> series;
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < 300; ++i) {
+    series.push_back(g.Make(i));
+    calendar += series.back().text;
+  }
+  // Just after midnight with the reminder before it; a reminder of one and of two days.
+  for (const auto& [n, start, lead] :
+       {std::tuple{300, "T001000", 30}, {301, "T090000", 1440}, {302, "T233000", 2880}}) {
+    series.push_back({"UTC", "", lead});
+    series.back().text = "BEGIN:VEVENT\r\nUID:s" + std::to_string(n) + "\r\nSUMMARY:Series " +
+                         std::to_string(n) + "\r\nDTSTART:20260301" + start +
+                         "Z\r\nRRULE:FREQ=DAILY\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" +
+                         std::to_string(lead) + "M\r\nEND:VALARM\r\nEND:VEVENT\r\n";
+    calendar += series.back().text;
+  }
+  calendar += "END:VCALENDAR\r\n";
+  TempDir dir;
+  const auto path = dir.path() / "series.ics";
+  std::ofstream(path, std::ios::binary) << calendar;
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+
+  EngineRig rig;
+  rig.host.meeting = true;
+  outlook::localstore::StoreProfile profile;
+  profile.calendars = {path};
+  rig.env.connector = [&] { return outlook::localstore::OpenLocalStore(profile, rig.Now()); };
+  auto p = rig.Make();
+  p->DebugEnabled = false;
+  int due = 0, missed = 0;
+  for (int hour = 0; hour < 72; ++hour) {
+    const TDateTime now = EncodeDateTime(2026, 3, 27, 0, 0) + hour / 24.0;
+    rig.clock->Set(now);
+    for (const int sweep = p->CalendarSweep; p->CalendarSweep == sweep;) p->CheckAppointments();
+    std::map<std::string, const TEventItem*> held;
+    for (int i = 0; i < p->NotifyList.Count(); ++i) {
+      const TEventItem& r = p->NotifyList[i];
+      const auto at = r.Text.find(":Series ");
+      held[r.Text.substr(at + 1, r.Text.find(' ', at + 8) - at - 1)] = &r;
+    }
+    for (std::size_t i = 0; i < series.size(); ++i) {
+      for (const TDateTime start : Occurrences(series[i], now, 4)) {
+        const TDateTime notify = start - series[i].lead * kOneMinute;
+        if (!(now < notify && notify <= now + kOneHour)) continue;
+        ++due;
+        const auto r = held.find("Series " + std::to_string(i));
+        if (r == held.end() || r->second->NotifyTime != notify) {
+          if (++missed <= 10) {
+            ADD_FAILURE() << "at " << FormatDateTime(now) << " the reminder at "
+                          << FormatDateTime(notify) << " is not held:\n"
+                          << series[i].text;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(missed, 0) << "of " << due;
+  EXPECT_GT(due, 50);
 }
 
 // The calendar the engine reads is a view of the items that matter around now. What it leaves out

@@ -318,5 +318,73 @@ TEST(StateFiles, UnreadableFilesAreReportedAndKeptAndStaleTemporariesGo) {
   EXPECT_TRUE(std::filesystem::exists(d / ".TASK.CLD.notours"));
 }
 
+// The engine keeps its files in one folder whatever folder it is started from, private to the
+// user; what earlier versions left where they were started is taken over once, merged, so an
+// upgrade sends nothing twice.
+TEST(StateFiles, EarlierPlacesAreTakenOverOnceIntoAPrivateFolder) {
+  testing::TempDir earlier1, earlier2;
+  EngineRig rig;
+  const auto folder = rig.dir.path() / "data" / "Ravenox";
+  rig.env.working_dir = folder;
+  rig.env.earlier_dirs = {earlier1.path(), earlier2.path(), folder};
+  const auto notify = [](std::initializer_list<std::pair<const char*, bool>> records) {
+    Bytes b;
+    b.U32(20);
+    for (const auto& [text, notified] : records)
+      b.Text(text).F64(46364.5).F64(46364.49).U8(notified);
+    return b.b;
+  };
+  WriteAll(earlier1.path() / "NOTIFY.CLD", notify({{"Shared", true}, {"Only1", false}}));
+  WriteAll(earlier2.path() / "NOTIFY.CLD", notify({{"Shared", false}, {"Only2", true}}));
+  WriteAll(earlier1.path() / "EMAIL.CLD", Bytes().U32(20).Text("Mail From:Boss").F64(46364.4).b);
+  WriteAll(earlier1.path() / "Test-Note.NST", "Shared\r\n");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "the first start takes over" : "a restart finds them here");
+    auto p = rig.Make();
+    rig.event->on_wait = [&](int) { p->Stop(); };
+    p->Execute();
+    ASSERT_EQ(p->NotifyList.Count(), 3);
+    EXPECT_TRUE(p->NotifyList.Lookup("Shared")->Notified);
+    EXPECT_FALSE(p->NotifyList.Lookup("Only1")->Notified);
+    EXPECT_TRUE(p->NotifyList.Lookup("Only2")->Notified);
+    EXPECT_EQ(p->EmailList.Count(), 1);
+  }
+  for (const auto& gone : {earlier1.path() / "NOTIFY.CLD", earlier2.path() / "NOTIFY.CLD",
+                           earlier1.path() / "EMAIL.CLD", earlier1.path() / "Test-Note.NST"})
+    EXPECT_FALSE(std::filesystem::exists(gone)) << gone;
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  for (const char* name : {"NOTIFY.CLD", "EMAIL.CLD", "TASK.CLD", "FIRST.CLD", "DEBUG.LOG"}) {
+    ASSERT_EQ(::stat((folder / name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+}
+
+// The morning's and the evening's notice go out once a day, whatever restarts come in between.
+TEST(StateFiles, FirstMeetingNoticesSurviveARestart) {
+  EngineRig rig;
+  rig.host.morning = true;
+  rig.input->SetCursor(0, 0);  // where the engine's first look starts from: away
+  rig.clock->Set(EncodeDate(2026, 12, 8) + EncodeTime(7, 5, 0, 0).Value());
+  for (const int hour : {9, 10}) {
+    auto a = rig.outlook->AddAppointment();
+    a->subject = "Meeting at " + std::to_string(hour);
+    a->start = EncodeDate(2026, 12, 8) + EncodeTime(hour, 0, 0, 0).Value();
+  }
+  for (int run = 0; run < 3; ++run) {
+    auto p = rig.Make();
+    rig.event->on_wait = [&](int) { p->Stop(); };
+    p->Execute();
+    rig.clock->Advance(kOneMinute);
+  }
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].subject.rfind("First:09:00:00", 0), 0u) << sent[0].subject;
+  FirstChecks checks{};
+  EXPECT_TRUE(DecodeStateFile(ReadAll(rig.dir.path() / "FIRST.CLD"), checks).marker_ok);
+  EXPECT_EQ(checks.morning, EncodeDate(2026, 12, 9));
+}
+
 }  // namespace
 }  // namespace ravenox::engine

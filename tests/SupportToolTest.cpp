@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -60,6 +62,18 @@ TEST(Inspect, PrintsWhatTheEngineWrote) {
 
   std::filesystem::copy(dir / "TASK.CLD", dir / "task.cld");  // names are case-insensitive
   EXPECT_EQ(Inspect({"state", (dir / "task.cld").string()}).out, task.out);
+
+  // Without a file: the engine's own, in the program's data folder.
+  const auto data = dir / "share" / "Brindlemoor" / "Ravenox";
+  std::filesystem::create_directories(data);
+  std::filesystem::copy(dir / "NOTIFY.CLD", data / "NOTIFY.CLD");
+  std::filesystem::copy(dir / "FIRST.CLD", data / "FIRST.CLD");
+  setenv("XDG_DATA_HOME", (dir / "share").c_str(), 1);
+  const InspectRun own = Inspect({"state"});
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(own.status, 0) << own.err;
+  EXPECT_EQ(own.out, (data / "NOTIFY.CLD").string() + "\t" + notify.out +
+                         (data / "FIRST.CLD").string() + "\t0\t0\n");
 }
 
 TEST(Inspect, ReportsDamageWithTheByteOffset) {
@@ -89,6 +103,14 @@ TEST(Inspect, ReportsDamageWithTheByteOffset) {
   const InspectRun unknown = Inspect({"state", (dir / "other.bin").string()});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_NE(unknown.err.find("--kind"), std::string::npos);
+
+  // Not a regular file: said at once, never waited on nor read without end.
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& odd : {(dir / "fifo").string(), "/dev/zero"s}) {
+    const InspectRun r = Inspect({"state", "--kind", "notify", odd});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Not a regular file"), std::string::npos) << r.err;
+  }
 
   EXPECT_EQ(Inspect({}).status, 2);
   EXPECT_EQ(Inspect({"state", "--kind", "bogus", "x"}).status, 2);

@@ -59,7 +59,7 @@ std::filesystem::path DefaultProfilePath() {
 }
 
 std::filesystem::path DefaultStoreFolder() {
-  return ravenox::platform::XdgDir("XDG_DATA_HOME", ".local/share") / "Brindlemoor" / "Ravenox";
+  return ravenox::platform::ProgramDataFolder();
 }
 
 StoreProfile DefaultProfile(const std::filesystem::path& folder) {
