@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <string>
@@ -129,6 +130,26 @@ bool ReadRegularFile(const std::filesystem::path& path, std::size_t limit, std::
   }
   ::close(fd);
   return true;
+}
+
+std::string ReadFileHead(const std::filesystem::path& path, std::size_t limit) {
+  int fd = -1;
+  try {
+    fd = OpenRegularFile(path);
+  } catch (const std::exception&) {
+    return {};
+  }
+  if (fd < 0) return {};
+  std::string out;
+  char buffer[65536];
+  while (out.size() < limit) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - out.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
 }
 
 }  // namespace ravenox::platform

@@ -32,4 +32,8 @@ int OpenRegularFile(const std::filesystem::path& path);
 // such file; throws std::system_error when it cannot be read, is not a regular file or is larger.
 bool ReadRegularFile(const std::filesystem::path& path, std::size_t limit, std::string& out);
 
+// The first `limit` bytes (or fewer) of a regular file; empty when there is no such file, it is
+// not a regular file or it cannot be read. Never blocks on a FIFO or reads a device without end.
+std::string ReadFileHead(const std::filesystem::path& path, std::size_t limit);
+
 }  // namespace ravenox::platform

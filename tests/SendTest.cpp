@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -500,10 +501,19 @@ TEST(SendMessage, ABounceOfASentTextIsReportedOnce) {
   arrive(Dsn(false, "someone-else@example.org", "5551234567@tmomail.net", "failed"));
   arrive(Dsn(false, id, "5551234567@tmomail.net", "delayed"));
   arrive("From: a@b.c\nSubject: delivery-status of the project\n\nhello\n");
+  // Anyone can mail a report: a status part with a line of blanks, our text refused for a
+  // recipient it never had.
+  std::string blanks = Dsn(false, "someone-else@example.org", "5551234567@tmomail.net", "failed");
+  blanks.replace(blanks.find("Status: 5.1.1\n"), 14, "Status: 5.1.1\n \t  \n");
+  arrive(blanks);
+  arrive(Dsn(false, id, "someone@else.example", "failed"));
   EXPECT_TRUE(OutboxPass(settings).bounces.empty());
   for (const bool exim : {false, true}) {
     SCOPED_TRACE(exim ? "Exim" : "Postfix");
-    arrive(Dsn(exim, id, "5551234567@tmomail.net", "failed"));
+    // Right-to-left overrides and zero-width marks in the reason reach no status line.
+    std::string report = Dsn(exim, id, "5551234567@tmomail.net", "failed");
+    report.replace(report.find("gateway closed"), 14, "gateway \u202E\u200Bclosed");
+    arrive(report);
     const OutboxReport r = OutboxPass(settings);
     ASSERT_EQ(r.bounces.size(), 1u);
     EXPECT_EQ(r.bounces[0],
@@ -523,6 +533,53 @@ TEST(SendMessage, ABounceOfASentTextIsReportedOnce) {
   EXPECT_TRUE(OutboxPass(again).bounces.empty());
   std::filesystem::remove(other);
   EXPECT_EQ(Count(ReadAll(BouncesFile(settings.outbox)), "\n"), 2);
+}
+
+// Nothing read from the store or the profile blocks or runs on: a FIFO in the queue is set aside
+// unopened, a FIFO among the sent texts or in the inbox is passed over, and a profile that is a
+// FIFO is refused at once. A profile's paths are bytes, taken as written; a name or an address
+// that is not UTF-8 is an error that names its key.
+TEST(SendMessage, FifosAndForeignBytesHangAndDropNothing) {
+  TempDir dir;
+  auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 0).string()});
+  settings.inbox = dir.path() / "Inbox";
+  MakeMaildir(settings.inbox);
+  SendMessage(settings, "5551234567@tmomail.net", "Meeting", "");
+  MakeMaildir(settings.outbox);
+  for (const auto& fifo : {settings.outbox / "new" / "1796700000.M1.fifo",
+                           settings.sent / "cur" / "1796700000.M2.fifo:2,S",
+                           settings.inbox / "new" / "1796700000.M3.fifo"})
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << fifo;
+  alarm(60);  // a pass that hangs ends the test
+  const OutboxReport r = OutboxPass(settings);
+  EXPECT_EQ(r.waiting, 0u);
+  const auto listed = ListOutbox(settings);
+  alarm(0);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].state, "failed");
+  EXPECT_EQ(listed[0].reason, "not a regular file");
+
+  const auto profile = dir.path() / "profile.conf";
+  ASSERT_EQ(mkfifo(profile.c_str(), 0600), 0);
+  alarm(60);
+  EXPECT_THROW(LoadProfile(profile), std::runtime_error);
+  alarm(0);
+  std::filesystem::remove(profile);
+  std::ofstream(profile) << "[Store]\ncalendars=/home/j\xe9r\xf4me/cal.ics;/srv/a\\;b/\n"
+                            "inbox=/home/j\xe9r\xf4me/Mail\n";
+  const StoreProfile read = LoadProfile(profile);
+  ASSERT_EQ(read.calendars.size(), 2u);
+  EXPECT_EQ(read.calendars[0].string(), "/home/j\xe9r\xf4me/cal.ics");
+  EXPECT_EQ(read.calendars[1].string(), "/srv/a;b/");
+  EXPECT_EQ(read.inbox.string(), "/home/j\xe9r\xf4me/Mail");
+  std::ofstream(profile) << "[Store]\nsmtp_server=m\xe9il.example.org\n";
+  try {
+    LoadProfile(profile);
+    ADD_FAILURE() << "a server name that is not UTF-8 was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("smtp_server is not UTF-8"), std::string::npos)
+        << e.what();
+  }
 }
 
 // --- The user's own mail account over SMTP --------------------------------------------------

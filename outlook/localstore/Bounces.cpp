@@ -45,10 +45,12 @@ std::vector<Fields> FieldGroups(const std::string& text) {
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
+    const std::size_t words = line.find_first_not_of(" \t");
+    if (words == std::string::npos) {
+      // Only blanks: a line that ends a group, as an empty one does.
       if (!groups.back().empty()) groups.emplace_back();
-    } else if ((line[0] == ' ' || line[0] == '\t') && !groups.back().empty()) {
-      groups.back().back().second += " " + line.substr(line.find_first_not_of(" \t"));
+    } else if (words > 0 && !groups.back().empty()) {
+      groups.back().back().second += " " + line.substr(words);
     } else if (const auto colon = line.find(':'); colon != std::string::npos) {
       std::string value = line.substr(colon + 1);
       value.erase(0, std::min(value.find_first_not_of(" \t"), value.size()));
@@ -102,21 +104,23 @@ std::optional<Bounce> ReadBounce(const std::string& message) {
     if (g_mime_content_type_is_type(type, "multipart", "report") && report != nullptr &&
         g_ascii_strcasecmp(report, "delivery-status") == 0) {
       Bounce b;
-      bool failed = false;
       GMimeMultipart* parts = GMIME_MULTIPART(top);
       for (int i = 0; i < g_mime_multipart_get_count(parts); ++i) {
         GMimeObject* part = g_mime_multipart_get_part(parts, i);
         GMimeContentType* t = g_mime_object_get_content_type(part);
         if (g_mime_content_type_is_type(t, "message", "delivery-status") ||
             g_mime_content_type_is_type(t, "message", "global-delivery-status")) {
-          // The per-message fields, then one group per recipient: the first that failed.
+          // The per-message fields, then one group per recipient.
           const std::vector<Fields> groups = FieldGroups(ContentOf(part));
-          for (std::size_t g = 1; g < groups.size() && !failed; ++g) {
+          for (std::size_t g = 1; g < groups.size(); ++g) {
             if (Lower(FieldOf(groups[g], "action")) != "failed") continue;
-            failed = true;
-            b.recipient = AfterType(FieldOf(groups[g], "final-recipient"));
-            b.reason = AfterType(FieldOf(groups[g], "diagnostic-code"));
-            if (b.reason.empty()) b.reason = "status " + FieldOf(groups[g], "status");
+            Bounce::Failure f;
+            f.recipient = WithoutBrackets(AfterType(FieldOf(groups[g], "final-recipient")));
+            f.reason = AfterType(FieldOf(groups[g], "diagnostic-code"));
+            if (f.reason.empty()) f.reason = "status " + FieldOf(groups[g], "status");
+            f.reason = ravenox::FirstCharacters(DisplayText(f.reason), 300);
+            f.recipient = DisplayText(f.recipient);
+            b.failures.push_back(std::move(f));
           }
         } else if (GMIME_IS_MESSAGE_PART(part)) {
           GMimeMessage* original = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part));
@@ -128,9 +132,7 @@ std::optional<Bounce> ReadBounce(const std::string& message) {
         }
       }
       b.original_id = WithoutBrackets(b.original_id);
-      b.reason = ravenox::FirstCharacters(HeaderSafe(b.reason), 300);
-      b.recipient = HeaderSafe(b.recipient);
-      if (failed && !b.original_id.empty()) bounce = b;
+      if (!b.failures.empty() && !b.original_id.empty()) bounce = b;
     }
   }
   g_object_unref(parsed);

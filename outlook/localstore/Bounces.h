@@ -4,16 +4,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace outlook::localstore {
 
 struct Bounce {
   std::string original_id;  // the Message-ID of the message that was not delivered, without <>
-  std::string recipient;    // the address that refused it
-  std::string reason;       // the remote server's words, else the status code
+  struct Failure {
+    std::string recipient;  // the address that refused it
+    std::string reason;     // the remote server's words, else the status code; fit for display
+  };
+  std::vector<Failure> failures;  // each recipient that failed, in the report's order
 };
 
-// The failure a message reports, when it is a delivery status notification saying a recipient
+// The failures a message reports, when it is a delivery status notification saying a recipient
 // failed; none for any other message (a delay, a success, an ordinary mail).
 std::optional<Bounce> ReadBounce(const std::string& message);
 

@@ -93,17 +93,46 @@ void CreateStore(const StoreProfile& profile) {
   }
 }
 
+namespace {
+
+// No profile needs more.
+constexpr std::size_t kMaxProfileBytes = 1u << 20;
+
+// A key file's value as GKeyFile writes it, escapes undone, as bytes: a path or an argument need
+// not be UTF-8. In a list (`separator` ';') an escaped separator is part of the element.
+std::vector<std::string> Unescaped(const std::string& raw, bool list) {
+  std::vector<std::string> out(1);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '\\' && i + 1 < raw.size()) {
+      const char e = raw[++i];
+      out.back() += e == 's' ? ' ' : e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+    } else if (list && c == ';') {
+      out.emplace_back();
+    } else {
+      out.back() += c;
+    }
+  }
+  std::erase_if(out, [](const std::string& s) { return s.empty(); });
+  return out;
+}
+
+}  // namespace
+
 StoreProfile LoadProfile(const std::filesystem::path& path) {
   GKeyFile* file = g_key_file_new();
   GError* error = nullptr;
-  const bool loaded = g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, &error);
-  if (!loaded) {
-    const bool missing =
-        error != nullptr && error->domain == G_FILE_ERROR && error->code == G_FILE_ERROR_NOENT;
-    const std::string message = error != nullptr ? error->message : "unknown error";
-    g_clear_error(&error);
+  // Only a regular file, and only as much as a profile can be: a FIFO never hangs the pass.
+  std::string data;
+  bool there = false;
+  try {
+    there = ravenox::platform::ReadRegularFile(path, kMaxProfileBytes, data);
+  } catch (const std::exception& e) {
     g_key_file_free(file);
-    if (!missing) throw std::runtime_error("Cannot read " + path.string() + ": " + message);
+    throw std::runtime_error(std::string("Cannot read the store profile: ") + e.what());
+  }
+  if (!there) {
+    g_key_file_free(file);
     // First use: the embedded default store, and an example to start from.
     StoreProfile profile = DefaultProfile(DefaultStoreFolder());
     CreateStore(profile);
@@ -117,22 +146,35 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     }
     return profile;
   }
+  if (!g_key_file_load_from_data(file, data.data(), data.size(), G_KEY_FILE_NONE, &error)) {
+    const std::string message = error != nullptr ? error->message : "unknown error";
+    g_clear_error(&error);
+    g_key_file_free(file);
+    throw std::runtime_error("Cannot read " + path.string() + ": " + message);
+  }
 
-  auto strings = [&](const char* key) {
-    std::vector<std::string> out;
-    gsize n = 0;
-    gchar** list = g_key_file_get_string_list(file, "Store", key, &n, nullptr);
-    for (gsize i = 0; list != nullptr && i < n; ++i) {
-      std::string s = list[i];
-      if (!s.empty()) out.push_back(s);
-    }
-    g_strfreev(list);
+  // Paths and arguments are bytes, taken as they are written.
+  auto raw = [&](const char* key, bool list) {
+    gchar* v = g_key_file_get_value(file, "Store", key, nullptr);
+    std::vector<std::string> out = Unescaped(v != nullptr ? v : "", list);
+    g_free(v);
     return out;
   };
+  auto strings = [&](const char* key) { return raw(key, true); };
+  auto path_of = [&](const char* key) {
+    const std::vector<std::string> v = raw(key, false);
+    return v.empty() ? std::string() : v.front();
+  };
+  // Names and addresses are text: one that is not UTF-8 is named, never dropped in silence.
   auto one = [&](const char* key) {
-    gchar* v = g_key_file_get_string(file, "Store", key, nullptr);
-    std::string s = v != nullptr ? v : "";
+    gchar* v = g_key_file_get_value(file, "Store", key, nullptr);
+    const std::vector<std::string> text = Unescaped(v != nullptr ? v : "", false);
     g_free(v);
+    const std::string s = text.empty() ? std::string() : text.front();
+    if (!g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr)) {
+      g_key_file_free(file);
+      throw std::runtime_error(path.string() + ": " + key + " is not UTF-8 text");
+    }
     return s;
   };
 
@@ -146,10 +188,10 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
       profile.tasks.clear();
       for (const auto& s : strings("tasks")) profile.tasks.push_back(Expand(s));
     }
-    if (!one("inbox").empty()) profile.inbox = Expand(one("inbox"));
-    if (!one("outbox").empty()) profile.outbox = Expand(one("outbox"));
-    if (!one("sent").empty()) profile.sent = Expand(one("sent"));
-    if (!one("failed").empty()) profile.failed = Expand(one("failed"));
+    if (!path_of("inbox").empty()) profile.inbox = Expand(path_of("inbox"));
+    if (!path_of("outbox").empty()) profile.outbox = Expand(path_of("outbox"));
+    if (!path_of("sent").empty()) profile.sent = Expand(path_of("sent"));
+    if (!path_of("failed").empty()) profile.failed = Expand(path_of("failed"));
     if (!one("expiry_hours").empty()) {
       GError* error = nullptr;
       const gint hours = g_key_file_get_integer(file, "Store", "expiry_hours", &error);
@@ -190,7 +232,7 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     profile.smtp.user = one("smtp_user");
     if (g_key_file_has_key(file, "Store", "password_command", nullptr))
       profile.smtp.password_command = strings("password_command");
-    if (!one("smtp_ca_file").empty()) profile.smtp.ca_file = Expand(one("smtp_ca_file"));
+    if (!path_of("smtp_ca_file").empty()) profile.smtp.ca_file = Expand(path_of("smtp_ca_file"));
     int timeout = static_cast<int>(profile.smtp.timeout.count());
     number("smtp_timeout", 1, 600, timeout);
     profile.smtp.timeout = std::chrono::seconds(timeout);
@@ -205,7 +247,8 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
 void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path) {
   GKeyFile* file = g_key_file_new();
   // What is there stays: other keys, comments.
-  g_key_file_load_from_file(file, path.c_str(),
+  const std::string old = ravenox::platform::ReadFileHead(path, kMaxProfileBytes);
+  g_key_file_load_from_data(file, old.data(), old.size(),
                             static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS), nullptr);
   // GKeyFile writes each value escaped: nothing typed can end a line and start another key.
   auto list = [&](const char* key, const std::vector<std::string>& values) {

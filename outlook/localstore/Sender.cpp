@@ -16,12 +16,12 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
 
 #include "outlook/OutlookModel.h"
@@ -68,7 +68,12 @@ constexpr int kTimedOut = -1;
 // the exit status (kTimedOut: killed at the time-out) and the program's output.
 int Run(const std::vector<std::string>& argv, const std::filesystem::path& queued,
         const std::filesystem::path& claimed, std::string& errors, std::chrono::seconds timeout) {
-  const int message = open(queued.c_str(), O_RDONLY | O_CLOEXEC);
+  int message = -1;
+  try {
+    message = ravenox::platform::OpenRegularFile(queued);
+  } catch (const std::exception& e) {
+    throw AutomationError(e.what());  // a FIFO or a device in the queue is no message
+  }
   if (message < 0) throw AutomationError("The queued message is gone: " + queued.string());
   int err_pipe[2];
   if (pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -444,7 +449,7 @@ struct OutboxState {
   // before, and the Message-IDs of the texts in Sent (by file name).
   std::set<std::string> looked, reported;
   bool reported_loaded = false;
-  std::map<std::string, std::string> sent_ids;
+  std::map<std::string, std::pair<std::string, std::string>> sent_ids;  // Message-ID, To
   std::string reasons;      // the reasons file as last written
   std::string inbox_stamp;  // the inbox folders' change times at the last look for bounces
 };
@@ -464,13 +469,27 @@ std::chrono::seconds RetryAfter(std::chrono::seconds first, int attempts) {
   return std::min<std::chrono::seconds>(wait, std::chrono::minutes(15));
 }
 
+// The head of a message file: what a header block can need.
+constexpr std::size_t kHeadBytes = 16384;
+
 // The recipient written in the message's own To header (one address, on one line: we wrote it).
 std::string RecipientOf(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
+  std::istringstream in(ravenox::platform::ReadFileHead(file, kHeadBytes));
   for (std::string line; std::getline(in, line) && !line.empty();) {
     if (line.rfind("To: ", 0) == 0) return line.substr(4);
   }
   return {};
+}
+
+// A record file of the outbox (one line per entry); empty when it cannot be read.
+std::string RecordLines(const std::filesystem::path& file) {
+  std::string text;
+  try {
+    ravenox::platform::ReadRegularFile(file, 16u << 20, text);
+  } catch (const std::exception&) {
+    text.clear();
+  }
+  return text;
 }
 
 // When the message was queued: its name starts with the second, as Maildir names do.
@@ -546,13 +565,9 @@ void Attempt(const SendSettings& settings, OutboxState& state, const std::string
                       std::to_string(wait.count()) + " s");
 }
 
-// The first `limit` bytes of a file.
+// The first `limit` bytes of a regular file.
 std::string HeadOf(const std::filesystem::path& file, std::size_t limit) {
-  std::ifstream in(file, std::ios::binary);
-  std::string text(limit, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(limit));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  return text;
+  return ravenox::platform::ReadFileHead(file, limit);
 }
 
 std::string MessageIdOf(const std::string& head) {
@@ -573,11 +588,7 @@ std::string MessageIdOf(const std::string& head) {
 
 // Appends a line to a record file, the whole file written again.
 void AppendRecord(const std::filesystem::path& file, const std::string& line) {
-  std::string lines;
-  {
-    std::ifstream in(file, std::ios::binary);
-    lines.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  const std::string lines = RecordLines(file);
   try {
     ravenox::platform::WriteFileAtomically(file, lines + line + "\n", 0600);
   } catch (const std::exception&) {
@@ -592,7 +603,7 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
   const std::filesystem::path record = BouncesFile(settings.outbox);
   if (!state.reported_loaded) {
     state.reported_loaded = true;
-    std::ifstream in(record);
+    std::istringstream in(RecordLines(record));
     for (std::string line; std::getline(in, line);)
       state.reported.insert(line.substr(0, line.find('\t')));
   }
@@ -609,41 +620,62 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
     recent = recent || now - st.st_mtim.tv_sec < 3;
   }
   if (!stamp.empty() && stamp == state.inbox_stamp) return;
-  state.inbox_stamp = recent ? std::string() : stamp;
   bool sent_read = false;
+  // What the texts in Sent were: their Message-ID and the address each went to.
+  auto ours = [&](const Bounce& bounce) -> const Bounce::Failure* {
+    if (!sent_read) {
+      sent_read = true;
+      for (const auto& s : std::filesystem::directory_iterator(settings.sent / "cur", ec)) {
+        const std::string file = s.path().filename().string();
+        if (state.sent_ids.contains(file)) continue;
+        const std::string head = HeadOf(s.path(), 4096);
+        state.sent_ids[file] = {MessageIdOf("\n" + head), RecipientOf(s.path())};
+      }
+    }
+    for (const auto& [file, sent] : state.sent_ids) {
+      if (sent.first != bounce.original_id) continue;
+      // A report about our text, but about another of its recipients, is not about the phone.
+      for (const Bounce::Failure& f : bounce.failures) {
+        if (g_ascii_strcasecmp(f.recipient.c_str(), sent.second.c_str()) == 0) return &f;
+      }
+    }
+    return nullptr;
+  };
   for (const char* sub : {"new", "cur"}) {
     for (const auto& e : std::filesystem::directory_iterator(settings.inbox / sub, ec)) {
       const std::string name = e.path().filename().string();
       const std::string unique = name.substr(0, name.find(':'));
       if (name[0] == '.' || !state.looked.insert(unique).second || state.reported.contains(unique))
         continue;
-      // A report of a text sent in the last week, from its first part.
+      // A report of a text sent in the last week, from its first part; regular files only (a
+      // FIFO would hang the pass). Anyone can mail anything: a message that cannot be read is
+      // passed over, and the others are still looked at.
       struct stat st {};
-      if (::stat(e.path().c_str(), &st) != 0 || now - st.st_mtime > 7 * 86400 ||
-          st.st_size > (4 << 20) || !MayBeBounce(HeadOf(e.path(), 16384)))
+      if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+          now - st.st_mtime > 7 * 86400 || st.st_size > (4 << 20) ||
+          !MayBeBounce(HeadOf(e.path(), 16384)))
         continue;
-      const auto bounce = ReadBounce(HeadOf(e.path(), static_cast<std::size_t>(st.st_size)));
-      if (!bounce) continue;
-      if (!sent_read) {
-        sent_read = true;
-        for (const auto& s : std::filesystem::directory_iterator(settings.sent / "cur", ec)) {
-          const std::string file = s.path().filename().string();
-          if (!state.sent_ids.contains(file))
-            state.sent_ids[file] = MessageIdOf("\n" + HeadOf(s.path(), 4096));
-        }
+      std::optional<Bounce> bounce;
+      try {
+        bounce = ReadBounce(HeadOf(e.path(), static_cast<std::size_t>(st.st_size)));
+      } catch (const std::exception& x) {
+        state.log.push_back("Inbox: " + unique +
+                            " could not be read as a delivery report: " + HeaderSafe(x.what()));
       }
-      const bool ours = std::any_of(state.sent_ids.begin(), state.sent_ids.end(),
-                                    [&](const auto& x) { return x.second == bounce->original_id; });
-      if (!ours) continue;
+      if (!bounce) continue;
+      const Bounce::Failure* failure = ours(*bounce);
+      if (failure == nullptr) continue;
       state.reported.insert(unique);
-      AppendRecord(record, unique + "\t" + bounce->original_id + "\t" + bounce->recipient + "\t" +
-                               bounce->reason + "\t" + std::to_string(now));
-      const std::string text = "Your phone's address refused the text: " + bounce->reason;
+      AppendRecord(record, unique + "\t" + bounce->original_id + "\t" + failure->recipient + "\t" +
+                               failure->reason + "\t" + std::to_string(now));
+      const std::string text = "Your phone's address refused the text: " + failure->reason;
       report.bounces.push_back(text);
-      state.log.push_back(text + " (" + bounce->recipient + ", message <" + bounce->original_id +
+      state.log.push_back(text + " (" + failure->recipient + ", message <" + bounce->original_id +
                           ">)");
     }
   }
+  // Looked at in full: the next pass looks again only when the inbox changes.
+  state.inbox_stamp = recent ? std::string() : stamp;
 }
 
 std::filesystem::path FailedFolder(const SendSettings& settings) {
@@ -670,7 +702,7 @@ std::vector<OutboxEntry> ListOutbox(const SendSettings& settings) {
   std::vector<OutboxEntry> out;
   auto reasons = [](const std::filesystem::path& file, std::size_t key_field) {
     std::map<std::string, std::vector<std::string>> by;
-    std::ifstream in(file);
+    std::istringstream in(RecordLines(file));
     for (std::string line; std::getline(in, line);) {
       std::vector<std::string> fields;
       for (std::size_t at = 0;;) {
@@ -806,17 +838,22 @@ OutboxReport OutboxPass(const SendSettings& settings) {
     }
   }
   const std::time_t now = std::time(nullptr);
-  std::vector<std::string> names;
+  std::vector<std::string> names, odd;
   // Names starting with a dot are files still being written; one left for an hour was cut short
   // by a stop, and its text was never sent.
   for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "new", ec)) {
     const std::string name = e.path().filename().string();
-    if (name[0] != '.') {
+    struct stat st {};
+    if (name[0] != '.' && ::lstat(e.path().c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      odd.push_back(name);
+    } else if (name[0] != '.') {
       names.push_back(name);
     } else if (now - QueuedAt("", e.path()) > 3600) {
       std::filesystem::remove(e.path(), ec);
     }
   }
+  // Not a message we wrote (a FIFO, a device, a link): set aside at once, never opened.
+  for (const std::string& name : odd) Fail(settings, state, name, "not a regular file");
   std::sort(names.begin(), names.end());
   std::set<std::string> present(names.begin(), names.end());
   std::erase_if(state.waiting, [&](const auto& w) { return !present.contains(w.first); });

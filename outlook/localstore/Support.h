@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace outlook::localstore {
 
@@ -10,5 +11,10 @@ void EnsureGMime();
 
 // Creates a Maildir's tmp/, new/ and cur/ when missing.
 void MakeMaildir(const std::filesystem::path& dir);
+
+// Text from other people for a line people read (a status line, a log): valid UTF-8, control
+// characters as blanks, and no format characters (bidirectional overrides and isolates, zero
+// width marks), which would reorder or hide what the line shows.
+std::string DisplayText(const std::string& text);
 
 }  // namespace outlook::localstore
