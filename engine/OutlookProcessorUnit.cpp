@@ -121,6 +121,11 @@ void TOutlookProcessor::Wake() {
   if (wake_event_) wake_event_->Set();
 }
 
+void TOutlookProcessor::StoreChanged() {
+  store_changed_.store(true);
+  Wake();
+}
+
 void TOutlookProcessor::RequestTestMessage(const std::string& address, const std::string& subject,
                                            const std::string& body) {
   {
@@ -278,6 +283,17 @@ bool TOutlookProcessor::Reconnect() {
 }
 
 void TOutlookProcessor::RunPass() {
+  if (store_changed_.exchange(false)) {
+    // The old connection goes first: its store is not the user's any more.
+    DebugLog("The store's profile changed: connecting again");
+    CalendarFolder.reset();
+    TaskFolder.reset();
+    InboxFolder.reset();
+    outlook_.reset();
+    outlook_ = NewConnection();
+    AppointmentCursor = TaskCursor = 1;
+    calendar_sweep_whole_ = task_sweep_whole_ = false;  // what the old store held is not swept
+  }
   ProcessChecks();
   SaveState();
   SendPendingTest();
@@ -303,6 +319,12 @@ void TOutlookProcessor::RunPass() {
     if (Changed) SaveState();
   }
 
+  // A source's trouble stays on the status line at every pass while it lasts (the log has it
+  // once, when it starts).
+  for (const std::string* problem :
+       {&calendar_problem_, &task_problem_, &inbox_problem_, &input_problem_}) {
+    if (closing_status_.empty()) closing_status_ = *problem;
+  }
   host_.SetStatusText(closing_status_.empty() ? "Processor Idle." : closing_status_);
   closing_status_.clear();
   LastCursor = env_.input->GetCursorPos();

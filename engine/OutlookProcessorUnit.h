@@ -98,6 +98,9 @@ class TOutlookProcessor {
                           const std::string& body);
   // Cuts the current wait short.
   void Wake();
+  // The store's own configuration changed (the wizard wrote the local store's profile): the
+  // engine connects to the store afresh at its next pass, which comes at once.
+  void StoreChanged();
   // A line for the debug log from another thread; the engine's thread writes it with its next.
   void PostDebugNote(const std::string& message);
   bool ThreadStarted() const { return thread_.joinable(); }
@@ -258,6 +261,7 @@ class TOutlookProcessor {
   // anyone is there, or the engine is stopping. What it was for is not used up.
   bool held_back_ = false;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> store_changed_{false};
 
   std::mutex notes_mutex_;
   std::vector<std::string> notes_;

@@ -52,11 +52,19 @@ QIcon ActionImage(int index) {
   return kImages[index].theme != nullptr ? QIcon::fromTheme(kImages[index].theme, ours) : ours;
 }
 
-QString HelpPagePath() {
+QStringList HelpPagePlaces() {
+  // Of the copy that runs: installed, or beside the program in the build it comes from (never
+  // the tree it was built in, which may be another version or gone).
   const QDir bin(QCoreApplication::applicationDirPath());
-  const QString installed = bin.absoluteFilePath("../share/ravenox/help/index.html");
-  if (QFileInfo::exists(installed)) return QFileInfo(installed).canonicalFilePath();
-  return QString(RAVENOX_SOURCE_HELP_DIR) + "/index.html";
+  return {bin.absoluteFilePath("../share/ravenox/help/index.html"),
+          bin.absoluteFilePath("help/index.html")};
+}
+
+QString HelpPagePath() {
+  for (const QString& place : HelpPagePlaces()) {
+    if (QFileInfo::exists(place)) return QFileInfo(place).canonicalFilePath();
+  }
+  return {};
 }
 
 }  // namespace ravenox::shell

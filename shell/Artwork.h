@@ -3,6 +3,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 
 namespace ravenox::shell {
 
@@ -10,7 +11,9 @@ QIcon ApplicationIcon();
 // The image of action list entry `index` (0..13); the desktop theme's icon where the freedesktop
 // naming has one for the purpose, ours otherwise.
 QIcon ActionImage(int index);
-// The installed help page, or the one in the source tree when run from a build.
+// Where the help page of the running copy may be: installed, then beside an uninstalled build.
+QStringList HelpPagePlaces();
+// The first of them that is there; empty when none is.
 QString HelpPagePath();
 
 }  // namespace ravenox::shell

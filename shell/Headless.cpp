@@ -13,6 +13,7 @@
 
 #include "base/Formats.h"
 #include "engine/OutlookProcessorUnit.h"
+#include "outlook/localstore/Profile.h"
 #include "platform/RegistryFile.h"
 #include "platform/SessionInput.h"
 #include "shell/SettingsHost.h"
@@ -98,6 +99,12 @@ int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
 
   HeadlessHost host(settings, out, err);
   out << Stamp() << "  Ravenox runs without windows; texts go to " << address << std::endl;
+  // Without a desktop there is no wizard to write the store's profile: an example to edit.
+  const auto profile = outlook::localstore::DefaultProfilePath();
+  if (outlook::localstore::WriteExampleProfile(profile)) {
+    out << Stamp() << "  Using Ravenox's own store; " << profile.string()
+        << " shows how to name your calendars and mail" << std::endl;
+  }
   // Without a desktop nobody can be at the computer; with one, its input state tells.
   engine::ProcessorEnvironment env;
   if (!desktop) env.input = std::make_shared<platform::HeadlessInput>();

@@ -32,6 +32,11 @@ inline constexpr int kDefaultTaskRemindPeriod = 2;  // Daily
 inline constexpr double kDefaultEarlyTime = 7.0 / 24.0;
 inline constexpr double kDefaultLateTime = 19.0 / 24.0;
 
+// The test message, from the menu and from the wizard alike.
+inline constexpr const char* kTestMessageSubject = "Ravenox Test message";
+inline constexpr const char* kTestMessageBody =
+    "If you got this message Ravenox Notification is working.";
+
 class TSettings {
  public:
   // Called on the writer's thread after a switch is written, so the window can show it checked.

@@ -1,10 +1,18 @@
 #include "shell/StoreSetup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Sender.h"
 #include "outlook/localstore/Smtp.h"
+#include "shell/Settings.h"
 
 namespace ravenox::shell {
 namespace {
@@ -65,9 +73,10 @@ local::StoreProfile WithFields(local::StoreProfile p, const wizard::TStoreFields
 LocalStoreSetup::LocalStoreSetup(std::filesystem::path profile) : profile_(std::move(profile)) {}
 
 wizard::TStoreFields LocalStoreSetup::Load() {
+  if (kept_) return *kept_;
   wizard::TStoreFields f;
   try {
-    const local::StoreProfile p = local::LoadProfile(profile_);
+    const local::StoreProfile p = local::LoadProfile(profile_, /*create_default=*/false);
     std::vector<std::string> parts;
     for (const auto& c : p.calendars) parts.push_back(c.string());
     f.calendars = Join(parts);
@@ -86,11 +95,63 @@ wizard::TStoreFields LocalStoreSetup::Load() {
   return f;
 }
 
-std::string LocalStoreSetup::Save(const wizard::TStoreFields& fields) {
+std::string LocalStoreSetup::Check(const wizard::TStoreFields& fields) {
   if (fields.account && fields.server.empty()) return "Enter the server of your mail account.";
   if (!fields.account && fields.sendmail.empty()) return "Enter the sendmail program.";
+  return {};
+}
+
+std::vector<std::string> LocalStoreSetup::Unreadable(const wizard::TStoreFields& fields) {
+  std::vector<std::string> out;
+  auto why = [](const std::filesystem::path& p, bool maildir) -> std::string {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return std::strerror(errno);
+    if (maildir) {
+      return S_ISDIR(st.st_mode) && std::filesystem::is_directory(p / "new") &&
+                     std::filesystem::is_directory(p / "cur")
+                 ? ""
+                 : "not a Maildir (no new/ and cur/ in it)";
+    }
+    if (S_ISDIR(st.st_mode)) {
+      DIR* d = ::opendir(p.c_str());
+      if (d == nullptr) return std::strerror(errno);
+      ::closedir(d);
+      return {};
+    }
+    if (!S_ISREG(st.st_mode)) return "not a file nor a folder";
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return {};
+  };
+  for (const auto& list : {fields.calendars, fields.tasks}) {
+    for (const auto& p : Paths(list)) {
+      if (const std::string w = why(p, false); !w.empty()) out.push_back(p.string() + ": " + w);
+    }
+  }
+  if (!fields.inbox.empty()) {
+    if (const std::string w = why(fields.inbox, true); !w.empty())
+      out.push_back(fields.inbox + ": " + w);
+  }
+  return out;
+}
+
+void LocalStoreSetup::Keep(const wizard::TStoreFields& fields) {
+  kept_ = fields;
+}
+
+void LocalStoreSetup::Discard() {
+  kept_.reset();
+}
+
+std::string LocalStoreSetup::Commit() {
+  if (!kept_) return {};
+  const wizard::TStoreFields fields = *kept_;
+  kept_.reset();
   try {
-    const local::StoreProfile p = WithFields(local::LoadProfile(profile_), fields);
+    const local::StoreProfile p =
+        WithFields(local::LoadProfile(profile_, /*create_default=*/false), fields);
+    local::SaveProfile(p, profile_);
     if (fields.account && !fields.password.empty()) {
       std::string error;
       if (!local::StorePassword(p.smtp, fields.password, error) &&
@@ -99,7 +160,6 @@ std::string LocalStoreSetup::Save(const wizard::TStoreFields& fields) {
                "); name a password_command in " + profile_.string() + ".";
       }
     }
-    local::SaveProfile(p, profile_);
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -108,10 +168,12 @@ std::string LocalStoreSetup::Save(const wizard::TStoreFields& fields) {
 
 std::string LocalStoreSetup::SendTest(const wizard::TStoreFields& fields,
                                       const std::string& address) {
-  const char* const subject = "Ravenox test message";
-  const char* const body = "This is a test message from Ravenox.";
+  // The one test message, as the main window's command sends it.
+  const char* const subject = kTestMessageSubject;
+  const char* const body = kTestMessageBody;
   try {
-    const local::StoreProfile p = WithFields(local::LoadProfile(profile_), fields);
+    const local::StoreProfile p =
+        WithFields(local::LoadProfile(profile_, /*create_default=*/false), fields);
     if (!fields.account) return local::SendNow(local::SendSettingsOf(p), address, subject, body);
     if (fields.server.empty()) return "no server";
     // The password as typed, else the one kept for the account.

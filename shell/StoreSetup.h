@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 #include "wizard/WizardHost.h"
 
@@ -11,12 +12,17 @@ class LocalStoreSetup final : public wizard::TStoreSetup {
  public:
   explicit LocalStoreSetup(std::filesystem::path profile);
   wizard::TStoreFields Load() override;
-  std::string Save(const wizard::TStoreFields& fields) override;
+  std::string Check(const wizard::TStoreFields& fields) override;
+  std::vector<std::string> Unreadable(const wizard::TStoreFields& fields) override;
+  void Keep(const wizard::TStoreFields& fields) override;
+  std::string Commit() override;
+  void Discard() override;
   std::string SendTest(const wizard::TStoreFields& fields, const std::string& address) override;
   std::vector<Found> Suggestions() override;
 
  private:
   std::filesystem::path profile_;
+  std::optional<wizard::TStoreFields> kept_;
 };
 
 }  // namespace ravenox::shell

@@ -8,14 +8,18 @@
 #include <QHideEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMoveEvent>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
+#include <utility>
 
 #include "shell/Artwork.h"
 #include "wizard/NewAgentInstallerObj.h"
@@ -40,7 +44,9 @@ TRavenoxForm::TRavenoxForm(TFormOptions options)
     : TSettingsHost(settings_),
       options_(std::move(options)),
       store_(options_.settings_file.empty() ? platform::RegistryFile::DefaultPath()
-                                            : options_.settings_file),
+                                            : options_.settings_file,
+             // A damaged settings file moved aside is said in the window, before anything else.
+             [this](const std::string& notice) { Dialogs().Message(this, "Ravenox", Q(notice)); }),
       dialogs_(options_.dialogs) {
   if (dialogs_ == nullptr) {
     own_dialogs_ = std::make_unique<TMessageBoxes>();
@@ -165,6 +171,8 @@ void TRavenoxForm::CreateActions() {
   for (const auto& [action, which] : toggles) {
     toggles_[static_cast<std::size_t>(which)] = action;
     action->setCheckable(true);
+    // In the menu a switch shows its check mark; its picture is on the toolbar.
+    action->setIconVisibleInMenu(false);
     connect(action, &QAction::triggered, this,
             [this, action = action, which = which] { Toggle(action, which); });
   }
@@ -250,7 +258,7 @@ void TRavenoxForm::CreateContents() {
   layout->addStretch();
   setCentralWidget(central);
 
-  StatusPanel = new QLabel(this);
+  StatusPanel = new TStatusPanel(this);
   StatusPanel->setMouseTracking(true);
   StatusPanel->installEventFilter(this);
   statusBar()->addWidget(StatusPanel, 1);
@@ -276,9 +284,8 @@ void TRavenoxForm::FormCreate() {
   try {
     LoadSettings(settings_, store_, *this);
   } catch (const std::exception& e) {
-    // The window shows without an engine, a tray icon or the watchdog.
     creating_ = false;
-    Dialogs().Error(this, Q(e.what()));
+    ShowNotRunning(e.what());
     return;
   }
   creating_ = false;
@@ -288,6 +295,24 @@ void TRavenoxForm::FormCreate() {
   } else {
     tray_retry_.start();
   }
+}
+
+void TRavenoxForm::ShowNotRunning(const std::string& why) {
+  // Without its settings the program cannot run: no engine, no tray icon, no watchdog. It must
+  // not look as if it were running, and it says what to do.
+  const QString folder = Q(store_.File().parent_path().string());
+  Dialogs().Error(this, Q(why) + "\n\nRavenox cannot run without its settings file. Make sure " +
+                            folder +
+                            " can be written (it needs space, and to be yours), then start "
+                            "Ravenox again.");
+  setWindowTitle("Ravenox - not running");
+  SetStatusText("Not running: the settings cannot be read or written (" + why + ")");
+  for (QAction* a : {actMeetingNotification, actMorningMeeting, actEveningMeetingNotification,
+                     actTaskNotification, actTaskPreReminder, actTaskReminder, actUrgentEmail,
+                     actSettings, actConfigWizard, actHide, StartTestSend, actDebug})
+    a->setEnabled(false);
+  Label2->setText("Ravenox is not running: its settings file cannot be read or written in " +
+                  folder + ". Make that folder writable, then start Ravenox again.");
 }
 
 void TRavenoxForm::StartProcessor() {
@@ -340,6 +365,16 @@ void TRavenoxForm::Save() {
   emit SettingsSaved();
 }
 
+void TRavenoxForm::moveEvent(QMoveEvent* e) {
+  QMainWindow::moveEvent(e);
+  // The move a window is sent as it is first shown only repeats where it is (not yet placed by
+  // the window manager): it is no place of the user's.
+  if (isVisible() && e->pos() != e->oldPos() && !(windowState() & Qt::WindowMinimized)) {
+    saved_top_ = y();
+    saved_left_ = x();
+  }
+}
+
 void TRavenoxForm::changeEvent(QEvent* e) {
   QMainWindow::changeEvent(e);
   if (e->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
@@ -379,6 +414,8 @@ bool TRavenoxForm::event(QEvent* e) {
       OpenWizard();
       return true;
     case WM_RELOAD_SETTINGS:
+      // The run was cancelled: what its pages kept goes, the store's profile included.
+      if (options_.store_setup != nullptr) options_.store_setup->Discard();
       try {
         LoadSettings(settings_, store_, *this);
       } catch (const std::exception& ex) {
@@ -389,6 +426,12 @@ bool TRavenoxForm::event(QEvent* e) {
     case WM_SAVE_SETTINGS:
       unconfigured_ = false;  // the wizard was finished
       Save();
+      if (options_.store_setup != nullptr) {
+        const std::string error = options_.store_setup->Commit();
+        if (!error.empty()) Dialogs().Error(this, Q(error));
+        // The engine reads the store the page named from its next pass on.
+        if (processor_ != nullptr) processor_->StoreChanged();
+      }
       WakeEngine();
       return true;
     case WM_START_PROCESSOR:
@@ -412,8 +455,36 @@ bool TRavenoxForm::eventFilter(QObject* watched, QEvent* e) {
 
 void TRavenoxForm::StatusBar1MouseMove() {
   // Hovering the status bar shows the whole status text.
-  statusBar()->setToolTip(StatusPanel->text());
-  StatusPanel->setToolTip(StatusPanel->text());
+  statusBar()->setToolTip(StatusPanel->FullText());
+  StatusPanel->setToolTip(StatusPanel->FullText());
+}
+
+void TStatusPanel::SetFullText(const QString& text) {
+  full_ = text;
+  setToolTip(text);
+  Fit();
+}
+
+void TStatusPanel::resizeEvent(QResizeEvent* e) {
+  QLabel::resizeEvent(e);
+  Fit();
+}
+
+void TStatusPanel::Fit() {
+  const QFontMetrics metrics(font());
+  const int room = std::max(0, contentsRect().width() - 2);
+  if (metrics.horizontalAdvance(full_) <= room) {
+    setText(full_);
+    return;
+  }
+  // Cut at the last word that leaves room for the dots, where there is one.
+  const QString dots = "...";
+  QString cut = metrics.elidedText(full_, Qt::ElideRight, room);
+  cut.chop(cut.endsWith(QChar(0x2026)) ? 1 : 0);
+  const int blank = cut.lastIndexOf(' ');
+  if (blank > cut.size() / 2) cut.truncate(blank);
+  while (!cut.isEmpty() && metrics.horizontalAdvance(cut + dots) > room) cut.chop(1);
+  setText(cut.trimmed() + dots);
 }
 
 // --- Timers ------------------------------------------------------------------------------
@@ -526,8 +597,7 @@ void TRavenoxForm::actSettingsExecute() {
   std::string address;
   GetPhoneAddress(address);
   if (processor_ != nullptr) {
-    processor_->RequestTestMessage(address, "Ravenox Test message",
-                                   "If you got this message Ravenox Notification is working.");
+    processor_->RequestTestMessage(address, kTestMessageSubject, kTestMessageBody);
   }
 }
 
@@ -559,10 +629,35 @@ void TRavenoxForm::Label3Click() {
 }
 
 void TRavenoxForm::OpenHelp(const QString& section) {
-  QUrl url = QUrl::fromLocalFile(HelpPagePath());
+  const QString page = options_.help_page.empty() ? HelpPagePath() : Q(options_.help_page.string());
+  if (page.isEmpty() || !QFileInfo::exists(page)) {
+    Dialogs().Error(this, "The help page is not there. Ravenox looked for it at:\n" +
+                              (page.isEmpty() ? HelpPagePlaces().join("\n") : page));
+    return;
+  }
+  QUrl url = QUrl::fromLocalFile(page);
   if (!section.isEmpty()) url.setFragment(section);
-  // The desktop's own way of opening a page; the opener program when that is not there.
-  if (!QDesktopServices::openUrl(url)) QProcess::startDetached("xdg-open", {url.toString()});
+  const QString nothing_opened =
+      "No browser opened the help page. It is the file\n" + page + "\nOpen it in a browser.";
+  // The desktop's opener, watched: it says when no browser took the page.
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) {
+    if (!QDesktopServices::openUrl(url)) Dialogs().Error(this, nothing_opened);
+    return;
+  }
+  auto* process = new QProcess(this);
+  connect(process, &QProcess::finished, this,
+          [this, process, nothing_opened](int code, QProcess::ExitStatus status) {
+            process->deleteLater();
+            if (status != QProcess::NormalExit || code != 0) Dialogs().Error(this, nothing_opened);
+          });
+  connect(process, &QProcess::errorOccurred, this,
+          [this, process, nothing_opened](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart) return;
+            process->deleteLater();
+            Dialogs().Error(this, nothing_opened);
+          });
+  process->start(opener, {url.toString()});
 }
 
 wizard::TMainForm* TRavenoxForm::Wizard() const {
@@ -605,13 +700,13 @@ void TRavenoxForm::SetStatusText(const std::string& text) {
       this,
       [this, direct, t = Q(text)] {
         if (!direct && engine_texts_closed_) return;
-        StatusPanel->setText(t);
+        StatusPanel->SetFullText(t);
       },
       direct ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
 QString TRavenoxForm::StatusText() const {
-  return StatusPanel->text();
+  return StatusPanel->FullText();
 }
 
 void TRavenoxForm::ShowException(const std::string& message) {
@@ -653,11 +748,11 @@ void TRavenoxForm::PostOpenWizard() {
 }
 
 int32_t TRavenoxForm::Top() const {
-  return creating_ ? saved_top_ : y();
+  return saved_top_;
 }
 
 int32_t TRavenoxForm::Left() const {
-  return creating_ ? saved_left_ : x();
+  return saved_left_;
 }
 
 void TRavenoxForm::SetTop(int32_t top) {

@@ -59,6 +59,24 @@ struct TFormOptions {
   wizard::TStoreKind store = wizard::TStoreKind::kLocalStore;
   // The local store's profile for the wizard's page "Your calendar and mail"; null: no such page.
   wizard::TStoreSetup* store_setup = nullptr;
+  // The help page; empty: the one installed beside the program (or beside an uninstalled build).
+  std::filesystem::path help_page;
+};
+
+// The status line's one panel: a text too long for it ends in "..." at a word where it can; the
+// whole text is its tooltip.
+class TStatusPanel final : public QLabel {
+ public:
+  using QLabel::QLabel;
+  void SetFullText(const QString& text);
+  const QString& FullText() const { return full_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void Fit();
+  QString full_;
 };
 
 class TRavenoxForm final : public QMainWindow, public TSettingsHost, public SettingsWindow {
@@ -90,7 +108,7 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   QLabel* Label1;
   QLabel* Label2;
   QLabel* Label3;
-  QLabel* StatusPanel;  // the one panel of StatusBar1
+  TStatusPanel* StatusPanel;  // the one panel of StatusBar1
   QTimer Timer1, TestSender, KillMeNow;
   QSystemTrayIcon* TrayIcon;
 
@@ -164,6 +182,7 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   void closeEvent(QCloseEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   void changeEvent(QEvent* e) override;
+  void moveEvent(QMoveEvent* e) override;
 
  private:
   void CreateActions();
@@ -179,6 +198,9 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   void Toggle(QAction* action, NotifySwitch which);
   QAction* ActionFor(NotifySwitch which) const;
   TDialogs& Dialogs() { return *dialogs_; }
+  // The settings cannot be read or written: the window says so and what to do, and offers
+  // nothing that needs the engine.
+  void ShowNotRunning(const std::string& why);
 
   TFormOptions options_;
   TSettings settings_;
@@ -196,6 +218,8 @@ class TRavenoxForm final : public QMainWindow, public TSettingsHost, public Sett
   // and saving the defaults would make the next start skip the welcome and the wizard.
   bool unconfigured_ = false;
   bool creating_ = true;
+  // Where the window is: loaded from the settings, and followed while it is on the screen. A
+  // window hidden before it was ever placed keeps the loaded place.
   int saved_top_ = 0, saved_left_ = 0;
   QTimer tray_retry_;
   std::array<QAction*, kNotifySwitchCount> toggles_{};  // the switch actions, by NotifySwitch

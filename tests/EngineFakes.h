@@ -216,6 +216,13 @@ inline std::string ReadAll(const std::filesystem::path& p) {
   return s.str();
 }
 
+// How often `what` occurs in `text`.
+inline int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 // A temporary folder removed with the object.
 class TempDir {
  public:

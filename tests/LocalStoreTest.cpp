@@ -292,6 +292,13 @@ TEST_F(LocalStore, UnreadableSourcesAreLeftOutAndReportedOnce) {
     int errors = 0;
     for (const auto& line : p->DebugLines()) errors += line.find(": Error") != std::string::npos;
     EXPECT_EQ(errors, 1);
+    // The status line says so at the end of every pass while it lasts.
+    const auto statuses = rig.host.Statuses();
+    EXPECT_GE(std::count_if(statuses.begin(), statuses.end(),
+                            [&](const std::string& s) {
+                              return s.find(missing.string()) != std::string::npos;
+                            }),
+              kPasses);
     EXPECT_EQ(rig.event->timeouts.size(), static_cast<std::size_t>(kPasses));
     // Plan's reminder (12:00 local) went out from the source that could be read.
     int sent = 0;

@@ -445,8 +445,26 @@ TEST(MainWindow, FirstRunAndAFailedSettingsRead) {
 
 // A run from the menu: a second request brings the open wizard forward with its page; Done saves
 // what the pages stored and the engine reads it; a cancelled run puts the saved settings back.
+// The store page's answers, as the main window hands them on.
+struct RecordingStore final : wizard::TStoreSetup {
+  wizard::TStoreFields Load() override { return {}; }
+  std::string Check(const wizard::TStoreFields&) override { return {}; }
+  std::vector<std::string> Unreadable(const wizard::TStoreFields&) override { return {}; }
+  void Keep(const wizard::TStoreFields&) override {}
+  std::string Commit() override {
+    ++commits;
+    return {};
+  }
+  void Discard() override { ++discards; }
+  std::string SendTest(const wizard::TStoreFields&, const std::string&) override { return {}; }
+  std::vector<Found> Suggestions() override { return {}; }
+  int commits = 0, discards = 0;
+};
+
 TEST(MainWindow, WizardRuns) {
   Rig rig;
+  RecordingStore store;
+  rig.options.store_setup = &store;
   TRavenoxForm& f = rig.Start();
   auto& installer = *wizard::TNewAgentInstaller::Instance();
   auto open_wizard = [&] {
@@ -475,8 +493,13 @@ TEST(MainWindow, WizardRuns) {
   installer.PersonalPage->CellNumber->SetValue("2125550199");
   next();
   next();
+  next();  // the store's page
   next();  // Done
   EXPECT_FALSE(first->isVisible());
+  // The store's profile is written with the settings, and the engine connects to it afresh.
+  EXPECT_EQ(store.commits, 1);
+  for (int i = 0; i < 2000 && rig.outlook->Connections() < 2; ++i) Rig::Settle(1);
+  EXPECT_EQ(rig.outlook->Connections(), 2);
   EXPECT_NE(rig.Stored().find("\"Pin\"=\"2125550199\""), std::string::npos) << rig.Stored();
   EXPECT_NE(rig.Stored().find("\"Service\"=dword:00000005"), std::string::npos);
   std::string address;
@@ -499,6 +522,135 @@ TEST(MainWindow, WizardRuns) {
       1);
   EXPECT_EQ(f.Settings().Service(), 5);
   EXPECT_EQ(f.Settings().Pin(), "2125550199");
+  EXPECT_EQ(store.discards, 1);
+  EXPECT_EQ(store.commits, 1);
+}
+
+// Where the window is: a window hidden at start before it was ever placed keeps the place it was
+// loaded with, so a cancelled wizard does not move it to the corner; a place the user gave it on
+// the screen is kept.
+TEST(MainWindow, TheWindowKeepsItsPlace) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_NE(rig.Stored().find("\"Top\"=dword:00000064"), std::string::npos) << rig.Stored();
+  EXPECT_NE(rig.Stored().find("\"Left\"=dword:00000064"), std::string::npos) << rig.Stored();
+  QCoreApplication::postEvent(&f, new QEvent(WM_RELOAD_SETTINGS));  // a cancelled wizard
+  Rig::Settle();
+  EXPECT_EQ(f.pos(), QPoint(100, 100));
+  f.BringForward();
+  Rig::Settle();
+  f.move(140, 120);
+  Rig::Settle();
+  f.actHide->trigger();
+  Rig::Settle();
+  EXPECT_NE(rig.Stored().find("\"Top\"=dword:00000078"), std::string::npos) << rig.Stored();
+  EXPECT_NE(rig.Stored().find("\"Left\"=dword:0000008c"), std::string::npos) << rig.Stored();
+}
+
+// The settings file in trouble: a damaged one moved aside is said in the window; a folder where
+// the settings cannot be written leaves a window that says it is not running and what to do.
+TEST(MainWindow, SettingsInTroubleAreSaidInTheWindow) {
+  {
+    Rig rig("this is no settings file\n");
+    TRavenoxForm& f = rig.Start();
+    ASSERT_GE(rig.dialogs.shown.size(), 1u);
+    EXPECT_EQ(rig.dialogs.shown[0].rfind("message Ravenox: The settings file ", 0), 0u)
+        << rig.dialogs.shown[0];
+    EXPECT_NE(rig.dialogs.shown[0].find(".corrupt"), std::string::npos);
+    EXPECT_NE(f.Processor(), nullptr);
+    f.Wizard()->hide();
+  }
+  Rig rig;
+  std::ofstream(rig.dir.path() / "not-a-folder") << "x";
+  rig.options.settings_file = rig.dir.path() / "not-a-folder" / "Ravenox.reg";
+  TRavenoxForm& f = rig.Start();
+  ASSERT_EQ(rig.dialogs.shown.size(), 1u);
+  EXPECT_NE(rig.dialogs.shown[0].find("then start Ravenox again"), std::string::npos)
+      << rig.dialogs.shown[0];
+  EXPECT_EQ(f.Processor(), nullptr);
+  EXPECT_EQ(f.StatusText().toStdString().rfind("Not running: ", 0), 0u);
+  EXPECT_FALSE(f.actMeetingNotification->isEnabled());
+  EXPECT_FALSE(f.actSettings->isEnabled());
+  EXPECT_TRUE(f.actExit->isEnabled());
+  EXPECT_TRUE(f.isVisible());
+}
+
+// Help opens the running copy's page through the desktop's opener; where no browser takes it, or
+// the page is not there, a box says so and where the page is.
+TEST(MainWindow, HelpSaysWhenNoBrowserOpensIt) {
+  TempDir bin;
+  const std::string saved_path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  setenv("PATH", bin.path().c_str(), 1);
+  auto opener = [&](int status) {
+    std::ofstream(bin.path() / "xdg-open")
+        << "#!/bin/sh\necho \"$@\" >>" << (bin.path() / "opened").string() << "\nexit " << status
+        << "\n";
+    std::filesystem::permissions(bin.path() / "xdg-open", std::filesystem::perms::owner_all);
+  };
+  Rig rig;
+  std::ofstream(rig.dir.path() / "index.html") << "<html></html>";
+  rig.options.help_page = rig.dir.path() / "index.html";
+  TRavenoxForm& f = rig.Start();
+  auto wait = [&](std::size_t boxes, int lines) {
+    for (int i = 0; i < 400; ++i) {
+      if (rig.dialogs.shown.size() >= boxes &&
+          testing::Count(ReadAll(bin.path() / "opened"), "\n") >= lines)
+        break;
+      Rig::Settle(1);
+    }
+  };
+  opener(0);
+  f.actHelp->trigger();
+  wait(0, 1);
+  Rig::Settle(20);
+  EXPECT_TRUE(rig.dialogs.shown.empty());
+  EXPECT_EQ(ReadAll(bin.path() / "opened"),
+            "file://" + (rig.dir.path() / "index.html").string() + "\n");
+  opener(3);  // no browser
+  f.actUpgradeCheck->trigger();
+  wait(1, 2);
+  ASSERT_EQ(rig.dialogs.shown.size(), 1u);
+  EXPECT_EQ(rig.dialogs.shown[0], "error: No browser opened the help page. It is the file\n" +
+                                      (rig.dir.path() / "index.html").string() +
+                                      "\nOpen it in a browser.");
+  std::filesystem::remove(rig.dir.path() / "index.html");
+  f.Label3Click();
+  EXPECT_EQ(rig.dialogs.shown.back().rfind("error: The help page is not there.", 0), 0u);
+  setenv("PATH", saved_path.c_str(), 1);
+}
+
+// Small things a person sees: the switches' menu entries show check marks; a status text too long
+// for the line ends in "..." (the tooltip has all of it); the wizard has a close box only.
+TEST(MainWindow, ChecksEllipsisAndTheWizardsFrame) {
+  Rig rig;
+  TRavenoxForm& f = rig.Start();
+  f.BringForward();
+  for (QAction* a : {f.actMeetingNotification, f.actUrgentEmail, f.actTaskReminder}) {
+    EXPECT_TRUE(a->isCheckable());
+    EXPECT_FALSE(a->isIconVisibleInMenu());
+  }
+  const std::string long_text =
+      "09:30:00@loc:Conference room on the fourth floor:Quarterly budget review with the whole "
+      "finance team and the auditors from outside";
+  f.SetStatusText(long_text);
+  Rig::Settle();
+  EXPECT_EQ(f.StatusText().toStdString(), long_text);
+  EXPECT_EQ(f.StatusPanel->toolTip().toStdString(), long_text);
+  const QString shown = f.StatusPanel->text();
+  EXPECT_TRUE(shown.endsWith("...")) << shown.toStdString();
+  EXPECT_TRUE(QString::fromStdString(long_text).startsWith(shown.chopped(3).trimmed()));
+  f.SetStatusText("Processor Idle.");
+  Rig::Settle();
+  EXPECT_EQ(f.StatusPanel->text(), "Processor Idle.");
+  f.actConfigWizard->trigger();
+  Rig::Settle();
+  ASSERT_NE(f.Wizard(), nullptr);
+  const Qt::WindowFlags flags = f.Wizard()->windowFlags();
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  f.Wizard()->hide();
 }
 
 }  // namespace

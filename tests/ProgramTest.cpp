@@ -81,11 +81,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
   return WaitFor(Spawn(argv, env, log));
 }
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::Count;
 
 struct Desktop {
   Desktop() {
@@ -158,6 +154,10 @@ void WriteStore(const std::filesystem::path& d, int port, time_t start) {
       << stamp
       << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
          "END:VCALENDAR\r\n";
+  std::ofstream(d / "tasks.ics") << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"
+                                    "END:VCALENDAR\r\n";
+  for (const char* sub : {"Inbox/new", "Inbox/cur", "Inbox/tmp"})
+    std::filesystem::create_directories(d / sub);
   std::filesystem::create_directories(d / "home/.config/Brindlemoor");
   std::ofstream(d / "home/.config/Brindlemoor/Ravenox-store.conf")
       << "[Store]\ncalendars=" << (d / "calendar.ics").string()

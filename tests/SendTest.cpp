@@ -267,11 +267,7 @@ std::vector<std::string> Msmtp(const std::filesystem::path& dir, int port) {
           "--from=ravenox@example.org"};
 }
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using ravenox::testing::Count;
 
 TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
   if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";

@@ -1,6 +1,7 @@
 #include "wizard/LocalStoreUnit.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "shell/Carriers.h"
 #include "wizard/BaseInstaller.h"
@@ -66,12 +67,19 @@ TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(inst
                : QFileDialog::getOpenFileName(this, "Choose a file", edit->text(),
                                               "iCalendar (*.ics);;All files (*)");
     if (picked.isEmpty()) return;
-    // A calendar or task list is added to those there are; the inbox is one.
-    if (edit == Inbox || edit->text().isEmpty()) {
+    // A calendar or task list is added to those there are (a path that is not there, typed
+    // wrong, gives way to the one chosen); the inbox is one.
+    if (edit == Inbox) {
       edit->setText(picked);
-    } else {
-      edit->setText(edit->text() + ";" + picked);
+      return;
     }
+    QStringList kept;
+    for (const QString& part : edit->text().split(';', Qt::SkipEmptyParts)) {
+      const QString path = part.trimmed();
+      if (!path.isEmpty() && path != picked && QFileInfo::exists(path)) kept << path;
+    }
+    kept << picked;
+    edit->setText(kept.join(';'));
   };
   connect(BrowseCalendars, &QPushButton::clicked, this, [=, this] { browse(Calendars, false); });
   connect(BrowseTasks, &QPushButton::clicked, this, [=, this] { browse(Tasks, false); });
@@ -153,13 +161,31 @@ void TLocalStorePage::SendTestClick() {
 
 void TLocalStorePage::DoNext() {
   if (TStoreSetup* setup = Setup()) {
-    const std::string error = setup->Save(Fields());
+    const TStoreFields fields = Fields();
+    const std::string error = setup->Check(fields);
     if (!error.empty()) {
       // The keyboard waits where the missing answer goes.
       QLineEdit* way = rbAccount->isChecked() ? Server : Sendmail;
       if (way->text().trimmed().isEmpty()) way->setFocus();
       throw std::runtime_error(error);
     }
+    const std::vector<std::string> unreadable = setup->Unreadable(fields);
+    if (!unreadable.empty()) {
+      QString list;
+      for (const auto& u : unreadable) list += "\n" + Q(u);
+      const QString question =
+          (unreadable.size() == 1 ? "This cannot be read now:\n" : "These cannot be read now:\n") +
+          list + "\n\nKeep " + (unreadable.size() == 1 ? "it" : "them") +
+          " anyway? Ravenox reads what it can, and its status line says what it cannot.";
+      TMainForm* form = Installer().MainForm();
+      TWizardDialogs* dialogs = form != nullptr ? form->Context().dialogs : nullptr;
+      if (dialogs != nullptr && !dialogs->Warning(this, "Warning", question)) {
+        Calendars->setFocus();
+        return;  // stays on the page to mend them
+      }
+    }
+    // Written when the run ends with Done, like every other setting.
+    setup->Keep(fields);
   }
   TGenericFrame::DoNext();
 }

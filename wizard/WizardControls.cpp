@@ -32,6 +32,7 @@ void TRadioGroup::Clear() {
     delete b;
   }
   buttons_.clear();
+  captions_.clear();
   last_index_ = -1;
 }
 
@@ -39,6 +40,7 @@ void TRadioGroup::Add(const QString& caption) {
   auto* button = new QRadioButton(caption, this);
   group_.addButton(button, static_cast<int>(buttons_.size()));
   buttons_.push_back(button);
+  captions_.push_back(caption);
   button->show();  // now, not when the layout gets round to it: the page may focus it at once
   Arrange();
 }
@@ -81,16 +83,36 @@ void TRadioGroup::FitCaptions() {
   };
   constexpr int kSmallest = 8;
   const int largest = font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
+  // Two lines where a row has room for them.
+  const int row_height = (contentsRect().height() - margins.top() - margins.bottom()) / rows;
+  // Where a caption breaks to fit `width` in the buttons' face: at the last blank that lets its
+  // first line fit (a button holding it measures it); none when one line fits or no break does.
+  auto wrapped = [&](QRadioButton* b, const QString& caption, int width) {
+    b->setText(caption);
+    if (b->sizeHint().width() <= width) return caption;
+    for (int at = caption.lastIndexOf(' '); at > 0; at = caption.lastIndexOf(' ', at - 1)) {
+      const QString two = caption.left(at) + "\n" + caption.mid(at + 1);
+      b->setText(two);
+      if (b->sizeHint().width() <= width)
+        return b->sizeHint().height() <= row_height ? two : caption;
+    }
+    return caption;
+  };
   QFont face = font();
+  const int per_column = room / std::max(1, columns_);
   for (int size = largest; size >= kSmallest; --size) {
     face.setPixelSize(size);
-    for (QRadioButton* b : buttons_) b->setFont(face);
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+      buttons_[i]->setFont(face);
+      buttons_[i]->setText(wrapped(buttons_[i], captions_[i], per_column));
+    }
     if (needed() <= room) break;
   }
   // Still too wide in the smallest face: the whole caption is there when the pointer rests on it.
   const bool cut = needed() > room;
-  for (QRadioButton* b : buttons_) {
-    b->setToolTip(cut ? QString(b->text()).remove(QRegularExpression("&(?!&)")) : QString());
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    buttons_[i]->setToolTip(cut ? QString(captions_[i]).remove(QRegularExpression("&(?!&)"))
+                                : QString());
   }
 }
 

@@ -38,13 +38,16 @@ class TRadioGroup final : public QGroupBox {
 
  private:
   void Arrange();
-  // The captions in the largest face, down to a small one, in which each fits its column: the
-  // toolkit would cut a caption short where the face is wider than the one the box was sized for.
+  // The captions in the page's face, each fitting its column: the toolkit would cut a caption
+  // short where the face is wider than the one the box was sized for. A caption too long for its
+  // column goes on two lines where its row has the height; only what fits neither way is set in
+  // a smaller face, down to a small one.
   void FitCaptions();
 
   int columns_;
   QButtonGroup group_;
   std::vector<QRadioButton*> buttons_;
+  std::vector<QString> captions_;  // as given, on one line
   int last_index_ = -1;
 };
 

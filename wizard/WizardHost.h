@@ -43,13 +43,24 @@ struct TStoreFields {
   std::string sendmail;  // the program and its arguments, separated by ";"
 };
 
-// Reads and writes the local store's profile for the wizard.
+// Reads and writes the local store's profile for the wizard. What the page is given is kept
+// until the run ends: written at Done, forgotten at Cancel, like every other setting.
 class TStoreSetup {
  public:
   virtual ~TStoreSetup() = default;
+  // What this run's page last kept, else the profile's (read without creating anything).
   virtual TStoreFields Load() = 0;
-  // Saves them (the password in the desktop's keyring); "" or what went wrong.
-  virtual std::string Save(const TStoreFields& fields) = 0;
+  // Whether they can be kept: "" or what is missing.
+  virtual std::string Check(const TStoreFields& fields) = 0;
+  // The sources among them that cannot be read now, each as "path: why".
+  virtual std::vector<std::string> Unreadable(const TStoreFields& fields) = 0;
+  // Keeps them until the end of the run.
+  virtual void Keep(const TStoreFields& fields) = 0;
+  // At Done: writes what was kept (the password into the desktop's keyring); "" or what went
+  // wrong. With nothing kept, nothing is written.
+  virtual std::string Commit() = 0;
+  // At Cancel: forgets what was kept.
+  virtual void Discard() = 0;
   // Sends a test message to `address` through them now; "" or what went wrong.
   virtual std::string SendTest(const TStoreFields& fields, const std::string& address) = 0;
   // Calendars and task lists found on this computer (Evolution's, khal's).

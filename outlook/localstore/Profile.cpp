@@ -119,7 +119,7 @@ std::vector<std::string> Unescaped(const std::string& raw, bool list) {
 
 }  // namespace
 
-StoreProfile LoadProfile(const std::filesystem::path& path) {
+StoreProfile LoadProfile(const std::filesystem::path& path, bool create_default) {
   GKeyFile* file = g_key_file_new();
   GError* error = nullptr;
   // Only a regular file, and only as much as a profile can be: a FIFO never hangs the pass.
@@ -133,17 +133,10 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
   }
   if (!there) {
     g_key_file_free(file);
-    // First use: the embedded default store, and an example to start from.
+    // First use: the embedded default store. No profile is written: that is the configuration
+    // wizard's to do when it is finished (or the person's, by hand).
     StoreProfile profile = DefaultProfile(DefaultStoreFolder());
-    CreateStore(profile);
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    try {
-      ravenox::platform::WriteFileAtomically(
-          path, std::string(kExample) + "# " + DefaultStoreFolder().string() + "\n", 0600);
-    } catch (...) {
-      // The example is a convenience; the store works without it.
-    }
+    if (create_default) CreateStore(profile);
     return profile;
   }
   if (!g_key_file_load_from_data(file, data.data(), data.size(), G_KEY_FILE_NONE, &error)) {
@@ -236,7 +229,7 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
     int timeout = static_cast<int>(profile.smtp.timeout.count());
     number("smtp_timeout", 1, 600, timeout);
     profile.smtp.timeout = std::chrono::seconds(timeout);
-  } else {
+  } else if (create_default) {
     CreateStore(profile);
   }
   g_key_file_free(file);
@@ -244,10 +237,27 @@ StoreProfile LoadProfile(const std::filesystem::path& path) {
   return profile;
 }
 
+bool WriteExampleProfile(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) return false;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  try {
+    ravenox::platform::WriteFileAtomically(
+        path, std::string(kExample) + "# " + DefaultStoreFolder().string() + "\n", 0600);
+  } catch (const std::exception&) {
+    return false;  // a convenience; the store works without it
+  }
+  return true;
+}
+
 void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path) {
   GKeyFile* file = g_key_file_new();
   // What is there stays: other keys, comments.
-  const std::string old = ravenox::platform::ReadFileHead(path, kMaxProfileBytes);
+  // A new profile starts with the example's explanations.
+  std::string old = ravenox::platform::ReadFileHead(path, kMaxProfileBytes);
+  std::error_code ec;
+  if (old.empty() && !std::filesystem::exists(path, ec))
+    old = std::string(kExample) + "# " + DefaultStoreFolder().string() + "\n";
   g_key_file_load_from_data(file, old.data(), old.size(),
                             static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS), nullptr);
   // GKeyFile writes each value escaped: nothing typed can end a line and start another key.
@@ -281,7 +291,6 @@ void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path)
   const std::string data = text != nullptr ? std::string(text, length) : std::string();
   g_free(text);
   g_key_file_free(file);
-  std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   ravenox::platform::WriteFileAtomically(path, data, 0600);
 }

@@ -42,10 +42,13 @@ std::filesystem::path DefaultProfilePath();
 // $XDG_DATA_HOME/Brindlemoor/Ravenox/
 std::filesystem::path DefaultStoreFolder();
 
-// The profile at `path`; when there is none, the default store (created on first use, with a
-// commented example profile written at `path`). Throws std::runtime_error for a profile that
-// cannot be read.
-StoreProfile LoadProfile(const std::filesystem::path& path);
+// The profile at `path`; when there is none, the default store (its files and folders created on
+// first use unless `create_default` is false; no profile is written). Throws std::runtime_error
+// for a profile that cannot be read.
+StoreProfile LoadProfile(const std::filesystem::path& path, bool create_default = true);
+
+// Writes a commented example profile at `path` when there is none there; true when written.
+bool WriteExampleProfile(const std::filesystem::path& path);
 
 // Writes the sources, the inbox and how texts go out into the profile at `path`, keeping its
 // other keys and its comments; the file is replaced whole. Throws std::runtime_error.
