@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -222,6 +223,28 @@ inline int Count(const std::string& text, const std::string& what) {
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+// The shared corpus of real calendars and mails other projects' suites hold: the folder
+// $RAVENOX_CORPORA names, else `corpora` in the shared folder beside the project (`shared_dir`).
+// Empty when it is not there; `looked` then says where it was looked for.
+inline std::filesystem::path Corpora(const std::filesystem::path& shared_dir, std::string& looked) {
+  const char* named = std::getenv("RAVENOX_CORPORA");
+  // A folder named on purpose must be there: its absence is a failure, not a skip.
+  if (named != nullptr && *named != '\0') return named;
+  const std::filesystem::path beside = shared_dir / "corpora";
+  std::error_code ec;
+  if (std::filesystem::is_directory(beside, ec)) return beside;
+  looked = "the shared corpus is not at " + beside.string() +
+           " (name another folder with RAVENOX_CORPORA to run this test)";
+  return {};
+}
+
+// In a test of a target that defines RAVENOX_SHARED_DIR: the shared corpus as `var`, or the test
+// is skipped with a line saying where the corpus was looked for.
+#define RAVENOX_CORPORA_OR_SKIP(var)                                                               \
+  std::string corpora_looked;                                                                      \
+  const std::filesystem::path var = ravenox::testing::Corpora(RAVENOX_SHARED_DIR, corpora_looked); \
+  if (var.empty()) GTEST_SKIP() << corpora_looked
 
 // A temporary folder removed with the object.
 class TempDir {

@@ -12,8 +12,6 @@ namespace {
 
 using testing::TempDir;
 
-const std::filesystem::path kCorpora = std::filesystem::path(RAVENOX_SHARED_DIR) / "corpora";
-
 struct Output {
   int status;
   std::string out, err;
@@ -99,6 +97,7 @@ TEST_F(InspectStore, CalendarShowsWhatTheScanWouldDo) {
 }
 
 TEST_F(InspectStore, RealExportsListEveryEvent) {
+  RAVENOX_CORPORA_OR_SKIP(corpora);
   struct Case {
     const char* file;
     std::size_t events;
@@ -110,7 +109,7 @@ TEST_F(InspectStore, RealExportsListEveryEvent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const auto ics = kCorpora / "ics" / c.file;
+    const auto ics = corpora / "ics" / c.file;
     const Output o = Inspect({"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"),
                               "--at", "2021-06-01 09:00"});
     EXPECT_EQ(o.lines.size(), c.events) << o.out << o.err;

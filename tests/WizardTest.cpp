@@ -818,6 +818,18 @@ TEST(Wizard, TheLocalStorePageComesBeforeTheMeetings) {
   EXPECT_EQ(f.tasks, "/e/tasks.ics");
 }
 
+TEST(Wizard, BrowseAddsToTheSourcesThatAreThere) {
+  testing::TempDir dir;
+  const QString there = QString::fromStdString((dir.path() / "a.ics").string());
+  std::ofstream(dir.path() / "a.ics") << "";
+  const QString gone = QString::fromStdString((dir.path() / "typo.ics").string());
+  const QString picked = QString::fromStdString((dir.path() / "b.ics").string());
+  EXPECT_EQ(TLocalStorePage::WithPicked(there + ";" + gone, picked), there + ";" + picked);
+  EXPECT_EQ(TLocalStorePage::WithPicked(gone, picked), picked);
+  EXPECT_EQ(TLocalStorePage::WithPicked("", picked), picked);
+  EXPECT_EQ(TLocalStorePage::WithPicked(picked + ";" + there, picked), there + ";" + picked);
+}
+
 // A newcomer enters an SMTP account on the page and the test message goes through it, to a server
 // with STARTTLS and a login; the profile keeps the account and nothing typed becomes a key of it.
 TEST(Wizard, ATestThroughTheAccountEnteredOnThePage) {

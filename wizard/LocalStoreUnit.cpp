@@ -16,6 +16,16 @@ QString Q(const std::string& s) {
 
 }  // namespace
 
+QString TLocalStorePage::WithPicked(const QString& sources, const QString& picked) {
+  QStringList kept;
+  for (const QString& part : sources.split(';', Qt::SkipEmptyParts)) {
+    const QString path = part.trimmed();
+    if (!path.isEmpty() && path != picked && QFileInfo::exists(path)) kept << path;
+  }
+  kept << picked;
+  return kept.join(';');
+}
+
 TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(installer) {
   AddLabel("Where your calendar, tasks and mail are, and how texts go out.", 16, 10);
   auto row = [&](const QString& caption, int top, QLineEdit*& edit, QPushButton*& browse) {
@@ -73,13 +83,7 @@ TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(inst
       edit->setText(picked);
       return;
     }
-    QStringList kept;
-    for (const QString& part : edit->text().split(';', Qt::SkipEmptyParts)) {
-      const QString path = part.trimmed();
-      if (!path.isEmpty() && path != picked && QFileInfo::exists(path)) kept << path;
-    }
-    kept << picked;
-    edit->setText(kept.join(';'));
+    edit->setText(WithPicked(edit->text(), picked));
   };
   connect(BrowseCalendars, &QPushButton::clicked, this, [=, this] { browse(Calendars, false); });
   connect(BrowseTasks, &QPushButton::clicked, this, [=, this] { browse(Tasks, false); });

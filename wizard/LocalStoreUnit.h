@@ -26,6 +26,9 @@ class TLocalStorePage final : public TGenericFrame {
   QLabel* TestResult;
   void PageShown() override;
   void DoNext() override;
+  // A list of sources with one picked by Browse... added: a path in it that is not there (typed
+  // wrong) gives way to the one picked.
+  static QString WithPicked(const QString& sources, const QString& picked);
 
  private:
   TStoreFields Fields() const;
