@@ -9,8 +9,12 @@ constexpr double kTwoMinutes = 2.0 / 1440.0;
 
 }  // namespace
 
+std::string TextIdentity(const std::string& kind, const std::string& text, TDateTime when) {
+  return kind + "\t" + std::to_string(when.Ticks()) + "\t" + RecordText(text);
+}
+
 bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::string& subject,
-                                     const std::string& body) {
+                                     const std::string& body, const std::string& identity) {
   DebugLog("SendNewemail to " + address);
   held_back_ = false;
   // Nothing was sent: the log says why, and no caller records a notification that never went out.
@@ -50,8 +54,16 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
     mail->SetTo(address);
     mail->SetSubject(subject);
     mail->SetBody(body);
+    if (!identity.empty()) mail->SetIdentity(identity);
     mail->Send();
     return true;
+  } catch (const outlook::SendLater& e) {
+    // Nothing was queued (a full disk): not used up, tried again at a later pass; the status line
+    // says why while it lasts.
+    held_back_ = true;
+    DebugLog(std::string("Text held back: ") + e.what());
+    host_.SetStatusText(e.what());
+    return false;
   } catch (const std::exception& e) {
     // Why a message did not go out (no sendmail, a refused address) belongs in the log too.
     DebugLog(std::string("Send failed: ") + e.what());
@@ -61,31 +73,36 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
   }
 }
 
-bool TOutlookProcessor::SendNotification(const std::string& subject) {
+bool TOutlookProcessor::SendNotification(const std::string& subject, const std::string& identity) {
   Changed = true;
   std::string address;
   host_.GetPhoneAddress(address);
   host_.SetStatusText(subject);
-  if (!SendNewEmail(address, subject, "")) return false;
+  if (!SendNewEmail(address, subject, "", identity)) return false;
   env_.debug_output->Write("Event:" + subject + ":Notificed");
   return true;
 }
 
 bool TOutlookProcessor::NotifyEvent(TEventItem& record) {
-  if (!SendNotification(record.Text)) return false;
+  if (!SendNotification(record.Text, TextIdentity("meeting", record.Text, record.StartTime)))
+    return false;
   record.Notified = true;
   return true;
 }
 
 bool TOutlookProcessor::NotifyFirstMeeting(TEventItem& record, const std::string& prefix) {
   // Marks the meeting itself as notified, so it gets no notification of its own later.
-  if (!SendNotification(prefix + record.Text)) return false;
+  if (!SendNotification(prefix + record.Text,
+                        TextIdentity("first meeting", record.Text, record.StartTime)))
+    return false;
   record.Notified = true;
   return true;
 }
 
-bool TOutlookProcessor::NotifyTask(TTaskEvent& record) {
-  if (!SendNotification(record.Text)) return false;
+bool TOutlookProcessor::NotifyTask(TTaskEvent& record, const std::string& what) {
+  // A past-due reminder repeats: each is told apart by when it fell due.
+  const TDateTime when = what == "pre-notification" ? record.PreNotifyDay : record.NextReminder;
+  if (!SendNotification(record.Text, TextIdentity(what, record.Text, when))) return false;
   record.Notified = true;
   return true;
 }

@@ -71,6 +71,10 @@ bool InsideDay(TDateTime now, TDateTime early, TDateTime late);
 bool InEveningWindow(TDateTime now, TDateTime late);
 bool InMorningWindow(TDateTime now, TDateTime early);
 
+// What a text tells of, for the store's queue: its kind, the moment it is about (a meeting's
+// start, a reminder's due time) and its record's text.
+std::string TextIdentity(const std::string& kind, const std::string& text, TDateTime when);
+
 // One occurrence of a meeting as the calendar scan judges it.
 struct MeetingOutcome {
   TDateTime start, notify;  // local time; 0 when no occurrence was found
@@ -139,12 +143,15 @@ class TOutlookProcessor {
   void SaveFirstChecks();
 
   // Dispatch.
-  bool SendNewEmail(const std::string& address, const std::string& subject,
-                    const std::string& body);
-  // The three notification senders; true when the message went out.
+  // `identity` names what the text tells of, the same whenever that is sent again (after a
+  // crash before the record that it went was saved): the store sends it once.
+  bool SendNewEmail(const std::string& address, const std::string& subject, const std::string& body,
+                    const std::string& identity = {});
+  // The three notification senders; true when the message went out. A task text's `what` tells
+  // which of its texts this is, so each has an identity of its own.
   bool NotifyEvent(TEventItem& record);
   bool NotifyFirstMeeting(TEventItem& record, const std::string& prefix);
-  bool NotifyTask(TTaskEvent& record);
+  bool NotifyTask(TTaskEvent& record, const std::string& what = "task");
   void HandleNotify();
   void SendPendingTest();
   bool TestPending() const {
@@ -201,7 +208,7 @@ class TOutlookProcessor {
  private:
   std::unique_ptr<outlook::TOutlookApplication> NewConnection() const;
   bool Reconnect();
-  bool SendNotification(const std::string& subject);
+  bool SendNotification(const std::string& subject, const std::string& identity);
   // Runs one of the scans. An error other than an automation error (a source that cannot be
   // read, a missing folder) costs that scan only: it is reported when it first appears, and the
   // other scans, the saves and the sends go on.

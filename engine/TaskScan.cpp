@@ -137,14 +137,14 @@ void TOutlookProcessor::TaskReminders() {
     // A completed task gets no more messages; its record waits for the clean-up.
     if (host_.TaskNotify() && !r.Notified && !r.Complete && r.NextReminder != TDateTime(0.0) &&
         r.NextReminder <= now) {
-      if (!NotifyTask(r) && held_back_) continue;  // tried again at the next away pass
+      if (!NotifyTask(r, "task") && held_back_) continue;  // tried again at the next away pass
       r.Notified = true;
       r.LastNotified = now;
     }
     now = env_.clock->Now();
     if (host_.TaskPreNotify() && !r.PreNotified && !r.Complete && r.PreNotifyDay <= now &&
         now < r.DueDay) {
-      if (!NotifyTask(r) && held_back_) continue;
+      if (!NotifyTask(r, "pre-notification") && held_back_) continue;
       r.PreNotified = true;
       r.LastNotified = now;
     }
@@ -154,7 +154,7 @@ void TOutlookProcessor::TaskReminders() {
       const double period = TaskRemindPeriodDays(host_.TaskRemindPeriod(), valid);
       if (!valid) host_.SetTaskRemindPeriod(2);
       if (r.NextReminder < now) {
-        if (!NotifyTask(r) && held_back_) continue;
+        if (!NotifyTask(r, "past due") && held_back_) continue;
         r.NextReminder = env_.clock->Now() + period;
       }
     }

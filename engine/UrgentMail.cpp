@@ -42,7 +42,9 @@ void TOutlookProcessor::CheckUrgentEmail() {
         // user came back before it went.
         std::string address;
         host_.GetPhoneAddress(address);
-        if (!SendNewEmail(address, "Urgent Email:" + text, "") && held_back_) {
+        if (!SendNewEmail(address, "Urgent Email:" + text, "",
+                          TextIdentity("urgent mail", text, mail->ReceivedTime())) &&
+            held_back_) {
           if (int at = 0; EmailList.Find(RecordText(text), at)) EmailList.Delete(at);
           break;
         }

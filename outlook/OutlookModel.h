@@ -19,6 +19,13 @@ class AutomationError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A mail that could not be accepted for sending now, with nothing changed (the outbox could not be
+// written: a full disk): it may be sent again later as it is.
+class SendLater : public AutomationError {
+ public:
+  using AutomationError::AutomationError;
+};
+
 // Default folder numbers and item types.
 inline constexpr int olFolderInbox = 6;
 inline constexpr int olFolderCalendar = 9;
@@ -152,6 +159,10 @@ class MailItem : public virtual OutlookItem {
   virtual void SetBody(const std::string& body) = 0;
   // Success means the mail was accepted for sending.
   virtual void Send() = 0;
+  // Not an Outlook member. What the mail tells of: a store that keeps a queue accepts one mail per
+  // identity, and takes a second send of one it holds or has sent for done, so a text sent again
+  // after a crash goes out once. Empty (the default): every send is a new mail.
+  virtual void SetIdentity(const std::string& identity) { (void)identity; }
 };
 
 class Items {

@@ -174,6 +174,40 @@ TEST(HandleNotify, AHeldBackTextIsKeptForALaterAwayPass) {
   }
 }
 
+// Every notification carries an identity the store's queue knows it by: what it is, the moment it
+// is about and its record's text. A text the store could not queue (a full disk) is held back,
+// with no box, and goes at a later pass.
+TEST(HandleNotify, TextsCarryTheirIdentityAndAFullQueueHoldsThemBack) {
+  EngineRig rig;
+  rig.clock->Set(At(12, 0));
+  auto p = rig.Make();
+  TEventItem& r = AddEvent(*p, "meeting", rig.clock->Now());
+  bool full = true;
+  rig.outlook->faults->SetHook([&](const std::string& member) {
+    if (member == "Mail.Send" && full) throw outlook::SendLater("Cannot queue the message: full");
+  });
+  p->HandleNotify();
+  EXPECT_FALSE(r.Notified);
+  EXPECT_TRUE(rig.host.Exceptions().empty());
+  EXPECT_EQ(EngineRig::Count(*p, "Text held back: Cannot queue the message: full"), 1);
+  full = false;
+  p->HandleNotify();
+  TTaskEvent task;
+  task.Text = "Report:12/10/26";
+  task.PreNotifyDay = At(0, 0);
+  task.NextReminder = At(9, 0);
+  p->NotifyTask(task, "pre-notification");
+  p->NotifyTask(task, "task");
+  p->NotifyFirstMeeting(r, "First:");
+  const auto sent = rig.outlook->Sent();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[0].identity, TextIdentity("meeting", "meeting", r.StartTime));
+  EXPECT_EQ(sent[0].identity, "meeting\t" + std::to_string(r.StartTime.Ticks()) + "\tmeeting");
+  EXPECT_EQ(sent[1].identity, TextIdentity("pre-notification", task.Text, At(0, 0)));
+  EXPECT_EQ(sent[2].identity, TextIdentity("task", task.Text, At(9, 0)));
+  EXPECT_EQ(sent[3].identity, TextIdentity("first meeting", "meeting", r.StartTime));
+}
+
 TEST(HandleNotify, FirstMeetingNoticeMarksTheMeeting) {
   EngineRig rig;
   rig.clock->Set(At(7, 5));

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -58,8 +59,14 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
   pid_t pid = -1;
-  posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0 || pid <= 0) {
+    // Never a pid that a signal could take for "every process": a child that is gone at once.
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(failed);
+    pid = fork();
+    if (pid == 0) _exit(127);
+  }
   return pid;
 }
 
@@ -82,6 +89,16 @@ int RunProgram(const std::vector<std::string>& argv, const std::vector<std::stri
 }
 
 using testing::Count;
+
+// A private home without a desktop.
+std::vector<std::string> HeadlessEnv(const std::string& home) {
+  return {"HOME=" + home,
+          "XDG_CONFIG_HOME=" + home + "/.config",
+          "XDG_DATA_HOME=" + home + "/.local/share",
+          "XDG_RUNTIME_DIR=",
+          "DISPLAY=",
+          "WAYLAND_DISPLAY="};
+}
 
 struct Desktop {
   Desktop() {
@@ -447,6 +464,102 @@ TEST(Program, AFirstRunGoesThroughTheWizardAndThenTexts) {
   EXPECT_EQ(WaitFor(ravenox), 0) << ReadAll(log);
 }
 
+// The headless program killed (SIGKILL) at random moments while reminders fall due, its sendmail
+// program taking, refusing or hanging at random, and started again each time from another folder;
+// then left to drain: every reminder reaches the phone exactly once. RAVENOX_KILLS sets the number
+// of kills (40 here; the long run takes 300 and more).
+TEST(Program, KilledWhileRemindersFallDueEachGoesOnce) {
+  const char* wanted = std::getenv("RAVENOX_KILLS");
+  const int kills = wanted != nullptr ? std::max(1, std::atoi(wanted)) : 40;
+  std::mt19937 random(20261208u + static_cast<unsigned>(kills));
+  TempDir dir;
+  const auto& d = dir.path();
+  const std::string home = (d / "home").string();
+  std::filesystem::create_directories(d / "home/.config/Brindlemoor");
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
+  // The phone: a sendmail program that takes a text at once or after a while (and writes down its
+  // subject in one append), refuses it at once or after a while, or hangs until its hand-off's
+  // limit stops it.
+  const auto delivered = d / "delivered.log";
+  const auto sendmail = d / "sendmail";
+  std::ofstream(sendmail)
+      << "#!/bin/sh\n"
+         "message=$(cat)\n"
+         "roll=$(od -An -N1 -tu1 /dev/urandom | tr -d ' ')\n"
+         "if [ \"$roll\" -lt 30 ]; then sleep 30; exit 75; fi\n"
+         "if [ \"$roll\" -lt 55 ]; then exit 75; fi\n"
+         "if [ \"$roll\" -lt 80 ]; then sleep 1.5; exit 75; fi\n"
+         "if [ \"$roll\" -lt 150 ]; then sleep 1.5; fi\n"
+         "printf '%s\\n' \"$(printf '%s\\n' \"$message\" | grep -m1 '^Subject:')\" >>"
+      << delivered.string() << "\n";
+  std::filesystem::permissions(sendmail, std::filesystem::perms::owner_all);
+  // Reminders falling due through the time the kills take (about 1.65 s apart on average).
+  const int reminders = std::max(8, kills / 3);
+  const double span = kills * 1.65;
+  const time_t first = time(nullptr) + 8;
+  std::ostringstream calendar;
+  calendar << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < reminders; ++i) {
+    const time_t due = first + static_cast<time_t>(span * i / reminders);
+    const time_t start = due + 15 * 60;
+    char stamp[32];
+    strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", gmtime(&start));
+    calendar << "BEGIN:VEVENT\r\nUID:r" << i << "\r\nSUMMARY:Reminder " << i
+             << " due\r\nLOCATION:Room\r\nDTSTART:" << stamp
+             << "\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
+                "END:VEVENT\r\n";
+  }
+  calendar << "END:VCALENDAR\r\n";
+  std::ofstream(d / "calendar.ics") << calendar.str();
+  std::ofstream(d / "tasks.ics") << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nEND:VCALENDAR\r\n";
+  std::ofstream(d / "home/.config/Brindlemoor/Ravenox-store.conf")
+      << "[Store]\ncalendars=" << (d / "calendar.ics").string()
+      << "\ntasks=" << (d / "tasks.ics").string() << "\noutbox=" << (d / "Outbox").string()
+      << "\nsent=" << (d / "Sent").string()
+      << "\nfrom=ravenox@test.example\nsendmail=" << sendmail.string() << "\nsendmail_timeout=3\n";
+  const std::vector<std::string> env = HeadlessEnv(home);
+  const std::string log = (d / "ravenox.log").string();
+  auto start_in = [&](int run) {
+    const std::string cwd = std::filesystem::current_path().string();
+    const auto folder = d / ("run" + std::to_string(run % 7));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    const pid_t pid = Spawn({RAVENOX_BINARY, "--headless"}, env, log);
+    std::filesystem::current_path(cwd);
+    return pid;
+  };
+  for (int run = 0; run < kills; ++run) {
+    const pid_t pid = start_in(run);
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(300, 3000)(random)));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // Left to drain: each start tries at once what waits; the last hand-offs end within their limit.
+  const time_t last_due = first + static_cast<time_t>(span);
+  for (int round = 0; round < 8; ++round) {
+    const pid_t pid = start_in(100 + round);
+    std::this_thread::sleep_for(6s);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitFor(pid), 0) << ReadAll(log).substr(0, 2000);
+    std::error_code ec;
+    const bool empty = std::filesystem::is_empty(d / "Outbox/new", ec) &&
+                       std::filesystem::is_empty(d / "Outbox/cur", ec);
+    if (empty && time(nullptr) > last_due + 5) break;
+  }
+  const std::string got = ReadAll(delivered);
+  int lost = 0, doubled = 0;
+  for (int i = 0; i < reminders; ++i) {
+    const int n = Count(got, ":Reminder " + std::to_string(i) + " due");
+    lost += n == 0 ? 1 : 0;
+    doubled += n > 1 ? 1 : 0;
+    EXPECT_EQ(n, 1) << "Reminder " << i;
+  }
+  std::printf("kill test of the program: %d kills, %d reminders, %d lost, %d sent twice\n", kills,
+              reminders, lost, doubled);
+  EXPECT_EQ(Count(got, "\n"), reminders);
+}
+
 // Without a display: SIGTERM, SIGINT and SIGHUP stop it with everything saved and status 0; an
 // engine that dies (its store cannot be opened at all) is reported with status 1.
 TEST(Program, HeadlessStopsOnSignalsAndReportsADeadEngine) {
@@ -456,12 +569,7 @@ TEST(Program, HeadlessStopsOnSignalsAndReportsADeadEngine) {
   std::filesystem::create_directories(d / "home/.config/Brindlemoor");
   std::filesystem::create_directories(d / "work");
   std::ofstream(d / "home/.config/Brindlemoor/Ravenox.reg") << kSettings;
-  const std::vector<std::string> env = {"HOME=" + home,
-                                        "XDG_CONFIG_HOME=" + home + "/.config",
-                                        "XDG_DATA_HOME=" + home + "/.local/share",
-                                        "XDG_RUNTIME_DIR=",
-                                        "DISPLAY=",
-                                        "WAYLAND_DISPLAY="};
+  const std::vector<std::string> env = HeadlessEnv(home);
   const std::string cwd = std::filesystem::current_path().string();
   std::filesystem::current_path(d / "work");
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {

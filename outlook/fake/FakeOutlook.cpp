@@ -67,7 +67,7 @@ bool FakeTask::SkipRecurrence() {
 
 void FakeMail::Send() {
   faults_->Check("Mail.Send");
-  if (owner_ != nullptr) owner_->RecordSent({to, subject, body});
+  if (owner_ != nullptr) owner_->RecordSent({to, subject, body, identity});
 }
 
 std::shared_ptr<outlook::Items> FakeFolder::Items() {

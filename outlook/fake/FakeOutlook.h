@@ -161,6 +161,7 @@ class FakeTask final : public TaskItem {
 
 struct SentMail {
   std::string to, subject, body;
+  std::string identity;
 };
 
 class FakeOutlook;
@@ -183,7 +184,9 @@ class FakeMail final : public MailItem {
   void SetTo(const std::string& v) override { Set("To", to, v); }
   void SetSubject(const std::string& v) override { Set("Subject", subject, v); }
   void SetBody(const std::string& v) override { Set("Body", body, v); }
+  void SetIdentity(const std::string& v) override { identity = v; }
   void Send() override;
+  std::string identity;
 
  private:
   template <typename T>

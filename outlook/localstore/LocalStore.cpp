@@ -191,11 +191,12 @@ class NewMail final : public MailItem {
   void SetTo(const std::string& to) override { to_ = to; }
   void SetSubject(const std::string& subject) override { subject_ = subject; }
   void SetBody(const std::string& body) override { body_ = body; }
-  void Send() override { SendMessage(settings_, to_, subject_, body_); }
+  void SetIdentity(const std::string& identity) override { identity_ = identity; }
+  void Send() override { SendMessage(settings_, to_, subject_, body_, identity_); }
 
  private:
   SendSettings settings_;
-  std::string to_, subject_, body_;
+  std::string to_, subject_, body_, identity_;
 };
 
 // The view's window around now: a day wider on each side than anything the calendar scan takes
@@ -467,8 +468,12 @@ SendSettings SendSettingsOf(const StoreProfile& profile) {
   s.inbox = profile.inbox;
   s.failed = profile.failed;
   s.from = profile.from;
-  s.sendmail = profile.smtp.server.empty() || profile.path.empty() ? profile.sendmail
-                                                                   : SmtpProgram(profile.path);
+  const bool account = !profile.smtp.server.empty() && !profile.path.empty();
+  s.sendmail = account ? SmtpProgram(profile.path) : profile.sendmail;
+  // A hand-off may take what its program may: through the account, the password command's limit
+  // and the whole submission's, with a moment for the program itself.
+  s.timeout = account ? kPasswordCommandLimit + profile.smtp.timeout + std::chrono::seconds(10)
+                      : profile.sendmail_timeout;
   s.expiry = std::chrono::hours(profile.expiry_hours);
   return s;
 }

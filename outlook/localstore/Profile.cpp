@@ -48,6 +48,8 @@ constexpr const char* kExample =
     "# from=me@example.org\n"
     "# The sendmail interface: the program and its options. The recipient is added after \"--\".\n"
     "# sendmail=/usr/bin/msmtp;--read-envelope-from\n"
+    "# The most one hand-off to it may take, in seconds (default 60); then it is tried again.\n"
+    "# sendmail_timeout=60\n"
     "#\n"
     "# Without a [Store] group Ravenox uses its own store folder:\n";
 
@@ -229,6 +231,9 @@ StoreProfile LoadProfile(const std::filesystem::path& path, bool create_default)
     int timeout = static_cast<int>(profile.smtp.timeout.count());
     number("smtp_timeout", 1, 600, timeout);
     profile.smtp.timeout = std::chrono::seconds(timeout);
+    int sendmail_timeout = static_cast<int>(profile.sendmail_timeout.count());
+    number("sendmail_timeout", 1, 600, sendmail_timeout);
+    profile.sendmail_timeout = std::chrono::seconds(sendmail_timeout);
   } else if (create_default) {
     CreateStore(profile);
   }

@@ -11,12 +11,14 @@
 //   expiry_hours=6
 //   from=me@example.org
 //   sendmail=/usr/bin/msmtp;--read-envelope-from
+//   sendmail_timeout=60                 (seconds a hand-off to it may take)
 //   smtp_server=smtp.example.org        (instead of sendmail: the user's own account)
 //   smtp_port=587                       (STARTTLS required; 465: TLS from the start)
 //   smtp_user=me@example.org
 //   password_command=/usr/bin/pass;show;mail   (where there is no Secret Service)
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,8 +34,10 @@ struct StoreProfile {
   std::filesystem::path failed;               // Maildir; empty: Failed beside the outbox
   std::string from;                           // the sender's address
   std::vector<std::string> sendmail;          // argv; empty: nothing is handed on
-  SmtpAccount smtp;            // with a server: texts go through this account, not sendmail
-  int expiry_hours = 6;        // a text not handed on by then is noise: it moves to Failed
+  SmtpAccount smtp;      // with a server: texts go through this account, not sendmail
+  int expiry_hours = 6;  // a text not handed on by then is noise: it moves to Failed
+  // The most the sendmail program may take for one text; then it is stopped and tried again.
+  std::chrono::seconds sendmail_timeout{60};
   std::filesystem::path path;  // the file it was read from
 };
 

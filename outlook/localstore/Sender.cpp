@@ -6,7 +6,9 @@
 #include <gmime/gmime.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "outlook/OutlookModel.h"
 #include "platform/AtomicFile.h"
@@ -45,7 +48,9 @@ bool ValidAddress(const std::string& address) {
   return true;
 }
 
-std::string UniqueName() {
+// A Maildir name; a text with an identity carries its hash as "R" and 16 hex digits at the end
+// of the name's middle part.
+std::string UniqueName(const std::string& identity_hash = {}) {
   static std::atomic<unsigned> counter{0};
   char host[128] = {};
   gethostname(host, sizeof host - 1);
@@ -55,19 +60,81 @@ std::string UniqueName() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   return std::to_string(ts.tv_sec) + ".M" + std::to_string(ts.tv_nsec / 1000) + "P" +
-         std::to_string(getpid()) + "Q" + std::to_string(counter++) + "." + host;
+         std::to_string(getpid()) + "Q" + std::to_string(counter++) +
+         (identity_hash.empty() ? "" : "R" + identity_hash) + "." + host;
 }
 
-// The exit status of a program that exceeded its time.
-constexpr int kTimedOut = -1;
+// The identity's hash in a name, or "".
+std::string IdentityHashOf(const std::string& name) {
+  const std::size_t first = name.find('.');
+  if (first == std::string::npos) return {};
+  const std::size_t second = name.find('.', first + 1);
+  const std::string middle = name.substr(first + 1, second - first - 1);
+  const std::size_t r = middle.rfind('R');
+  if (r == std::string::npos || middle.size() - r - 1 != 16) return {};
+  const std::string hash = middle.substr(r + 1);
+  return std::all_of(hash.begin(), hash.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })
+             ? hash
+             : std::string();
+}
 
-// Runs argv with the message file `queued` on standard input. The child takes the message out of
-// the queue (renames `queued` to `claimed`) itself, before it becomes the program, and in a
-// session of its own: once it runs, the hand-off goes on to its end whatever happens to us (a
-// crash, a kill, a Ctrl-C), and a message still in the queue was surely never handed on. Returns
-// the exit status (kTimedOut: killed at the time-out) and the program's output.
+// A text's identity as 16 hex digits (FNV-1a, the same in every run and on every machine).
+std::string IdentityHash(const std::string& identity) {
+  uint64_t h = 14695981039346656037ull;
+  for (const unsigned char c : identity) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+// How a hand-off ended, besides the sendmail program's own exit status.
+constexpr int kTimedOut = 124;     // the program was stopped at its time limit: outcome not known
+constexpr int kTaken = 126;        // another hand-off has the message
+constexpr int kStillRunning = -1;  // the keeper is still at it; it records the outcome itself
+
+// Closes every file descriptor above the standard ones but `a` and `b`. Safe between fork and exec.
+void CloseAllBut(int a, int b) {
+  if (a > b) std::swap(a, b);
+  auto close_from_to = [](unsigned first, unsigned last) {
+    if (first > last) return;
+    if (syscall(SYS_close_range, first, last, 0) == 0) return;
+    for (unsigned fd = first; fd <= std::min(last, 65535u); ++fd) close(static_cast<int>(fd));
+  };
+  if (a >= 3) close_from_to(3, static_cast<unsigned>(a) - 1);
+  close_from_to(std::max(3u, static_cast<unsigned>(a) + 1), static_cast<unsigned>(b) - 1);
+  close_from_to(static_cast<unsigned>(b) + 1, ~0u);
+}
+
+// Makes a rename in `folder` durable. Safe between fork and exec.
+void SyncFolder(const char* folder) {
+  const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Hands the message file `queued` to argv (the message on its standard input) through a keeper:
+// a process of its own session that locks the message, takes it out of the queue (renames it to
+// `claimed`), runs the program within `timeout`, and records the outcome itself: on success the
+// message goes to `sent` (or away when that is empty), otherwise back into the queue. So the
+// outcome is recorded whatever happens to us meanwhile (a crash, a kill, a Ctrl-C); a message in
+// the hand-off folder whose lock nobody holds lost its keeper too (a power cut, its session
+// killed). Returns the program's exit status, kTimedOut, kTaken, or kStillRunning when the keeper
+// has not ended within `timeout` and a margin; `errors` is what the program said.
+std::mutex unreaped_mutex;
+std::vector<pid_t> unreaped;  // keepers left to finish on their own
+
 int Run(const std::vector<std::string>& argv, const std::filesystem::path& queued,
-        const std::filesystem::path& claimed, std::string& errors, std::chrono::seconds timeout) {
+        const std::filesystem::path& claimed, const std::filesystem::path& sent,
+        std::string& errors, std::chrono::seconds timeout) {
+  {
+    std::lock_guard lock(unreaped_mutex);
+    std::erase_if(unreaped, [](pid_t p) { return waitpid(p, nullptr, WNOHANG) != 0; });
+  }
   int message = -1;
   try {
     message = ravenox::platform::OpenRegularFile(queued);
@@ -80,10 +147,15 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
     close(message);
     throw AutomationError(std::string("pipe: ") + std::strerror(errno));
   }
+  // Everything the keeper needs is made now: after fork it may only make system calls.
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  const std::string from = queued.string(), to = claimed.string();
+  const std::string from = queued.string(), to = claimed.string(), done = sent.string();
+  const std::string queue_folder = queued.parent_path().string(),
+                    claim_folder = claimed.parent_path().string(),
+                    sent_folder = sent.empty() ? std::string() : sent.parent_path().string();
+  const long long limit_ms = static_cast<long long>(timeout.count()) * 1000;
   const pid_t pid = fork();
   if (pid < 0) {
     close(message);
@@ -93,23 +165,69 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
   }
   if (pid == 0) {
     setsid();
-    dup2(message, STDIN_FILENO);
-    dup2(err_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
-    if (rename(from.c_str(), to.c_str()) != 0) {
+    // Nothing else of ours stays open in the keeper: it may outlive us, and a lock of ours it held
+    // (the settings file's, the one copy's) would outlive us with it.
+    CloseAllBut(message, err_pipe[1]);
+    if (flock(message, LOCK_EX | LOCK_NB) != 0 || rename(from.c_str(), to.c_str()) != 0) {
       const char* text = "the message was taken from the queue by another hand-off\n";
-      (void)!write(STDERR_FILENO, text, std::strlen(text));
-      _exit(126);
+      (void)!write(err_pipe[1], text, std::strlen(text));
+      _exit(kTaken);
     }
-    execv(args[0], args.data());
-    const char* text = "cannot run the sendmail program\n";
-    (void)!write(STDERR_FILENO, text, std::strlen(text));
-    _exit(127);
+    SyncFolder(claim_folder.c_str());
+    SyncFolder(queue_folder.c_str());
+    const pid_t program = fork();
+    if (program == 0) {
+      dup2(message, STDIN_FILENO);
+      dup2(err_pipe[1], STDOUT_FILENO);
+      dup2(err_pipe[1], STDERR_FILENO);
+      execv(args[0], args.data());
+      const char* text = "cannot run the sendmail program\n";
+      (void)!write(STDERR_FILENO, text, std::strlen(text));
+      _exit(127);
+    }
+    close(err_pipe[1]);
+    int status = 0;
+    bool late = program < 0;
+    timespec began{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &began);
+    while (program > 0) {
+      const pid_t r = waitpid(program, &status, WNOHANG);
+      if (r == program) break;
+      if (r < 0 && errno != EINTR) {
+        late = true;  // cannot tell how it ended
+        break;
+      }
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const long long ms =
+          (now.tv_sec - began.tv_sec) * 1000LL + (now.tv_nsec - began.tv_nsec) / 1000000;
+      if (ms >= limit_ms) {
+        kill(program, SIGKILL);
+        waitpid(program, &status, 0);
+        late = true;
+        break;
+      }
+      const timespec nap{0, 10 * 1000000L};
+      nanosleep(&nap, nullptr);
+    }
+    if (!late && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+      if (done.empty() || rename(to.c_str(), done.c_str()) != 0) unlink(to.c_str());
+      if (!sent_folder.empty()) SyncFolder(sent_folder.c_str());
+      SyncFolder(claim_folder.c_str());
+      _exit(0);
+    }
+    rename(to.c_str(), from.c_str());  // back into the queue for the next try
+    SyncFolder(queue_folder.c_str());
+    SyncFolder(claim_folder.c_str());
+    if (late) _exit(kTimedOut);
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (code == kTimedOut || code == kTaken || code == 0) code = 1;  // ours mean other things
+    _exit(code);
   }
   close(message);
   close(err_pipe[1]);
 
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // The keeper stops the program at its limit; this waits a little longer for the keeper.
+  const auto deadline = std::chrono::steady_clock::now() + timeout + std::chrono::seconds(10);
   int err_fd = err_pipe[0];
   fcntl(err_fd, F_SETFL, fcntl(err_fd, F_GETFL) | O_NONBLOCK);
   auto read_errors = [&] {
@@ -128,10 +246,10 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
       break;
     }
   };
-  // The program is done when it exits, not when its output ends: a child it leaves behind may
-  // hold the output open long after.
+  // The program is done when its keeper exits, not when its output ends: a child it leaves
+  // behind may hold the output open long after.
   int status = 0;
-  bool exited = false, timed_out = false;
+  bool exited = false;
   while (!exited) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid || (r < 0 && errno != EINTR)) {
@@ -140,10 +258,7 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      timed_out = true;
-      break;
-    }
+    if (left.count() <= 0) break;
     pollfd fds[1];
     int n = 0;
     if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
@@ -154,10 +269,11 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
   }
   read_errors();  // what the program said before it exited
   if (err_fd >= 0) close(err_fd);
-  if (timed_out) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return kTimedOut;
+  if (!exited) {
+    // Its keeper records how it ends; it is reaped at a later hand-off.
+    std::lock_guard lock(unreaped_mutex);
+    unreaped.push_back(pid);
+    return kStillRunning;
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
@@ -444,7 +560,6 @@ struct OutboxState {
   std::map<std::string, Waiting> waiting;
   std::vector<std::string> log;
   std::string why;
-  bool recovered = false;
   // Bounces: the inbox messages looked at (by the unique part of their name), those reported
   // before, and the Message-IDs of the texts in Sent (by file name).
   std::set<std::string> looked, reported;
@@ -452,6 +567,10 @@ struct OutboxState {
   std::map<std::string, std::pair<std::string, std::string>> sent_ids;  // Message-ID, To
   std::string reasons;      // the reasons file as last written
   std::string inbox_stamp;  // the inbox folders' change times at the last look for bounces
+  // The identities (hashed) of the texts queued, being handed on, sent or given up.
+  std::set<std::string> identities;
+  bool identities_loaded = false;
+  int unknown = 0;  // hand-offs whose outcome could not be known, in this run
 };
 
 OutboxState& StateOf(const std::filesystem::path& outbox) {
@@ -514,34 +633,51 @@ void MoveInto(const std::filesystem::path& from, const std::filesystem::path& ma
   std::filesystem::remove(from, ec);
 }
 
-// Hands the queued message `name` on; the error, or none when the program took it.
-std::optional<std::string> HandOff(const SendSettings& settings, const std::string& name,
-                                   const std::string& to) {
+// How a hand-off ended.
+struct HandOffResult {
+  std::optional<std::string> error;  // none: the program took it
+  bool unknown = false;              // stopped at its limit: whether it was taken is not known
+};
+
+// Hands the queued message `name` on.
+HandOffResult HandOff(const SendSettings& settings, const std::string& name,
+                      const std::string& to) {
   const std::filesystem::path queued = settings.outbox / "new" / name;
   const std::filesystem::path claimed = settings.outbox / "cur" / name;
+  std::filesystem::path sent;
+  if (!settings.sent.empty()) {
+    std::error_code ec;
+    for (const char* sub : {"tmp", "new", "cur"})
+      std::filesystem::create_directories(settings.sent / sub, ec);
+    sent = settings.sent / "cur" / (name + ":2,S");
+  }
   std::vector<std::string> argv = settings.sendmail;
   argv.push_back("--");
   argv.push_back(to);
   std::string errors;
   int status = 0;
   try {
-    status = Run(argv, queued, claimed, errors, settings.timeout);
+    status = Run(argv, queued, claimed, sent, errors, settings.timeout);
   } catch (const std::exception& e) {
-    return std::string(e.what());
+    return {std::string(e.what())};
   }
-  if (status == 0) {
-    MoveInto(claimed, settings.sent, name);
-    return std::nullopt;
+  switch (status) {
+    case 0:
+      return {};
+    case kStillRunning:
+      return {"the hand-off has not ended yet; it records how it ends by itself"};
+    case kTaken:
+      return {"another hand-off has it"};
+    case kTimedOut:
+      // One more try: a reminder lost is worse than one that comes twice.
+      return {"the sendmail program did not finish within " +
+                  std::to_string(settings.timeout.count()) +
+                  " seconds; whether it took the text is not known, so it is tried again",
+              true};
+    default:
+      return {"the sendmail program failed (exit status " + std::to_string(status) +
+              "): " + HeaderSafe(errors)};
   }
-  // Not taken: back into the queue for the next try.
-  std::error_code ec;
-  if (status != 126) std::filesystem::rename(claimed, queued, ec);
-  if (status == kTimedOut) {
-    return "the sendmail program did not finish within " +
-           std::to_string(settings.timeout.count()) + " seconds";
-  }
-  return "the sendmail program failed (exit status " + std::to_string(status) +
-         "): " + HeaderSafe(errors);
 }
 
 // One try of one message, with what it gives noted.
@@ -549,20 +685,22 @@ void Attempt(const SendSettings& settings, OutboxState& state, const std::string
              const std::string& to) {
   Waiting& w = state.waiting[name];
   ++w.attempts;
-  const auto error = HandOff(settings, name, to);
-  if (!error) {
+  const HandOffResult result = HandOff(settings, name, to);
+  if (!result.error) {
     state.log.push_back("Outbox: " + name + " to " + to + " handed on (try " +
                         std::to_string(w.attempts) + ")");
     state.waiting.erase(name);
     return;
   }
-  w.error = *error;
+  if (result.unknown) ++state.unknown;
+  w.error = *result.error;
   const auto wait = RetryAfter(settings.retry, w.attempts);
   w.next = std::chrono::steady_clock::now() + wait;
-  state.why = *error;
-  state.log.push_back("Outbox: " + name + " to " + to + " not handed on (try " +
-                      std::to_string(w.attempts) + "): " + *error + "; next try in " +
-                      std::to_string(wait.count()) + " s");
+  state.why = *result.error;
+  state.log.push_back(
+      "Outbox: " + name + " to " + to + " not handed on (try " + std::to_string(w.attempts) +
+      "): " + *result.error + "; next try in " + std::to_string(wait.count()) + " s" +
+      (result.unknown ? "; outcomes not known so far: " + std::to_string(state.unknown) : ""));
 }
 
 // The first `limit` bytes of a regular file.
@@ -767,30 +905,61 @@ std::filesystem::path ReasonsFile(const std::filesystem::path& outbox) {
   return outbox / "reasons";
 }
 
+namespace {
+
+// The identities of what the outbox holds or held: queued, being handed on, sent, given up.
+void LoadIdentities(const SendSettings& settings, OutboxState& state) {
+  if (state.identities_loaded) return;
+  state.identities_loaded = true;
+  std::error_code ec;
+  for (const auto& folder : {settings.outbox / "new", settings.outbox / "cur",
+                             settings.sent / "cur", FailedFolder(settings) / "cur"}) {
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+      const std::string hash = IdentityHashOf(e.path().filename().string());
+      if (!hash.empty()) state.identities.insert(hash);
+    }
+  }
+}
+
+}  // namespace
+
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
-                 const std::string& body) {
+                 const std::string& body, const std::string& identity) {
   if (!ValidAddress(to)) {
     throw AutomationError("The phone address \"" + HeaderSafe(to) +
                           "\" is not a valid e-mail address");
   }
   const std::string message = ComposeMessage(settings.from, to, subject, body);
-
-  // Into the outbox first, so nothing is lost whatever happens next.
-  MakeMaildir(settings.outbox);
-  const std::string name = UniqueName();
-  try {
-    ravenox::platform::WriteFileAtomically(settings.outbox / "new" / name, message, 0600);
-  } catch (const std::exception& e) {
-    throw AutomationError(std::string("Cannot queue the message: ") + e.what());
-  }
-  if (settings.sendmail.empty()) {
-    throw AutomationError("No sendmail program is configured; the message waits in " +
-                          settings.outbox.string());
-  }
-  // Sent once it is queued and its first hand-off has been tried; what was not handed on is
-  // tried again at the following passes.
   OutboxState& state = StateOf(settings.outbox);
   std::lock_guard lock(state.mutex);
+  // A text that is there already, or went, is not queued again: it is the same text sent again
+  // after a stop came between its queueing and the record that it went.
+  const std::string hash = identity.empty() ? std::string() : IdentityHash(identity);
+  if (!hash.empty()) {
+    LoadIdentities(settings, state);
+    if (state.identities.contains(hash)) {
+      state.log.push_back("Outbox: the text \"" + HeaderSafe(subject) +
+                          "\" is queued or sent already (R" + hash + "); not queued again");
+      return;
+    }
+  }
+
+  // Into the outbox first, durably, so nothing is lost whatever happens next.
+  const std::string name = UniqueName(hash);
+  try {
+    MakeMaildir(settings.outbox);
+    ravenox::platform::WriteFileAtomically(settings.outbox / "new" / name, message, 0600);
+  } catch (const std::exception& e) {
+    throw SendLater(std::string("Cannot queue the message: ") + e.what());
+  }
+  if (!hash.empty()) state.identities.insert(hash);
+  // Sent once it is queued; its first hand-off is tried now, and what was not handed on is tried
+  // again at the following passes (without a sendmail program it waits, and the pass says why).
+  if (settings.sendmail.empty()) {
+    state.why = "no sendmail program is configured";
+    state.log.push_back("Outbox: " + name + " waits: no sendmail program is configured");
+    return;
+  }
   Attempt(settings, state, name, to);
 }
 
@@ -813,11 +982,11 @@ std::string SendNow(const SendSettings& settings, const std::string& to, const s
   }
   OutboxState& state = StateOf(settings.outbox);
   std::lock_guard lock(state.mutex);
-  const auto error = HandOff(settings, name, to);
-  if (!error) return {};
+  const HandOffResult result = HandOff(settings, name, to);
+  if (!result.error) return {};
   std::error_code ec;
   std::filesystem::remove(settings.outbox / "new" / name, ec);
-  return *error;
+  return *result.error;
 }
 
 OutboxReport OutboxPass(const SendSettings& settings) {
@@ -826,16 +995,30 @@ OutboxReport OutboxPass(const SendSettings& settings) {
   OutboxState& state = StateOf(settings.outbox);
   std::lock_guard lock(state.mutex);
   std::error_code ec;
-  // A message a stopped program left being handed on: its program ran on to the end on its own,
-  // so it is taken as handed on, never sent twice.
-  if (!state.recovered) {
-    state.recovered = true;
-    for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "cur", ec)) {
-      const std::string name = e.path().filename().string();
-      MoveInto(e.path(), settings.sent, name);
-      state.log.push_back("Outbox: " + name +
-                          " was being handed on when Ravenox stopped; taken as handed on");
+  // A message being handed on is locked by its keeper, which records the outcome itself, also for
+  // a program started before this one. One nobody holds lost its keeper (a power cut, its session
+  // killed): whether the program took it is not known, and it is tried again.
+  for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "cur", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    const int fd = ::open(e.path().c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    const bool lost =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (lost) {
+      std::error_code moved;
+      std::filesystem::rename(e.path(), settings.outbox / "new" / name, moved);
+      if (!moved) {
+        SyncFolder((settings.outbox / "new").c_str());
+        ++state.unknown;
+        state.log.push_back("Outbox: " + name +
+                            " lost its hand-off before it ended; whether it was taken is not "
+                            "known, so it is tried again (outcomes not known so far: " +
+                            std::to_string(state.unknown) + ")");
+      }
     }
+    ::close(fd);
   }
   const std::time_t now = std::time(nullptr);
   std::vector<std::string> names, odd;

@@ -15,8 +15,8 @@ struct SendSettings {
   std::filesystem::path inbox;   // where bounces of what was sent arrive; empty: not looked at
   std::filesystem::path failed;  // empty: Failed beside the outbox
   std::string from;
-  std::vector<std::string> sendmail;  // argv; the recipient follows "--"
-  std::chrono::seconds timeout{60};
+  std::vector<std::string> sendmail;      // argv; the recipient follows "--"
+  std::chrono::seconds timeout{60};       // the most a hand-off may take; then it is stopped
   std::chrono::seconds expiry{6 * 3600};  // a message not handed on by then goes to Failed
   std::chrono::seconds retry{60};  // the first wait before a try again; each doubles, to 15 min
 };
@@ -29,12 +29,14 @@ std::string HeaderSafe(const std::string& text);
 std::string ComposeMessage(const std::string& from, const std::string& to,
                            const std::string& subject, const std::string& body);
 
-// Sends one message: it is written into the outbox, then handed to the sendmail program once; a
-// message the program did not take waits in the outbox for OutboxPass. Throws
-// outlook::AutomationError for a bad address, a message that cannot be queued, or no sendmail
-// program configured (the message then waits in the outbox).
+// Sends one message: it is written into the outbox durably, then handed to the sendmail program
+// once; a message the program did not take waits in the outbox for OutboxPass (so does every
+// message while no sendmail program is configured). With an `identity`, a message whose identity
+// the outbox holds or has sent is taken for sent and not queued again. Throws
+// outlook::AutomationError for a bad address or a message that cannot be composed safely, and
+// outlook::SendLater when it cannot be queued (nothing was written).
 void SendMessage(const SendSettings& settings, const std::string& to, const std::string& subject,
-                 const std::string& body);
+                 const std::string& body, const std::string& identity = {});
 
 // Sends one message now, for a test: queued and handed on once; one that was not handed on is
 // taken out of the queue again. Returns "" when it was handed on, else why not.
@@ -68,8 +70,8 @@ std::vector<OutboxEntry> ListOutbox(const SendSettings& settings);
 
 // A pass over the outbox: the messages whose next try has come are handed on (tries after 1, 2,
 // 4, 8, then every 15 minutes, with the default `retry`), those older than the expiry move to
-// Failed. At the first pass of a program, a message a stopped program left being handed on is taken
-// as handed on: its sendmail program ran on to the end by itself, and it is never sent twice.
+// Failed. A message whose hand-off is still under way (its keeper may belong to a stopped program)
+// is left to it; one whose hand-off was lost with its keeper goes back to the queue.
 OutboxReport OutboxPass(const SendSettings& settings);
 
 }  // namespace outlook::localstore

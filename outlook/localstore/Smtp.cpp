@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -39,30 +40,39 @@ const SecretSchema* AccountSchema() {
   return &schema;
 }
 
-// The first line a program writes, run without a shell; throws when it fails.
-std::string FirstLineOf(const std::vector<std::string>& argv, std::chrono::seconds timeout) {
+}  // namespace
+
+// Nothing on its standard input: it must not take what is meant for another (ravenox-smtp's
+// message). One that lingers after closing its output is stopped as one that never writes is.
+std::string CommandFirstLine(const std::vector<std::string>& argv,
+                             std::chrono::milliseconds timeout) {
   int out[2];
   if (argv.empty() || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("no password command");
+  const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
+    if (nothing >= 0) dup2(nothing, STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     execv(args[0], args.data());
     _exit(127);
   }
+  if (nothing >= 0) close(nothing);
   close(out[1]);
   std::string text;
   char buffer[512];
-  // A command that does not finish in time (one waiting for a terminal) is stopped.
   const auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto left_ms = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now())
+        .count();
+  };
   bool late = false;
   while (text.size() < 65536) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
     pollfd p{out[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+    if (left_ms() <= 0 || poll(&p, 1, static_cast<int>(std::max<long long>(left_ms(), 0))) == 0) {
       late = true;
       break;
     }
@@ -71,14 +81,27 @@ std::string FirstLineOf(const std::vector<std::string>& argv, std::chrono::secon
     text.append(buffer, static_cast<std::size_t>(r));
   }
   close(out[0]);
-  if (late) kill(pid, SIGKILL);
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (late) throw std::runtime_error("the password command did not finish in time");
+  while (!late) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) break;
+    if (left_ms() <= 0) {
+      late = true;
+      break;
+    }
+    usleep(5000);
+  }
+  if (late) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    throw std::runtime_error("the password command did not finish in time");
+  }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("the password command failed");
   return text.substr(0, text.find('\n'));
 }
+
+namespace {
 
 size_t ReadMessage(char* buffer, size_t size, size_t count, void* data) {
   auto* left = static_cast<std::string_view*>(data);
@@ -103,7 +126,7 @@ std::string AccountPassword(const SmtpAccount& account) {
   const std::string why = error != nullptr ? error->message : "none stored";
   g_clear_error(&error);
   if (!account.password_command.empty())
-    return FirstLineOf(account.password_command, std::chrono::seconds(30));
+    return CommandFirstLine(account.password_command, kPasswordCommandLimit);
   throw std::runtime_error("no password for " + account.user + " at " + account.server +
                            " in the Secret Service (" + why + ") and no password_command");
 }
@@ -213,9 +236,14 @@ int SmtpMain(const std::vector<std::string>& args) {
       std::cerr << profile_path.string() << ": no smtp_server\n";
       return kExitRefused;
     }
+    // The message first: nothing else may read the standard input before it is whole.
+    const std::string message(std::istreambuf_iterator<char>(std::cin), {});
+    if (message.find_first_not_of(" \t\r\n") == std::string::npos) {
+      std::cerr << "the message is empty; nothing was submitted\n";
+      return kExitRefused;
+    }
     const std::string password =
         profile.smtp.user.empty() ? std::string() : AccountPassword(profile.smtp);
-    const std::string message(std::istreambuf_iterator<char>(std::cin), {});
     std::string from = profile.from;
     if (const auto lt = from.find('<'); lt != std::string::npos)
       from = from.substr(lt + 1, from.find('>', lt) - lt - 1);
