@@ -137,6 +137,16 @@ class Generator {
   std::mt19937 rng_;
 };
 
+// A calendar's head and `n` generated series (their ends still to be written), kept in `series`.
+std::string Generated(Generator& g, int n, std::vector<Series>& series) {
+  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
+  for (int i = 0; i < n; ++i) {
+    series.push_back(g.Make(i));
+    calendar += series.back().text;
+  }
+  return calendar;
+}
+
 time_t UnixFromLocal(TDateTime t) {
   std::tm tm = ToTm(t);
   tm.tm_isdst = -1;
@@ -260,11 +270,7 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
   const char* seed = std::getenv("RAVENOX_ORACLE_SEED");
   Generator g(seed != nullptr ? static_cast<unsigned>(std::strtoul(seed, nullptr, 10)) : 20261208u);
   std::vector<Series> series;
-  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
-  for (int i = 0; i < 400; ++i) {
-    series.push_back(g.Make(i));
-    calendar += series.back().text;
-  }
+  std::string calendar = Generated(g, 400, series);
   calendar += "END:VCALENDAR\r\n";
   TempDir dir;
   const auto path = dir.path() / "series.ics";
@@ -324,11 +330,7 @@ TEST_F(RecurrenceOracle, TheScanTakesWhatLibicalExpands) {
 TEST_F(RecurrenceOracle, EveryReminderIsHeldBeforeItComes) {
   Generator g(20261210u);
   std::vector<Series> series;
-  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
-  for (int i = 0; i < 300; ++i) {
-    series.push_back(g.Make(i));
-    calendar += series.back().text;
-  }
+  std::string calendar = Generated(g, 300, series);
   // Just after midnight with the reminder before it; a reminder of one and of two days.
   for (const auto& [n, start, lead] :
        {std::tuple{300, "T001000", 30}, {301, "T090000", 1440}, {302, "T233000", 2880}}) {
@@ -500,11 +502,7 @@ TEST_F(RecurrenceOracle, TheViewLeavesOutOnlyWhatTheScanPassesOver) {
 TEST_F(RecurrenceOracle, EndsAndCountsAgreeWithLibical) {
   Generator g(20261210u);
   std::vector<Series> series;
-  std::string calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n";
-  for (int i = 0; i < 600; ++i) {
-    series.push_back(g.Make(i));
-    calendar += series.back().text;
-  }
+  std::string calendar = Generated(g, 600, series);
   // And rules whose first day is not one of their days.
   for (int i = 600; i < 900; ++i) {
     Series s;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "outlook/localstore/Compose.h"
+
 namespace outlook::localstore {
 
 struct SendSettings {
@@ -20,14 +22,6 @@ struct SendSettings {
   std::chrono::seconds expiry{6 * 3600};  // a message not handed on by then goes to Failed
   std::chrono::seconds retry{60};  // the first wait before a try again; each doubles, to 15 min
 };
-
-// Header text as it may stand in a header: control characters (CR, LF, ...) become blanks, so no
-// text from a meeting or a mail can add a header or a recipient.
-std::string HeaderSafe(const std::string& text);
-
-// The message as it is written to the outbox.
-std::string ComposeMessage(const std::string& from, const std::string& to,
-                           const std::string& subject, const std::string& body);
 
 // Sends one message: it is written into the outbox durably, then handed to the sendmail program
 // once; a message the program did not take waits in the outbox for OutboxPass (so does every

@@ -18,14 +18,14 @@ void MakeMaildir(const std::filesystem::path& dir) {
   for (const char* sub : {"tmp", "new", "cur"}) std::filesystem::create_directories(dir / sub);
 }
 
-std::string DisplayText(const std::string& text) {
+std::string DisplayText(const std::string& text, bool drop_format) {
   std::string bytes = text;
   std::replace(bytes.begin(), bytes.end(), '\0', ' ');
   gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
   std::string out;
   for (const gchar* p = valid; *p != '\0'; p = g_utf8_next_char(p)) {
     const gunichar c = g_utf8_get_char(p);
-    if (g_unichar_type(c) == G_UNICODE_FORMAT) continue;
+    if (drop_format && g_unichar_type(c) == G_UNICODE_FORMAT) continue;
     if (g_unichar_iscntrl(c)) {
       out += ' ';
     } else {

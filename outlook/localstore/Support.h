@@ -13,8 +13,9 @@ void EnsureGMime();
 void MakeMaildir(const std::filesystem::path& dir);
 
 // Text from other people for a line people read (a status line, a log): valid UTF-8, control
-// characters as blanks, and no format characters (bidirectional overrides and isolates, zero
-// width marks), which would reorder or hide what the line shows.
-std::string DisplayText(const std::string& text);
+// characters (C0 and C1, NUL too) as blanks, and unless `drop_format` is false no format
+// characters (bidirectional overrides and isolates, zero width marks), which would reorder or
+// hide what the line shows.
+std::string DisplayText(const std::string& text, bool drop_format = true);
 
 }  // namespace outlook::localstore
