@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "Generate.h"
 #include "engine/OutlookProcessorUnit.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Maildir.h"
@@ -142,103 +143,6 @@ int Engine(const char* file) {
   return 0;
 }
 
-// A calendar as people keep it: ten years of history and some future, a third recurring (daily,
-// weekly, monthly; with COUNT, UNTIL or open; some with EXDATE), three zones, alarms, attendees.
-std::string RealisticEvent(int i) {
-  static const char* const kZones[] = {"Europe/Berlin", "America/New_York", ""};
-  const char* zone = kZones[i % 3];
-  // Spread over ten and a half years from 2014; the bench's now is 2024-06-03.
-  const int day = i % 3850;
-  const int y = 2014 + (day / 365) % 11, m = 1 + (day % 365) / 31 % 12, d = 1 + day % 28;
-  char start[32];
-  std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", y, m, d, 7 + i % 11, (i % 4) * 15);
-  std::ostringstream out;
-  out << "BEGIN:VEVENT\r\nUID:real-" << i << "@example.org\r\nDTSTAMP:20200101T000000Z\r\n";
-  if (*zone != '\0') {
-    out << "DTSTART;TZID=" << zone << ":" << start << "\r\n";
-  } else {
-    out << "DTSTART:" << start << "Z\r\n";
-  }
-  out << "SUMMARY:Meeting " << i << " on the quarterly plan\r\nLOCATION:Room " << i % 40
-      << "\r\nDESCRIPTION:Agenda: last week\\, open points\\, next steps for item " << i << ".\r\n"
-      << "ORGANIZER:mailto:boss" << i % 7 << "@example.org\r\n"
-      << "ATTENDEE;PARTSTAT=ACCEPTED:mailto:a" << i % 13 << "@example.org\r\n"
-      << "ATTENDEE;PARTSTAT=NEEDS-ACTION:mailto:me@example.org\r\n";
-  if (i % 10 < 3) {
-    switch (i % 6) {
-      case 0:
-        out << "RRULE:FREQ=WEEKLY;BYDAY=MO,WE;COUNT=" << 5 + i % 40 << "\r\n";
-        break;
-      case 1:
-        out << "RRULE:FREQ=DAILY;UNTIL=" << y + 1 << "0101T000000Z\r\n";
-        break;
-      case 2:
-        out << "RRULE:FREQ=MONTHLY;INTERVAL=2;COUNT=" << 3 + i % 12 << "\r\n";
-        break;
-      case 3:
-        out << "RRULE:FREQ=WEEKLY;INTERVAL=2;BYDAY=TU\r\nEXDATE" << (*zone ? ";TZID=" : "") << zone
-            << (*zone ? ":" : ":") << start << (*zone ? "" : "Z") << "\r\n";
-        break;
-      case 4:
-        out << "RRULE:FREQ=YEARLY\r\n";
-        break;
-      default:
-        out << "RRULE:FREQ=MONTHLY;BYDAY=2TH;UNTIL=" << y + 2 << "0101T000000Z\r\n";
-        break;
-    }
-  }
-  if (i % 4 != 0) {
-    out << "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT" << 5 + i % 4 * 10
-        << "M\r\nDESCRIPTION:Reminder\r\nEND:VALARM\r\n";
-  }
-  out << "END:VEVENT\r\n";
-  return out.str();
-}
-
-const char* const kZoneBlocks =
-    "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:+0100\r\n"
-    "TZOFFSETTO:+0200\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
-    "END:DAYLIGHT\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
-    "DTSTART:19701025T030000\r\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nEND:STANDARD\r\n"
-    "END:VTIMEZONE\r\n"
-    "BEGIN:VTIMEZONE\r\nTZID:America/New_York\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:-0500\r\n"
-    "TZOFFSETTO:-0400\r\nDTSTART:20070311T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\r\n"
-    "END:DAYLIGHT\r\nBEGIN:STANDARD\r\nTZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\n"
-    "DTSTART:20071104T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\r\nEND:STANDARD\r\n"
-    "END:VTIMEZONE\r\n";
-
-// The same events for remind(1), each as one dated reminder (the series as their first date).
-void WriteRemind(const std::filesystem::path& file, int events) {
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::ofstream out(file, std::ios::binary);
-  for (int i = 0; i < events; ++i) {
-    const int day = i % 3850;
-    const int y = 2014 + (day / 365) % 11, m = 1 + (day % 365) / 31 % 12, d = 1 + day % 28;
-    out << "REM " << d << " " << kMonths[m - 1] << " " << y << " AT " << 7 + i % 11 << ":"
-        << (i % 4) * 15 << " MSG Meeting " << i << " on the quarterly plan\n";
-  }
-}
-
-void WriteRealistic(const std::filesystem::path& dir, int events) {
-  const std::string name = "real-" + std::to_string(events);
-  {
-    std::ofstream out(dir / (name + ".ics"), std::ios::binary);
-    out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n" << kZoneBlocks;
-    for (int i = 0; i < events; ++i) out << RealisticEvent(i);
-    out << "END:VCALENDAR\r\n";
-  }
-  WriteRemind(dir / (name + ".rem"), events);
-  if (events > 100000) return;
-  const auto vdir = dir / name;
-  std::filesystem::create_directories(vdir);
-  for (int i = 0; i < events; ++i) {
-    std::ofstream(vdir / ("real-" + std::to_string(i) + ".ics"), std::ios::binary)
-        << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n"
-        << kZoneBlocks << RealisticEvent(i) << "END:VCALENDAR\r\n";
-  }
-}
-
 double StatusMb(const char* field) {
   std::ifstream in("/proc/self/status");
   std::string line;
@@ -278,7 +182,7 @@ int Added(const char* path) {
   if (vdir) {
     std::ofstream(source / "added.ics", std::ios::binary)
         << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n"
-        << kZoneBlocks << added << "END:VCALENDAR\r\n";
+        << bench::kZoneBlocks << added << "END:VCALENDAR\r\n";
   } else {
     std::ifstream in(source, std::ios::binary);
     std::ostringstream text;
@@ -348,7 +252,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "realistic" && argc >= 4) {
     std::filesystem::create_directories(argv[2]);
-    WriteRealistic(argv[2], std::atoi(argv[3]));
+    bench::WriteCalendars(argv[2], "real-" + std::string(argv[3]), std::atoi(argv[3]));
     return 0;
   }
   if (mode == "added") return Added(argv[2]);

@@ -1,5 +1,7 @@
 // The engine's running log: lines in memory, mirrored to "DEBUG.LOG" once there are more than 250,
-// rotated to "backup_DEBUG.LOG" past 2500.
+// rotated to "backup_DEBUG.LOG" past 2500. A pass logs hundreds of lines within milliseconds; they
+// reach the file together at the end of the pass (before the wait), when an error is recorded,
+// before a rotation and when the engine stops, not one write per line.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,14 +85,9 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
   if (!DebugEnabled.load()) return;
   try {
     debug_lines_.push_back(FormatDateTime(env_.clock->Now()) + ": " + message);
-    if (debug_lines_.size() > kWriteAbove) {
-      try {
-        SaveDebugFile();
-      } catch (const std::exception& e) {
-        debug_lines_.push_back(std::string("Debug Error:") + e.what());
-      }
-    }
     if (debug_lines_.size() > kRotateAbove) {
+      // The backup holds every line up to the rotation.
+      FlushDebugLog();
       while (debug_lines_.size() > kKeepAfterRotation && !Terminated()) debug_lines_.pop_front();
       debug_file_in_step_ = false;
       // Either step may fail quietly; a read-only file is not touched, and an old backup that
@@ -103,6 +100,16 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
     }
   } catch (...) {
     // Logging never fails its caller.
+  }
+}
+
+void TOutlookProcessor::FlushDebugLog() {
+  if (!DebugEnabled.load() || debug_lines_.size() <= kWriteAbove) return;
+  if (debug_file_in_step_ && debug_file_lines_ == debug_lines_.size()) return;
+  try {
+    SaveDebugFile();
+  } catch (const std::exception& e) {
+    debug_lines_.push_back(std::string("Debug Error:") + e.what());
   }
 }
 

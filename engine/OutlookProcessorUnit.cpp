@@ -359,6 +359,7 @@ void TOutlookProcessor::WaitForNextPass() {
   const TDateTime now = env_.clock->Now();
   DebugLog("Sleep:" + FormatDateTime(now));
   const int timeout = ChooseWaitMilliseconds(UserAway, now, host_.EarlyTime(), host_.LateTime());
+  FlushDebugLog();
   wake_event_->Wait(std::chrono::milliseconds(timeout));
   CheckAway();
   if (!Terminated()) wake_event_->Reset();

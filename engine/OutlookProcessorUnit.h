@@ -128,6 +128,9 @@ class TOutlookProcessor {
   void AddDebugLine(const std::string& line);
   // Makes "DEBUG.LOG" hold exactly DebugLines; throws on failure.
   void SaveDebugFile();
+  // Writes the lines not yet in "DEBUG.LOG" (past its first 250 lines); a failure adds a
+  // "Debug Error:" line.
+  void FlushDebugLog();
   const std::deque<std::string>& DebugLines() const { return debug_lines_; }
 
   // State files.

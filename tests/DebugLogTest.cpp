@@ -27,23 +27,30 @@ std::size_t LineCount(const std::string& text) {
   return n;
 }
 
-TEST(DebugLog, WritesTheFileFromThe251stLine) {
+TEST(DebugLog, WritesTheFileFromThe251stLineAtEachPassEnd) {
   EngineRig rig;
   auto p = rig.Make();
   const auto log = rig.dir.path() / "DEBUG.LOG";
   for (int i = 1; i <= 250; ++i) p->DebugLog("line " + std::to_string(i));
+  p->FlushDebugLog();
   EXPECT_FALSE(std::filesystem::exists(log));
   p->DebugLog("line 251");
+  EXPECT_FALSE(std::filesystem::exists(log));  // the lines of a pass go out together
+  p->FlushDebugLog();
   EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
-  // From then on the file follows every line.
+  // From then on the file follows every pass, and the wait before the next one flushes it.
   for (int i = 252; i <= 400; ++i) {
     p->DebugLog("line " + std::to_string(i));
     if (i % 37 == 0) {
+      p->FlushDebugLog();
       EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
     }
   }
-  EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
   EXPECT_EQ(p->DebugLines().back(), FormatDateTime(rig.clock->Now()) + ": line 400");
+  p->WaitForNextPass();  // all but its last line, "Wake:", which goes with the next pass
+  std::deque<std::string> before_wake = p->DebugLines();
+  before_wake.pop_back();
+  EXPECT_EQ(ReadAll(log), Joined(before_wake));
 }
 
 TEST(DebugLog, RotatesAtThe2501stLine) {
@@ -61,6 +68,7 @@ TEST(DebugLog, RotatesAtThe2501stLine) {
   EXPECT_FALSE(std::filesystem::exists(log));
   EXPECT_NE(p->DebugLines().front().find(": n2002"), std::string::npos);
   p->DebugLog("n2502");
+  p->FlushDebugLog();
   EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
   EXPECT_EQ(LineCount(ReadAll(log)), 501u);
 }
@@ -80,11 +88,14 @@ TEST(DebugLog, FileChangedBehindTheEngineIsRewrittenWhole) {
   auto p = rig.Make();
   const auto log = rig.dir.path() / "DEBUG.LOG";
   for (int i = 0; i < 260; ++i) p->DebugLog("x");
+  p->FlushDebugLog();
   std::ofstream(log, std::ios::trunc) << "someone else";
   p->DebugLog("y");
+  p->FlushDebugLog();
   EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
   std::filesystem::remove(log);
   p->DebugLog("z");
+  p->FlushDebugLog();
   EXPECT_EQ(ReadAll(log), Joined(p->DebugLines()));
 }
 
@@ -95,9 +106,11 @@ TEST(DebugLog, UnwritableFileAddsDebugErrorLinesAndTheEngineGoesOn) {
   std::filesystem::create_directories(rig.dir.path() / "DEBUG.LOG" / "in-the-way");
   for (int i = 0; i < 250; ++i) p->DebugLog("x");
   p->DebugLog("251");
+  p->FlushDebugLog();
   ASSERT_EQ(p->DebugLines().size(), 252u);
   EXPECT_EQ(p->DebugLines().back().rfind("Debug Error:", 0), 0u) << p->DebugLines().back();
   p->DebugLog("next");
+  p->FlushDebugLog();
   EXPECT_EQ(p->DebugLines().size(), 254u);
   EXPECT_EQ(p->DebugLines().back().rfind("Debug Error:", 0), 0u);
 }
@@ -113,8 +126,9 @@ std::string ReadOnlyLogIsLeftAlone() {
   for (int i = 1; i <= 3000; ++i) {
     const std::size_t before = p->DebugLines().size();
     p->DebugLog("line");
+    p->FlushDebugLog();  // as a pass of one line would
     const auto& lines = p->DebugLines();
-    // From the 251st line on each line is followed by the report (until a rotation trims).
+    // From the 251st line on each pass ends with the report (until a rotation trims).
     if (before >= 250 && lines.size() == before + 2 && lines.back().rfind("Debug Error:", 0) != 0)
       fault << "no Debug Error line after line " << i << "; ";
     if (i == 251 && lines.size() != 252) fault << "251st line gave " << lines.size() << " lines; ";

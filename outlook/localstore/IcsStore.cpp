@@ -934,22 +934,31 @@ IcsFile::~IcsFile() {
 }
 
 void IcsFile::Refresh() {
+  auto fail = [this](const std::string& why) {
+    items_.clear();
+    stamp_ = Stamp{};
+    throw std::runtime_error("Cannot read " + path_.string() + ": " + why);
+  };
   struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) {
-    const std::string message = std::strerror(errno);
-    items_.clear();
-    stamp_ = Stamp{};
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + message);
+  // A file read before costs one stat while it stays as it was; a new one is opened at once (a
+  // vdir's first look opens thousands).
+  if (stamp_.size >= 0) {
+    if (::stat(path_.c_str(), &st) != 0) fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) fail("not a regular file");
+    if (Stamp{st.st_size, st.st_mtim, st.st_ino} == stamp_) return;
   }
-  if (!S_ISREG(st.st_mode)) {
-    items_.clear();
-    stamp_ = Stamp{};
-    throw std::runtime_error("Cannot read " + path_.string() + ": not a regular file");
+  // Non-blocking, so that a FIFO put in its place does not wait for a writer; that makes no
+  // difference to a regular file.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) fail(std::strerror(errno));
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    const bool regular = S_ISREG(st.st_mode);
+    ::close(fd);
+    fail(regular ? std::strerror(error) : "not a regular file");
   }
-  Stamp now{st.st_size, st.st_mtim, st.st_ino};
-  if (now == stamp_) return;
-  stamp_ = now;
-  Index();
+  stamp_ = Stamp{st.st_size, st.st_mtim, st.st_ino};
+  Index(fd);
 }
 
 std::string IcsFile::ReadAll() const {
@@ -966,15 +975,27 @@ namespace {
 class LineSource {
  public:
   LineSource(const char* data, std::size_t length) : data_(data), end_(length) {}
-  LineSource(int fd, const std::filesystem::path& path) : fd_(fd), path_(&path) {
-    window_.resize(1 << 20);
+  // `size`: what the file held when last looked at; a small file gets a small window (a vdir
+  // holds thousands of them).
+  LineSource(int fd, const std::filesystem::path& path, off_t size) : fd_(fd), path_(&path) {
+    constexpr off_t kLeast = 4096, kMost = off_t{1} << 20;
+    window_.swap(Spare());
+    window_.resize(static_cast<std::size_t>(std::clamp<off_t>(size + 1, kLeast, kMost)));
     data_ = window_.data();
   }
   ~LineSource() {
     if (fd_ >= 0) ::close(fd_);
+    // The next small file of this thread reads through the same window.
+    if (window_.capacity() <= kKeptWindow) Spare().swap(window_);
   }
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
+
+  // The first `n` bytes, read if need be; null when the file is shorter.
+  const char* Peek(std::size_t n) {
+    while (end_ - start_ < n && !eof()) Fill();
+    return end_ - start_ >= n ? data_ + start_ : nullptr;
+  }
 
   // The next line without its line feed, where it starts in the file and where the next one does.
   bool Next(const char*& line, std::size_t& length, std::size_t& offset, std::size_t& next) {
@@ -1023,6 +1044,12 @@ class LineSource {
     }
   }
 
+  static constexpr std::size_t kKeptWindow = 64 * 1024;
+  static std::string& Spare() {
+    thread_local std::string spare;
+    return spare;
+  }
+
   int fd_ = -1;
   const std::filesystem::path* path_ = nullptr;
   std::string window_;
@@ -1033,7 +1060,7 @@ class LineSource {
 
 }  // namespace
 
-void IcsFile::Index() {
+void IcsFile::Index(int fd) {
   items_.clear();
   text_pool_.clear();
   text_pool_.shrink_to_fit();
@@ -1042,21 +1069,19 @@ void IcsFile::Index() {
   zone_blocks_.clear();
   override_blocks_.clear();
   zones_ = std::make_unique<ZoneCache>(*this);
+  answers_.reset();
   converted_.clear();
   ++generation_;
 
   // The bytes are read through a window once for the index, and let go after it (a mapping
   // would fault if another program cut the file short meanwhile). A file stored as UTF-16 is read
   // whole and kept, converted to UTF-8.
-  const int fd = ravenox::platform::OpenRegularFile(path_);
-  if (fd < 0)
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
-  char bom[2] = {};
-  const bool utf16 = ::pread(fd, bom, 2, 0) == 2 && ((bom[0] == '\xFF' && bom[1] == '\xFE') ||
-                                                     (bom[0] == '\xFE' && bom[1] == '\xFF'));
-  std::unique_ptr<LineSource> source;
+  auto source = std::make_unique<LineSource>(fd, path_, stamp_.size);
+  const char* bom = source->Peek(2);
+  const bool utf16 = bom != nullptr && ((bom[0] == '\xFF' && bom[1] == '\xFE') ||
+                                        (bom[0] == '\xFE' && bom[1] == '\xFF'));
   if (utf16) {
-    ::close(fd);
+    source.reset();
     const std::string bytes = ReadAll();
     const char* from = bom[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     gsize written = 0;
@@ -1069,8 +1094,6 @@ void IcsFile::Index() {
     // An empty conversion still marks the file as converted: blocks come from memory.
     if (converted_.empty()) converted_.assign(1, '\n');
     source = std::make_unique<LineSource>(converted_.data(), converted_.size());
-  } else {
-    source = std::make_unique<LineSource>(fd, path_);
   }
 
   // One pass over the lines. Names and values are views into the bytes: a large calendar costs
@@ -1302,7 +1325,9 @@ std::string IcsFile::BlockText(const Block& b) const {
   OpenBlockFile& open = open_block_file;
   if (open.file != serial_ || open.generation != generation_ || open.fd < 0) {
     open.Close();
-    open.fd = ravenox::platform::OpenRegularFile(path_);
+    // The file was a regular one when indexed; anything else put in its place since reads short
+    // and its blocks read as broken.
+    open.fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     open.file = serial_;
     open.generation = generation_;
   }
@@ -1415,7 +1440,46 @@ IcsFile::Series IcsFile::OpenSeries(std::size_t index) {
   return series;
 }
 
+IcsFile::Answers& IcsFile::Kept() {
+  // A bound on what is kept: the scans' questions about the days around now come back in a few
+  // hundred entries; a caller walking far more days starts it afresh now and then.
+  constexpr std::size_t kMostKept = 8192;
+  if (answers_ == nullptr || answers_->Size() > kMostKept) answers_ = std::make_unique<Answers>();
+  return *answers_;
+}
+
 std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
+  Answers& kept = Kept();
+  const auto it = kept.exceptions.find(index);
+  if (it != kept.exceptions.end()) return it->second;
+  std::vector<ExceptionData> out = ReadExceptions(index);
+  Kept().exceptions[index] = out;
+  return out;
+}
+
+EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
+  const std::pair<std::size_t, double> key{index, ravenox::DateOf(day).Value()};
+  {
+    Answers& kept = Kept();
+    const auto it = kept.occurrences.find(key);
+    if (it != kept.occurrences.end()) {
+      if (!it->second.second.empty()) throw std::runtime_error(it->second.second);
+      return it->second.first;
+    }
+  }
+  std::pair<EventData, std::string> answer;
+  try {
+    answer.first = FindOccurrence(index, day);
+  } catch (const std::exception& e) {
+    answer.second = e.what();
+    if (answer.second.empty()) answer.second = "the rule has no occurrence that day";
+  }
+  Kept().occurrences[key] = answer;
+  if (!answer.second.empty()) throw std::runtime_error(answer.second);
+  return answer.first;
+}
+
+std::vector<ExceptionData> IcsFile::ReadExceptions(std::size_t index) {
   std::vector<ExceptionData> out;
   {
     Slot& slot = items_.at(index);
@@ -1454,7 +1518,7 @@ std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
   return out;
 }
 
-EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
+EventData IcsFile::FindOccurrence(std::size_t index, TDateTime day) {
   const TDateTime wanted = ravenox::DateOf(day);
   for (ExceptionData& x : Exceptions(index)) {
     if (ravenox::DateOf(x.original) != wanted) continue;

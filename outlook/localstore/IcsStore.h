@@ -147,6 +147,17 @@ class IcsFile {
     double start = 0.0;      // before the parse: the start as written, with kQuickStart
     std::unique_ptr<TaskData> task;
   };
+  // What a series' rule gave (an occurrence or why there is none) and its exceptions, kept until
+  // the file changes: a scan asks for the same days of the same series on every pass, and each
+  // answer otherwise costs a parse of the block and a walk of the rule.
+  struct Answers {
+    std::map<std::pair<std::size_t, double>, std::pair<EventData, std::string>> occurrences;
+    std::map<std::size_t, std::vector<ExceptionData>> exceptions;
+    std::size_t Size() const { return occurrences.size() + exceptions.size(); }
+  };
+  Answers& Kept();
+  EventData FindOccurrence(std::size_t index, TDateTime day);
+  std::vector<ExceptionData> ReadExceptions(std::size_t index);
   struct Stamp {
     off_t size = -1;
     timespec mtime{};
@@ -155,7 +166,8 @@ class IcsFile {
   };
   class ZoneCache;
 
-  void Index();
+  // Indexes the file open at `fd` (closed when done), whose stamp was just taken.
+  void Index(int fd);
   void ParseEvent(Slot& slot);
   // The parsed block of a series at `index`, checked to be one; throws std::runtime_error.
   struct Series;
@@ -176,6 +188,7 @@ class IcsFile {
   uint64_t generation_ = 0;
   std::map<std::string, std::pair<std::size_t, std::size_t>> zone_blocks_;  // TZID -> block
   std::unique_ptr<ZoneCache> zones_;
+  std::unique_ptr<Answers> answers_;  // made at the first question
   std::size_t parsed_ = 0;
   const uint64_t serial_ = ++serials_;  // tells this object from any other, past or present
   static inline std::atomic<uint64_t> serials_{0};

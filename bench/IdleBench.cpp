@@ -1,0 +1,266 @@
+// What the running program costs a user's machine: the engine on a wall clock, its passes and
+// waits as the program has them, on a calendar around today.
+//   idle_bench around DIR N
+//       writes DIR/around-N.ics, the vdir DIR/around-N/ and DIR/around-N.rem: N events around
+//       today (ten years back, half a year on) and a meeting every six minutes for the next six
+//       hours, whose reminders come now and then while the figures are taken
+//   idle_bench run PATH SECONDS present|away [SCALE]
+//       the engine (as `ravenox --headless` runs it, with its own data folder and profile in a
+//       scratch home) on the calendar at PATH: after a first sweep of the calendar's view (with
+//       short waits) and two passes, SECONDS of wall clock are measured. The waits are the engine's
+//       own divided by SCALE (default 1). With DISPLAY set the session's own input sources answer
+//       (the caller moves the pointer for "present"); without, "present" is input every half second
+//       and "away" nobody. Prints one line of key=value figures: passes, cpu (seconds), wakeups
+//       (the process's context switches), texts sent, the most and the mean wake-ups of a pass in
+//       which nothing was sent, and the resident memory in MB.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Generate.h"
+#include "engine/OutlookProcessorUnit.h"
+#include "platform/SessionInput.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct Usage {
+  double cpu = 0.0;
+  long switches = 0;
+};
+
+Usage Now() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw + r.ru_nivcsw};
+}
+
+// The end of each pass (the engine begins its wait) with what was used and sent by then.
+struct Sample {
+  Usage usage;
+  int texts = 0;
+};
+
+std::mutex samples_mutex;
+std::vector<Sample> samples;
+std::atomic<int> texts{0};
+// Whole sweeps of the calendar's view; until the first is done the waits are short.
+std::atomic<int> sweeps{0};
+std::atomic<bool> warm{false};
+
+class BenchEvent final : public ravenox::platform::WakeEvent {
+ public:
+  BenchEvent(std::unique_ptr<ravenox::platform::WakeEvent> inner, double scale)
+      : inner_(std::move(inner)), scale_(scale) {}
+  void Set() override { inner_->Set(); }
+  void Reset() override { inner_->Reset(); }
+  bool Wait(std::chrono::milliseconds timeout) override {
+    {
+      std::lock_guard lock(samples_mutex);
+      samples.push_back({Now(), texts.load()});
+    }
+    if (!warm.load()) return inner_->Wait(std::chrono::milliseconds(5));
+    return inner_->Wait(std::chrono::milliseconds(
+        static_cast<long long>(static_cast<double>(timeout.count()) / scale_)));
+  }
+
+ private:
+  std::unique_ptr<ravenox::platform::WakeEvent> inner_;
+  double scale_;
+};
+
+class CountingOutput final : public ravenox::platform::DebugOutput {
+ public:
+  void Write(std::string_view line) override {
+    if (line.rfind("Event:", 0) == 0) ++texts;
+  }
+};
+
+// Input every half second, where no session answers.
+class ScriptedInput final : public ravenox::platform::InputState {
+ public:
+  ravenox::platform::CursorPoint GetCursorPos() override {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        SteadyClock::now().time_since_epoch());
+    return {static_cast<int32_t>(ms.count() / 500), 0};
+  }
+  void GetKeyboardState(ravenox::platform::KeyTable& keys) override { keys.fill(0); }
+};
+
+// Every switch on, the whole day inside the user's day.
+class BenchHost final : public ravenox::engine::ProcessorHost {
+ public:
+  bool MeetingNotify() const override { return true; }
+  bool MorningNotify() const override { return true; }
+  bool EveningNotify() const override { return true; }
+  bool TaskNotify() const override { return true; }
+  bool TaskPreNotify() const override { return true; }
+  bool TaskReminder() const override { return true; }
+  bool UrgentEmail() const override { return true; }
+  int32_t TaskRemindPeriod() const override { return 1; }
+  ravenox::TDateTime EarlyTime() const override { return 1.0 / 1440; }
+  ravenox::TDateTime LateTime() const override { return 1.0 - 1.0 / 1440; }
+  void SetTaskRemindPeriod(int32_t) override {}
+  void GetPhoneAddress(std::string& address) override { address = "5550100@sms.example.org"; }
+  // The scan's progress text counts the items; it starts again at 1 after a whole sweep.
+  void SetStatusText(const std::string& text) override {
+    static const std::string kProgress = "Checking for New Appointments...";
+    if (text.rfind(kProgress, 0) != 0 || text.size() == kProgress.size()) return;
+    const long at = std::atol(text.c_str() + kProgress.size());
+    if (at < last_) ++sweeps;
+    last_ = at;
+  }
+  void SetProcessorRunning(bool) override {}
+  void ShowException(const std::string&) override {}
+  bool IsApplicationMainWindow() const override { return true; }
+
+ private:
+  long last_ = 0;
+};
+
+double ResidentMb() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+int Around(const std::filesystem::path& dir, int events) {
+  std::filesystem::create_directories(dir);
+  const ravenox::TDateTime now = ravenox::FromUnixLocal(time(nullptr));
+  const ravenox::TDateTime today = std::floor(now.Value());
+  std::ostringstream ics, rem;
+  for (int k = 0; k < 60; ++k) {
+    // Reminders a quarter hour ahead of each start: the first one a minute from now.
+    const ravenox::DateParts p = ravenox::DecodeDateTime(now + (16.0 + 6.0 * k) / 1440);
+    char start[32];
+    std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", p.year, p.month, p.day, p.hour,
+                  p.minute);
+    ics << "BEGIN:VEVENT\r\nUID:odd-" << k << "@example.org\r\nDTSTAMP:20200101T000000Z\r\n"
+        << "DTSTART:" << start << "\r\nSUMMARY:Odd reminder " << k << "\r\n"
+        << "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nDESCRIPTION:Reminder\r\n"
+        << "END:VALARM\r\nEND:VEVENT\r\n";
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    rem << "REM " << p.day << " " << kMonths[p.month - 1] << " " << p.year << " AT " << p.hour
+        << ":" << p.minute << " +15 MSG Odd reminder " << k << "\n";
+  }
+  bench::WriteCalendars(dir, "around-" + std::to_string(events), events, today - 3650.0, ics.str(),
+                        rem.str());
+  return 0;
+}
+
+int Run(const std::filesystem::path& calendar, double seconds, bool present, double scale) {
+  char scratch[] = "/tmp/ravenox-idle-bench-XXXXXX";
+  const std::filesystem::path home = mkdtemp(scratch);
+  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
+  setenv("HOME", home.c_str(), 1);
+  std::filesystem::create_directories(home / "config/Brindlemoor");
+  for (const char* box : {"Inbox", "Outbox", "Sent"}) {
+    for (const char* sub : {"tmp", "new", "cur"})
+      std::filesystem::create_directories(home / box / sub);
+  }
+  std::ofstream(home / "tasks.ics") << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nEND:VCALENDAR\r\n";
+  const auto sink = home / "sink";
+  std::ofstream(sink) << "#!/bin/sh\ncat >/dev/null\n";
+  std::filesystem::permissions(sink, std::filesystem::perms::owner_all);
+  std::ofstream(home / "config/Brindlemoor/Ravenox-store.conf")
+      << "[Store]\ncalendars=" << std::filesystem::absolute(calendar).string()
+      << "\ntasks=" << (home / "tasks.ics").string() << "\ninbox=" << (home / "Inbox").string()
+      << "\noutbox=" << (home / "Outbox").string() << "\nsent=" << (home / "Sent").string()
+      << "\nfrom=bench@example.org\nsendmail=" << sink.string() << "\n";
+
+  ravenox::engine::ProcessorEnvironment env;
+  const bool display = std::getenv("DISPLAY") != nullptr && *std::getenv("DISPLAY") != '\0';
+  if (!display) {
+    if (present) {
+      env.input = std::make_shared<ScriptedInput>();
+    } else {
+      env.input = std::make_shared<ravenox::platform::HeadlessInput>();
+    }
+  }
+  env.debug_output = std::make_shared<CountingOutput>();
+  env.open_event = [scale](const std::string&, std::string& note) {
+    return std::make_unique<BenchEvent>(
+        ravenox::platform::OpenNamedEvent("RavenoxIdleBench" + std::to_string(getpid()), note),
+        scale);
+  };
+  BenchHost host;
+  auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
+  engine->DebugEnabled = true;  // as the program runs it
+
+  // A program that has run a while has read what its view holds: the first sweep of it goes by
+  // with short waits, then two passes with the engine's own.
+  const auto began = SteadyClock::now();
+  auto passes = [] {
+    std::lock_guard lock(samples_mutex);
+    return samples.size();
+  };
+  while (sweeps.load() < 1 && SteadyClock::now() - began < std::chrono::minutes(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  warm = true;
+  const std::size_t warmed = passes();
+  while (passes() < warmed + 2 && SteadyClock::now() - began < std::chrono::minutes(20))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::size_t first = passes();
+  const Usage start = Now();
+  const int texts_before = texts.load();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  const Usage end = Now();
+  const int sent = texts.load() - texts_before;
+  const double resident = ResidentMb();
+  std::vector<Sample> taken;
+  {
+    std::lock_guard lock(samples_mutex);
+    taken.assign(samples.begin() + static_cast<long>(first - 1), samples.end());
+  }
+  engine->Stop();
+  engine.reset();
+  std::filesystem::remove_all(home);
+
+  long quiet_max = 0, quiet_sum = 0, quiet = 0;
+  for (std::size_t i = 1; i < taken.size(); ++i) {
+    if (taken[i].texts != taken[i - 1].texts) continue;
+    const long w = taken[i].usage.switches - taken[i - 1].usage.switches;
+    quiet_max = std::max(quiet_max, w);
+    quiet_sum += w;
+    ++quiet;
+  }
+  std::printf(
+      "passes=%zu cpu=%.4f wakeups=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
+      "quiet_mean=%.2f resident=%.1f\n",
+      taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches, sent, quiet, quiet_max,
+      quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, resident);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "around" && argc >= 4) return Around(argv[2], std::atoi(argv[3]));
+  if (mode == "run" && argc >= 5) {
+    const double scale = argc >= 6 ? std::atof(argv[5]) : 1.0;
+    return Run(argv[2], std::atof(argv[3]), std::string(argv[4]) == "present",
+               scale > 0 ? scale : 1.0);
+  }
+  std::fprintf(stderr, "usage: idle_bench around DIR N | run PATH SECONDS present|away [SCALE]\n");
+  return 2;
+}
