@@ -239,6 +239,9 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   for (std::size_t i = 1; i < taken.size(); ++i) {
     if (taken[i].texts != taken[i - 1].texts) continue;
     const long w = taken[i].usage.switches - taken[i - 1].usage.switches;
+    if (std::getenv("IDLE_BENCH_PASSES") != nullptr)
+      std::fprintf(stderr, "pass %zu: %.4f s, %ld wake-ups\n", i,
+                   taken[i].usage.cpu - taken[i - 1].usage.cpu, w);
     quiet_max = std::max(quiet_max, w);
     quiet_sum += w;
     ++quiet;

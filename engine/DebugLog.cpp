@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -84,7 +85,13 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
   }
   if (!DebugEnabled.load()) return;
   try {
-    debug_lines_.push_back(FormatDateTime(env_.clock->Now()) + ": " + message);
+    const TDateTime now = env_.clock->Now();
+    const double second = std::floor(now.Value() * 86400.0);
+    if (second != debug_stamp_second_) {
+      debug_stamp_ = FormatDateTime(now) + ": ";
+      debug_stamp_second_ = second;
+    }
+    debug_lines_.push_back(debug_stamp_ + message);
     if (debug_lines_.size() > kRotateAbove) {
       // The backup holds every line up to the rotation.
       FlushDebugLog();
@@ -136,7 +143,7 @@ void TOutlookProcessor::SaveDebugFile() {
     text += line;
     text += "\r\n";
   }
-  platform::WriteFileAtomically(path, text, 0600);
+  platform::WriteFileAtomically(path, text, 0600, /*durable=*/false);  // a log: no flush to disk
   debug_file_in_step_ = true;
   debug_file_lines_ = debug_lines_.size();
   debug_file_bytes_ = text.size();

@@ -4,7 +4,9 @@
 namespace ravenox::engine {
 namespace {
 
-constexpr int kAwayConfirmationRounds = 30000;
+// The watch before a send: fresh looks at the session for a second. Any input in it, the pointer
+// or a key, means the user is coming back.
+constexpr std::chrono::milliseconds kAwayWatch{1000};
 constexpr double kTwoMinutes = 2.0 / 1440.0;
 
 }  // namespace
@@ -26,25 +28,27 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
   };
 
   // Watch mouse and keyboard a moment longer; the user may just be coming back. A pending test
-  // message goes out regardless.
-  platform::CursorPoint previous = env_.input->GetCursorPos();
-  platform::KeyTable keys{};
-  for (int round = 0; round < kAwayConfirmationRounds && !TestPending(); ++round) {
+  // message goes out regardless. The watch sleeps between its looks: it costs a few looks, not a
+  // core.
+  if (!TestPending()) {
     if (Terminated()) {
       held_back_ = true;
       DebugLog("Text held back: the engine is stopping");
       return false;
     }
     // Nothing tells whether anyone is there (the display or the bus went): nobody is texted.
-    if (round == 0 && !env_.input->Problem().empty())
+    if (!env_.input->Problem().empty())
       return hold_back("nothing tells whether the user is at the computer");
-    env_.clock->Yield();
-    const platform::CursorPoint position = env_.input->GetCursorPos();
-    env_.input->GetKeyboardState(keys);
-    bool back = position != previous;
-    for (const uint8_t key : keys) back = back || (key & 0x80) != 0;
+    // From where the away check left the cursor: input since then counts, even input the
+    // watch's first look is the first to see.
+    const bool back = env_.input->InputWithin(kAwayWatch, CurrentCursor,
+                                              [this] { return Terminated() || TestPending(); });
+    if (Terminated()) {
+      held_back_ = true;
+      DebugLog("Text held back: the engine is stopping");
+      return false;
+    }
     if (back) return hold_back("the user came back");
-    previous = position;
   }
 
   std::lock_guard lock(lock_);

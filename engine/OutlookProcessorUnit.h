@@ -255,6 +255,10 @@ class TOutlookProcessor {
       outbox_problem_;          // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
   std::deque<std::string> debug_lines_;
+  // The time stamp of the last line, and the second it stands for: a pass logs hundreds of lines
+  // within one.
+  std::string debug_stamp_;
+  double debug_stamp_second_ = -1.0;
   // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
   // write append the new lines instead of rewriting the file.
   bool debug_file_in_step_ = false;

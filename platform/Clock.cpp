@@ -1,7 +1,5 @@
 #include "platform/Clock.h"
 
-#include <sched.h>
-
 #include <chrono>
 #include <thread>
 
@@ -15,10 +13,6 @@ TDateTime SystemClock::Now() {
 
 void SystemClock::Sleep(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-void SystemClock::Yield() {
-  sched_yield();
 }
 
 }  // namespace ravenox::platform

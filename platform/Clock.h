@@ -10,15 +10,12 @@ class Clock {
   // Local wall-clock time.
   virtual TDateTime Now() = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
-  // Gives up the rest of the time slice.
-  virtual void Yield() = 0;
 };
 
 class SystemClock final : public Clock {
  public:
   TDateTime Now() override;
   void Sleep(unsigned milliseconds) override;
-  void Yield() override;
 };
 
 // A clock stopped at one moment, for answering "what would the engine do at this time?".
@@ -27,7 +24,6 @@ class FixedClock final : public Clock {
   explicit FixedClock(TDateTime at) : at_(at) {}
   TDateTime Now() override { return at_; }
   void Sleep(unsigned) override {}
-  void Yield() override {}
 
  private:
   TDateTime at_;

@@ -1,15 +1,43 @@
 #include "platform/InputState.h"
 
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
+#include <xcb/screensaver.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/IdleClock.h"
 #include "platform/SessionInput.h"
 
 namespace ravenox::platform {
+
+bool InputState::InputWithin(std::chrono::milliseconds span, CursorPoint since,
+                             const std::function<bool()>& stop) {
+  constexpr auto kStep = std::chrono::milliseconds(50);
+  CursorPoint previous = since;
+  KeyTable keys{};
+  for (auto waited = std::chrono::milliseconds(0); waited < span; waited += kStep) {
+    if (stop()) return false;
+    Pause(kStep);
+    LookAgain();
+    const CursorPoint position = GetCursorPos();
+    GetKeyboardState(keys);
+    bool back = position != previous;
+    for (const uint8_t key : keys) back = back || (key & 0x80) != 0;
+    if (back) return true;
+    previous = position;
+  }
+  return false;
+}
+
+void InputState::Pause(std::chrono::milliseconds span) {
+  std::this_thread::sleep_for(span);
+}
+
 namespace {
 
 // Xlib connections must not be shared between threads without XInitThreads, so each thread that
@@ -77,49 +105,65 @@ void X11InputState::GetKeyboardState(KeyTable& keys) {
 namespace {
 
 // The X server's own idle time (the MIT-SCREEN-SAVER extension), or with `pointer_only` the
-// pointer's moves; the keys held down from the keymap.
+// pointer's moves; the keys held down from the keymap. Both questions of a look go out together
+// and come back in one round trip: a look wakes the program once.
 class X11IdleSource final : public IdleSource {
  public:
   explicit X11IdleSource(bool pointer_only) : pointer_only_(pointer_only) {}
-  ~X11IdleSource() override {
-    if (info_ != nullptr) XFree(info_);
-  }
   bool Open() {
     Display* display = CurrentDisplay();
     if (display == nullptr) return false;
     if (pointer_only_) return true;
     int event_base = 0, error_base = 0;
-    if (!XScreenSaverQueryExtension(display, &event_base, &error_base)) return false;
-    info_ = XScreenSaverAllocInfo();
-    return info_ != nullptr;
+    return XScreenSaverQueryExtension(display, &event_base, &error_base) != 0;
   }
   std::string Name() const override {
     return pointer_only_ ? "the X11 pointer and keys (DISPLAY)"
                          : "the X server's idle time (MIT-SCREEN-SAVER on DISPLAY)";
   }
   std::optional<bool> InputSinceLastLook() override {
+    keys_.fill(0);
     Display* display = CurrentDisplay();
     if (display == nullptr) return std::nullopt;
+    xcb_connection_t* c = XGetXCBConnection(display);
+    const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(display));
+    const xcb_query_keymap_cookie_t keymap = xcb_query_keymap(c);
+    std::optional<bool> input;
     if (pointer_only_) {
-      X11InputState x11;
-      const CursorPoint now = x11.GetCursorPos();
-      const bool moved = pointer_ && !(*pointer_ == now);
-      pointer_ = now;
-      return moved;
+      const xcb_query_pointer_cookie_t pointer = xcb_query_pointer(c, root);
+      if (xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(c, pointer, nullptr)) {
+        const CursorPoint now{r->root_x, r->root_y};
+        input = pointer_ && !(*pointer_ == now);
+        pointer_ = now;
+        free(r);
+      }
+    } else {
+      const xcb_screensaver_query_info_cookie_t info = xcb_screensaver_query_info(c, root);
+      if (xcb_screensaver_query_info_reply_t* r =
+              xcb_screensaver_query_info_reply(c, info, nullptr)) {
+        input = clock_.Update(r->ms_since_user_input);
+        free(r);
+      }
     }
-    if (!XScreenSaverQueryInfo(display, DefaultRootWindow(display), info_)) return std::nullopt;
-    return clock_.Update(info_->idle);
+    if (xcb_query_keymap_reply_t* r = xcb_query_keymap_reply(c, keymap, nullptr)) {
+      for (int code = 0; code < 256; ++code) {
+        if ((r->keys[code / 8] >> (code % 8)) & 1) keys_[static_cast<std::size_t>(code)] = 0x80;
+      }
+      free(r);
+    }
+    return input;
   }
   std::optional<double> IdleSeconds() override {
     if (pointer_only_) return std::nullopt;
     return clock_.IdleSeconds();
   }
-  void Keys(KeyTable& keys) override { X11InputState().GetKeyboardState(keys); }
+  // The keys as the last look found them.
+  void Keys(KeyTable& keys) override { keys = keys_; }
 
  private:
   bool pointer_only_;
-  XScreenSaverInfo* info_ = nullptr;
   std::optional<CursorPoint> pointer_;
+  KeyTable keys_{};
   IdleClock clock_;
 };
 

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ravenox::platform {
@@ -23,6 +25,17 @@ class InputState {
   virtual void GetKeyboardState(KeyTable& keys) = 0;
   // Why the state read cannot be trusted (nothing tells about input); empty while it can.
   virtual std::string Problem() { return {}; }
+  // The next question is answered by a fresh look, not by one a moment old.
+  virtual void LookAgain() {}
+  // Watches for `span` (fresh looks 50 ms apart, sleeping in between): true as soon as input
+  // comes (the cursor is no longer where it was, at `since` first; a key is down); false when the
+  // span passes without, or as soon as `stop` says so.
+  virtual bool InputWithin(std::chrono::milliseconds span, CursorPoint since,
+                           const std::function<bool()>& stop);
+
+ protected:
+  // The pause between two looks of the watch.
+  virtual void Pause(std::chrono::milliseconds span);
 };
 
 // Whether the X display named by DISPLAY can be opened now.

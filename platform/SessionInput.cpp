@@ -7,9 +7,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The away confirmation before a send looks thousands of times in a row: within this a look is
-// answered from the last one, not by a round trip to the bus, the compositor or the X server.
-constexpr auto kLookLife = std::chrono::milliseconds(10);
+// Within this a question is answered from the last look, not by a round trip to the bus, the
+// compositor or the X server.
+constexpr auto kLookLife = std::chrono::seconds(1);
+
 // A session where nothing answered is asked again only this often.
 constexpr auto kChooseAgain = std::chrono::seconds(5);
 
@@ -98,9 +99,10 @@ bool SessionInput::Choose() {
   return false;
 }
 
-void SessionInput::Look() {
+void SessionInput::Look(bool ask_lock) {
   const auto now = Clock::now();
-  if (ever_looked_ && now - looked_ < kLookLife) return;
+  if (ever_looked_ && !look_again_ && !ask_lock && now - looked_ < kLookLife) return;
+  look_again_ = false;
   looked_ = now;
   ever_looked_ = true;
 
@@ -115,11 +117,18 @@ void SessionInput::Look() {
       status_ = lost + " stopped answering. " + status_;
     }
   }
-  locked_ = lock_ != nullptr ? lock_->Locked() : std::nullopt;
-  // Nothing to go by: present. A locked screen: away, whatever comes in.
-  last_input_ = !input.has_value() || *input;
-  if (locked_.value_or(false)) last_input_ = false;
+  // Nothing to go by: present. A locked screen: away, whatever comes in; without input the lock
+  // changes nothing, and is not asked.
+  const bool seen = !input.has_value() || *input;
+  if (lock_ == nullptr) {
+    locked_.reset();
+  } else if (ask_lock || seen) {
+    locked_ = lock_->Locked();
+  }
+  last_input_ = seen && !locked_.value_or(false);
   if (last_input_) ++activity_;
+  keys_.fill(0);
+  if (source_ != nullptr && !locked_.value_or(false)) source_->Keys(keys_);
 }
 
 CursorPoint SessionInput::GetCursorPos() {
@@ -128,9 +137,8 @@ CursorPoint SessionInput::GetCursorPos() {
 }
 
 void SessionInput::GetKeyboardState(KeyTable& keys) {
-  keys.fill(0);
   Look();
-  if (source_ != nullptr && !locked_.value_or(false)) source_->Keys(keys);
+  keys = keys_;
 }
 
 std::string SessionInput::Problem() {
@@ -139,7 +147,7 @@ std::string SessionInput::Problem() {
 }
 
 SessionInput::Report SessionInput::Describe() {
-  Look();
+  Look(/*ask_lock=*/true);
   Report r;
   r.source = source_ != nullptr ? source_->Name() : "none";
   r.why = source_ != nullptr ? why_ : status_;

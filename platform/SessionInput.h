@@ -26,7 +26,7 @@ class IdleSource {
   virtual std::optional<bool> InputSinceLastLook() = 0;
   // How long since the last input, when the source can tell.
   virtual std::optional<double> IdleSeconds() { return std::nullopt; }
-  // The keys held down now, where the source sees them (X11).
+  // The keys held down at the last look, where the source sees them (X11).
   virtual void Keys(KeyTable& keys) { keys.fill(0); }
 };
 
@@ -70,6 +70,10 @@ std::unique_ptr<LockSource> OpenLockSource(const SessionInfo& session);
 // and chosen again when it stops answering. The cursor is a count of the looks that found input
 // (a locked screen finds none); the keys are those the source sees. When no source answers the
 // user counts as present, and Problem() says why.
+//
+// A look answers every question for a second (a pass asks dozens: the away check, a key check
+// per item of the scans, the cursor at its end) unless LookAgain() asks for a fresh one. The
+// screen lock matters only when input came: only then is it asked.
 class SessionInput final : public InputState {
  public:
   explicit SessionInput(SessionInfo session = SessionInfo::FromEnvironment(),
@@ -78,6 +82,7 @@ class SessionInput final : public InputState {
   CursorPoint GetCursorPos() override;
   void GetKeyboardState(KeyTable& keys) override;
   std::string Problem() override;
+  void LookAgain() override { look_again_ = true; }
 
   // For "ravenox-inspect away": the source in use and why, the others tried, the idle time, the
   // lock, and what one look now finds.
@@ -90,7 +95,7 @@ class SessionInput final : public InputState {
   Report Describe();
 
  private:
-  void Look();
+  void Look(bool ask_lock = false);
   bool Choose();
 
   SessionInfo session_;
@@ -100,9 +105,10 @@ class SessionInput final : public InputState {
   std::string why_, tried_, status_;
   int32_t activity_ = 1;
   bool last_input_ = false;
+  KeyTable keys_{};
   std::optional<bool> locked_;
   std::chrono::steady_clock::time_point looked_{}, chose_{};
-  bool ever_looked_ = false, ever_chose_ = false;
+  bool ever_looked_ = false, ever_chose_ = false, look_again_ = false;
 };
 
 // The engine alone without a desktop (--headless): nobody can be at the computer, so the user
@@ -111,6 +117,9 @@ class HeadlessInput final : public InputState {
  public:
   CursorPoint GetCursorPos() override { return {}; }
   void GetKeyboardState(KeyTable& keys) override { keys.fill(0); }
+  bool InputWithin(std::chrono::milliseconds, CursorPoint, const std::function<bool()>&) override {
+    return false;
+  }
 };
 
 }  // namespace ravenox::platform

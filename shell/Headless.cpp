@@ -41,7 +41,11 @@ class HeadlessHost final : public TSettingsHost {
     last_ = text;
     out_ << Stamp() << "  " << text << std::endl;
   }
-  void SetProcessorRunning(bool running) override { running_.store(running); }
+  // The engine's end wakes the waiting thread at once: it needs no look every second.
+  void SetProcessorRunning(bool running) override {
+    running_.store(running);
+    if (!running) pthread_kill(waiter_, SIGUSR1);
+  }
   void ShowException(const std::string& message) override {
     std::lock_guard lock(mutex_);
     err_ << Stamp() << "  " << message << std::endl;
@@ -55,6 +59,7 @@ class HeadlessHost final : public TSettingsHost {
   std::mutex mutex_;
   std::string last_;
   std::atomic<bool> running_{false};
+  const pthread_t waiter_ = pthread_self();
 };
 
 }  // namespace
@@ -95,6 +100,7 @@ int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
   sigaddset(&stops, SIGTERM);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGHUP);
+  sigaddset(&stops, SIGUSR1);  // the engine ended
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
   HeadlessHost host(settings, out, err);
@@ -113,9 +119,8 @@ int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
 
   int status = 0;
   while (true) {
-    const timespec second{1, 0};
-    const int signal = sigtimedwait(&stops, nullptr, &second);
-    if (signal > 0) {
+    const int signal = host.Running() ? sigwaitinfo(&stops, nullptr) : SIGUSR1;
+    if (signal > 0 && signal != SIGUSR1) {
       out << Stamp() << "  Stopping (signal " << signal << ")" << std::endl;
       break;
     }

@@ -32,14 +32,12 @@ class FakeClock final : public platform::Clock {
   TDateTime Now() override { return now_.load(); }
   // Sleeping moves the fake time on; nothing blocks.
   void Sleep(unsigned milliseconds) override { Advance(milliseconds / 86400000.0); }
-  void Yield() override { ++yields; }
   void Set(TDateTime t) { now_.store(t.Value()); }
   void Advance(double days) {
     double v = now_.load();
     while (!now_.compare_exchange_weak(v, v + days)) {
     }
   }
-  std::atomic<long> yields{0};
 
  private:
   std::atomic<double> now_;
@@ -80,6 +78,10 @@ class FakeInput final : public platform::InputState {
   long cursor_reads = 0;
   // Called under the lock on every cursor read with the read number; may move the cursor.
   std::function<void(long, platform::CursorPoint&)> on_cursor_read;
+  long pauses = 0;  // of the watch before a send, which takes no time here
+
+ protected:
+  void Pause(std::chrono::milliseconds) override { ++pauses; }
 
  private:
   std::mutex mutex_;
@@ -311,6 +313,8 @@ struct EngineRig {
   std::unique_ptr<engine::TOutlookProcessor> Make() {
     auto p = std::make_unique<engine::TOutlookProcessor>(host, env);
     p->DebugEnabled = true;
+    // Where an away check would have found the cursor, for tests that send without one.
+    if (env.input == input) p->CurrentCursor = input->cursor;
     return p;
   }
   // How many debug lines end with `text` (after the time stamp).

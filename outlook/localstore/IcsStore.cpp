@@ -256,9 +256,20 @@ TDateTime SeriesDay(const LocalTime& v, const LocalTime& series) {
 }
 
 time_t UnixFromLocal(TDateTime local) {
+  // A scan asks this for every series at one moment (its own); mktime looks at the system's zone
+  // file each time it is called. The answer for the last moment asked stands for a second.
+  struct Last {
+    TDateTime local = -1.0;
+    time_t unix = 0;
+    std::chrono::steady_clock::time_point at{};
+  };
+  thread_local Last last;
+  const auto now = std::chrono::steady_clock::now();
+  if (local == last.local && now - last.at < std::chrono::seconds(1)) return last.unix;
   std::tm tm = ravenox::ToTm(local);
   tm.tm_isdst = -1;
-  return mktime(&tm);
+  last = {local, mktime(&tm), now};
+  return last.unix;
 }
 
 std::string Text(icalcomponent* c, icalproperty_kind kind) {

@@ -1,6 +1,10 @@
 #include "outlook/localstore/LocalStore.h"
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
@@ -280,7 +284,14 @@ class IcsFolder final : public MAPIFolder,
   // Sources that cannot be read are left out and named by Problem(); when none can be read the
   // folder itself cannot be.
   int Count() override {
-    collection_.Refresh();
+    // The engine asks before every item; a change is seen within a moment of its clock, not by a
+    // stat per item. Without a clock (the inspector) every count looks.
+    const TDateTime now = clock_ ? clock_() : TDateTime(0.0);
+    if (!clock_ || !refreshed_ || now < refreshed_at_ || now - refreshed_at_ >= kRefreshAgain) {
+      collection_.Refresh();
+      refreshed_ = true;
+      refreshed_at_ = now;
+    }
     const std::size_t n = collection_.Count();
     const auto& problems = collection_.Problems();
     if (n == 0 && !problems.empty() && problems.size() == collection_.Files())
@@ -369,7 +380,10 @@ class IcsFolder final : public MAPIFolder,
     built_version_ = collection_.Version();
   }
 
+  static constexpr double kRefreshAgain = 0.1 / 86400;  // a tenth of a second
   IcsCollection collection_;
+  bool refreshed_ = false;
+  TDateTime refreshed_at_ = 0.0;
   ComponentKind kind_;
   LocalClock clock_;
   bool view_;
@@ -500,9 +514,36 @@ Connector MakeLocalStoreConnector(std::filesystem::path profile_path, LocalClock
   };
 }
 
+namespace {
+
+// The profile as its file now says: read again when the file changed, and every few minutes (what
+// it leaves out is filled in from what the system has, such as a sendmail program).
+StoreProfile CurrentProfile(const std::filesystem::path& path) {
+  struct Kept {
+    std::filesystem::path path;
+    struct stat st {};
+    std::chrono::steady_clock::time_point read{};
+    StoreProfile profile;
+  };
+  static std::mutex mutex;
+  static std::optional<Kept> kept;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return LoadProfile(path);
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(mutex);
+  if (kept && kept->path == path && kept->st.st_ino == st.st_ino &&
+      kept->st.st_size == st.st_size && kept->st.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+      kept->st.st_mtim.tv_nsec == st.st_mtim.tv_nsec && now - kept->read < std::chrono::minutes(5))
+    return kept->profile;
+  kept = Kept{path, st, now, LoadProfile(path)};
+  return kept->profile;
+}
+
+}  // namespace
+
 std::vector<std::string> PassOutbox(const std::filesystem::path& profile_path,
                                     std::string& waiting) {
-  OutboxReport r = OutboxPass(SendSettingsOf(LoadProfile(profile_path)));
+  OutboxReport r = OutboxPass(SendSettingsOf(CurrentProfile(profile_path)));
   waiting.clear();
   if (!r.bounces.empty()) {
     waiting = r.bounces.back();  // said once, at the pass that finds it
