@@ -14,6 +14,7 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
+#include "outlook/localstore/Profile.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/RegistryFile.h"
@@ -357,7 +358,27 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
         problems[static_cast<std::size_t>(t)] = "?";
     }
   };
-  {
+  // A store of many files (a vdir) is opened once and read by all: its files are indexed side
+  // by side already, and each reader reads files of its own.
+  bool folders = false;
+  try {
+    const auto p = outlook::localstore::LoadProfile(profile, /*create_default=*/false);
+    std::error_code ec;
+    for (const auto& source : what == "calendar" ? p.calendars : p.tasks)
+      folders = folders || std::filesystem::is_directory(source, ec);
+  } catch (const std::exception&) {
+    // Opening says what is wrong with it.
+  }
+  if (folders) {
+    open(0);
+    for (int t = 1; t < threads; ++t) {
+      auto& reader = readers[static_cast<std::size_t>(t)];
+      reader.app = readers[0].app;
+      reader.folder = readers[0].folder;
+      reader.count = readers[0].count;
+      problems[static_cast<std::size_t>(t)] = problems[0];
+    }
+  } else {
     std::vector<std::jthread> openers;
     for (int t = 1; t < threads; ++t) openers.emplace_back(open, t);
     open(0);

@@ -292,6 +292,10 @@ TEST_F(Session, TheWatchBeforeASendCostsFewCalls) {
     rig.env.input = std::make_shared<SessionInput>(SessionInfo{"wayland", "wayland-none", "", ""});
     auto p = rig.Make();
     p->CheckAway();
+    // A pass's key check per item is answered by the pass's look.
+    const int looked = mutter->Calls("GetIdletime");
+    for (int item = 0; item < 150; ++item) p->KeyboardPressed();
+    EXPECT_EQ(mutter->Calls("GetIdletime"), looked);
     std::this_thread::sleep_for(50ms);
     std::jthread user;
     if (comes_back)

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <span>
 #include <sstream>
 #include <stdexcept>
@@ -106,6 +108,27 @@ class IcsFile::ZoneCache {
 
  private:
   icaltimezone* Resolve(const std::string& tzid) {
+    if (icaltimezone* z = Known(tzid)) return z;
+    return FileZone(tzid);
+  }
+
+  // The zones libical knows by name, for every file of the process: a vdir names the same few
+  // in thousands of files. Null when it knows none by that name.
+  static icaltimezone* Known(const std::string& tzid) {
+    static std::mutex mutex;
+    static std::unordered_map<std::string, icaltimezone*> known;
+    {
+      std::lock_guard lock(mutex);
+      const auto it = known.find(tzid);
+      if (it != known.end()) return it->second;
+    }
+    icaltimezone* zone = Builtin(tzid);
+    std::lock_guard lock(mutex);
+    if (known.size() < 4096) known.emplace(tzid, zone);
+    return zone;
+  }
+
+  static icaltimezone* Builtin(const std::string& tzid) {
     const std::string olson = OlsonFromWindows(tzid);
     if (!olson.empty()) {
       if (icaltimezone* z = icaltimezone_get_builtin_timezone(olson.c_str())) return z;
@@ -118,6 +141,10 @@ class IcsFile::ZoneCache {
       const std::size_t slash = tzid.find('/', from);
       from = slash == std::string::npos ? slash : slash + 1;
     }
+    return nullptr;
+  }
+
+  icaltimezone* FileZone(const std::string& tzid) {
     // The file's own definition; its name sometimes carries a stray trailing colon.
     for (const auto& [name, block] : file_.zone_blocks_) {
       std::string trimmed = name;
@@ -935,8 +962,11 @@ thread_local OpenBlockFile open_block_file;
 
 }  // namespace
 
-IcsFile::IcsFile(std::filesystem::path path, ComponentKind kind, std::string user_address)
-    : path_(std::move(path)), kind_(kind), user_address_(std::move(user_address)) {
+IcsFile::IcsFile(std::string path, ComponentKind kind, std::string user_address, bool keep_text)
+    : path_(std::move(path)),
+      kind_(kind),
+      keep_text_(keep_text),
+      user_address_(std::move(user_address)) {
   EnsureLibical();
 }
 
@@ -944,11 +974,11 @@ IcsFile::~IcsFile() {
   if (open_block_file.file == serial_) open_block_file.Close();
 }
 
-void IcsFile::Refresh() {
+void IcsFile::Refresh(int folder) {
   auto fail = [this](const std::string& why) {
     items_.clear();
     stamp_ = Stamp{};
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + why);
+    throw std::runtime_error("Cannot read " + path_ + ": " + why);
   };
   struct stat st {};
   // A file read before costs one stat while it stays as it was; a new one is opened at once (a
@@ -960,7 +990,12 @@ void IcsFile::Refresh() {
   }
   // Non-blocking, so that a FIFO put in its place does not wait for a writer; that makes no
   // difference to a regular file.
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // In a folder already open, by its name alone: the path is not walked again for each file.
+  const std::size_t slash = path_.rfind('/');
+  const int fd = folder >= 0 && slash != std::string::npos
+                     ? ::openat(folder, path_.c_str() + slash + 1,
+                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                     : ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) fail(std::strerror(errno));
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int error = errno;
@@ -975,7 +1010,7 @@ void IcsFile::Refresh() {
 std::string IcsFile::ReadAll() const {
   std::string bytes;
   if (!ravenox::platform::ReadRegularFile(path_, kMaxFileSize, bytes))
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
+    throw std::runtime_error("Cannot read " + path_ + ": " + std::strerror(ENOENT));
   return bytes;
 }
 
@@ -988,7 +1023,8 @@ class LineSource {
   LineSource(const char* data, std::size_t length) : data_(data), end_(length) {}
   // `size`: what the file held when last looked at; a small file gets a small window (a vdir
   // holds thousands of them).
-  LineSource(int fd, const std::filesystem::path& path, off_t size) : fd_(fd), path_(&path) {
+  LineSource(int fd, const std::string& path, off_t size)
+      : fd_(fd), path_(&path), size_(static_cast<std::size_t>(std::max<off_t>(size, 0))) {
     constexpr off_t kLeast = 4096, kMost = off_t{1} << 20;
     window_.swap(Spare());
     window_.resize(static_cast<std::size_t>(std::clamp<off_t>(size + 1, kLeast, kMost)));
@@ -1001,6 +1037,11 @@ class LineSource {
   }
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
+
+  // The whole file, when it was read into the window in one: empty otherwise.
+  std::string_view Whole() const {
+    return fd_ >= 0 && done_ && base_ == 0 ? std::string_view(data_, end_) : std::string_view();
+  }
 
   // The first `n` bytes, read if need be; null when the file is shorter.
   const char* Peek(std::size_t n) {
@@ -1039,16 +1080,20 @@ class LineSource {
     while (true) {
       const ssize_t r = ::read(fd_, window_.data() + end_, window_.size() - end_);
       if (r < 0 && errno == EINTR) continue;
-      if (r < 0)
-        throw std::runtime_error("Cannot read " + path_->string() + ": " + std::strerror(errno));
+      if (r < 0) throw std::runtime_error("Cannot read " + *path_ + ": " + std::strerror(errno));
       if (r == 0) {
         done_ = true;
       } else {
+        // A short read up to the size the file had when opened is its end: no read more to
+        // hear so (a vdir's file is read in one).
+        if (static_cast<std::size_t>(r) < window_.size() - end_ &&
+            base_ + end_ + static_cast<std::size_t>(r) >= size_)
+          done_ = true;
         end_ += static_cast<std::size_t>(r);
         if (base_ + end_ > kMaxFileSize) {
           throw std::system_error(
               EFBIG, std::generic_category(),
-              "Larger than " + std::to_string(kMaxFileSize) + " bytes: " + path_->string());
+              "Larger than " + std::to_string(kMaxFileSize) + " bytes: " + *path_);
         }
       }
       return;
@@ -1062,7 +1107,8 @@ class LineSource {
   }
 
   int fd_ = -1;
-  const std::filesystem::path* path_ = nullptr;
+  const std::string* path_ = nullptr;
+  std::size_t size_ = 0;  // of the file when it was opened
   std::string window_;
   const char* data_ = nullptr;
   std::size_t start_ = 0, end_ = 0, base_ = 0;
@@ -1079,7 +1125,8 @@ void IcsFile::Index(int fd) {
   errors_.clear();
   zone_blocks_.clear();
   override_blocks_.clear();
-  zones_ = std::make_unique<ZoneCache>(*this);
+  zones_.reset();  // made when a time is first read
+  kept_.clear();
   answers_.reset();
   converted_.clear();
   ++generation_;
@@ -1292,6 +1339,17 @@ void IcsFile::Index(int fd) {
     }
   }
 
+  // A file read once (by the inspector) keeps a small file's bytes: its blocks then need no
+  // second opening. Bounded for the whole process.
+  if (keep_text_ && converted_.empty()) {
+    constexpr std::size_t kKeepAtMost = 64 * 1024, kKeptInAll = std::size_t{256} << 20;
+    static std::atomic<std::size_t> kept_in_all{0};
+    const std::string_view whole = source->Whole();
+    if (!whole.empty() && whole.size() <= kKeepAtMost &&
+        kept_in_all.fetch_add(whole.size()) + whole.size() <= kKeptInAll)
+      kept_.assign(whole);
+  }
+
   // Changed instances of a series belong to it, as in Outlook's item list; an instance whose
   // series is not in the file stands for itself.
   std::unordered_set<std::string_view> master_uids;
@@ -1332,6 +1390,7 @@ void IcsFile::Index(int fd) {
 
 std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
+  if (!kept_.empty()) return kept_.substr(b.offset, b.length);
   std::string text(b.length, '\0');
   OpenBlockFile& open = open_block_file;
   if (open.file != serial_ || open.generation != generation_ || open.fd < 0) {
@@ -1343,8 +1402,7 @@ std::string IcsFile::BlockText(const Block& b) const {
     open.generation = generation_;
   }
   const int fd = open.fd;
-  if (fd < 0)
-    throw std::runtime_error("Cannot read " + path_.string() + ": " + std::strerror(ENOENT));
+  if (fd < 0) throw std::runtime_error("Cannot read " + path_ + ": " + std::strerror(ENOENT));
   std::size_t done = 0;
   while (done < b.length) {
     const ssize_t r =
@@ -1357,6 +1415,7 @@ std::string IcsFile::BlockText(const Block& b) const {
 }
 
 EventData IcsFile::Event(std::size_t index) {
+  const auto guard = Guard();
   Slot& slot = items_.at(index);
   if (!slot.parsed) ParseEvent(slot);
   EventData data;
@@ -1377,6 +1436,7 @@ EventData IcsFile::Event(std::size_t index) {
 }
 
 bool IcsFile::SurelyOutside(std::size_t index, TDateTime from, TDateTime to) const {
+  const auto guard = Guard();
   const Slot& slot = items_.at(index);
   if (slot.parsed || slot.overrides >= 0 || !(slot.flags & kQuickStart)) return false;
   const double lo = from.Value() - kZoneSlack, hi = to.Value() + kZoneSlack;
@@ -1401,7 +1461,7 @@ void IcsFile::ParseEvent(Slot& slot) {
     return;
   }
   LocalTime start;
-  const EventData e = ReadEvent(c.get(), *zones_, user_address_, start);
+  const EventData e = ReadEvent(c.get(), Zones(), user_address_, start);
   // Texts longer than a length field holds are cut at a character boundary.
   auto pooled = [&](const std::string& text, uint16_t& length) {
     const std::string kept = ravenox::CutUtf8(text, 65535);
@@ -1446,9 +1506,20 @@ IcsFile::Series IcsFile::OpenSeries(std::size_t index) {
   if (series.master == nullptr || icalcomponent_isa(series.master.get()) != ICAL_VEVENT_COMPONENT)
     throw std::runtime_error("unreadable event at byte " + std::to_string(slot.offset));
   series.start = ReadTime(
-      icalcomponent_get_first_property(series.master.get(), ICAL_DTSTART_PROPERTY), *zones_);
+      icalcomponent_get_first_property(series.master.get(), ICAL_DTSTART_PROPERTY), Zones());
   series.pattern = &patterns_[static_cast<std::size_t>(slot.pattern)];
   return series;
+}
+
+std::unique_lock<std::recursive_mutex> IcsFile::Guard() const {
+  // Striped: a vdir holds thousands of files, and a lock each would cost more than most of them.
+  static std::recursive_mutex stripes[64];
+  return std::unique_lock(stripes[serial_ % 64]);
+}
+
+IcsFile::ZoneCache& IcsFile::Zones() {
+  if (zones_ == nullptr) zones_ = std::make_unique<ZoneCache>(*this);
+  return *zones_;
 }
 
 IcsFile::Answers& IcsFile::Kept() {
@@ -1460,6 +1531,7 @@ IcsFile::Answers& IcsFile::Kept() {
 }
 
 std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
+  const auto guard = Guard();
   Answers& kept = Kept();
   const auto it = kept.exceptions.find(index);
   if (it != kept.exceptions.end()) return it->second;
@@ -1469,6 +1541,7 @@ std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
 }
 
 EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
+  const auto guard = Guard();
   const std::pair<std::size_t, double> key{index, ravenox::DateOf(day).Value()};
   {
     Answers& kept = Kept();
@@ -1503,7 +1576,7 @@ std::vector<ExceptionData> IcsFile::ReadExceptions(std::size_t index) {
   icalcomponent* m = series.master.get();
   for (icalproperty* p = icalcomponent_get_first_property(m, ICAL_EXDATE_PROPERTY); p != nullptr;
        p = icalcomponent_get_next_property(m, ICAL_EXDATE_PROPERTY)) {
-    const LocalTime x = ReadTime(p, *zones_);
+    const LocalTime x = ReadTime(p, Zones());
     if (!x.present) continue;
     ExceptionData d;
     d.original = SeriesDay(x, series.start) + at;
@@ -1516,12 +1589,12 @@ std::vector<ExceptionData> IcsFile::ReadExceptions(std::size_t index) {
     ComponentPtr o(icalparser_parse_string(EventLines(BlockText(b), user_address_).c_str()));
     if (o == nullptr || icalcomponent_isa(o.get()) != ICAL_VEVENT_COMPONENT) continue;
     const LocalTime id =
-        ReadTime(icalcomponent_get_first_property(o.get(), ICAL_RECURRENCEID_PROPERTY), *zones_);
+        ReadTime(icalcomponent_get_first_property(o.get(), ICAL_RECURRENCEID_PROPERTY), Zones());
     if (!id.present) continue;
     ExceptionData d;
     d.original = SeriesDay(id, series.start) + at;
     LocalTime start;
-    d.event = ReadEvent(o.get(), *zones_, user_address_, start);
+    d.event = ReadEvent(o.get(), Zones(), user_address_, start);
     d.event.recurring = false;
     if (!d.event.error.empty()) continue;
     out.push_back(std::move(d));
@@ -1579,6 +1652,7 @@ TDateTime IcsFile::TimeInZone(_icaltimezone* zone, TDateTime local) {
 }
 
 TDateTime IcsFile::SeriesTime(std::size_t index, TDateTime local) {
+  const auto guard = Guard();
   Slot& slot = items_.at(index);
   if (!slot.parsed) ParseEvent(slot);
   if (slot.pattern < 0) return local;
@@ -1586,6 +1660,7 @@ TDateTime IcsFile::SeriesTime(std::size_t index, TDateTime local) {
 }
 
 EventData IcsFile::Look(std::size_t index) {
+  const auto guard = Guard();
   const Slot& slot = items_.at(index);
   if (slot.parsed) {
     EventData d;
@@ -1604,7 +1679,7 @@ EventData IcsFile::Look(std::size_t index) {
     return d;
   }
   const LocalTime start =
-      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), Zones());
   if (!start.present) d.error = "event without a start";
   d.start = start.value;
   d.recurring =
@@ -1618,10 +1693,12 @@ EventData IcsFile::Look(std::size_t index) {
 }
 
 std::size_t IcsFile::Fingerprint(std::size_t index) const {
+  const auto guard = Guard();
   return std::hash<std::string>()(BlockText(items_.at(index)));
 }
 
 const TaskData& IcsFile::Task(std::size_t index) {
+  const auto guard = Guard();
   Slot& b = items_.at(index);
   if (b.task) return *b.task;
   auto data = std::make_unique<TaskData>();
@@ -1634,9 +1711,9 @@ const TaskData& IcsFile::Task(std::size_t index) {
   }
   data->subject = Text(c.get(), ICAL_SUMMARY_PROPERTY);
   const LocalTime start =
-      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), *zones_);
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DTSTART_PROPERTY), Zones());
   const LocalTime due =
-      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DUE_PROPERTY), *zones_);
+      ReadTime(icalcomponent_get_first_property(c.get(), ICAL_DUE_PROPERTY), Zones());
   // Outlook keeps task dates as days.
   if (start.present) data->start_date = ravenox::DateOf(start.value);
   if (due.present) data->due_date = ravenox::DateOf(due.value);
@@ -1688,6 +1765,7 @@ icaltimetype TimeLike(time_t t, const LocalTime& like) {
 }  // namespace
 
 bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
+  const auto guard = Guard();
   // Only a file that is still what was read may be written back.
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0) return false;
@@ -1702,9 +1780,9 @@ bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   icalproperty* anchor_prop = dtstart != nullptr ? dtstart : due;
   if (rrule == nullptr || anchor_prop == nullptr) return false;
 
-  const LocalTime anchor = ReadTime(anchor_prop, *zones_);
+  const LocalTime anchor = ReadTime(anchor_prop, Zones());
   if (!anchor.present) return false;
-  const LocalTime due_time = due != nullptr ? ReadTime(due, *zones_) : anchor;
+  const LocalTime due_time = due != nullptr ? ReadTime(due, Zones()) : anchor;
   // How long after the instance's start it falls due.
   const long long due_after = due_time.present ? static_cast<long long>(AsUnix(due_time)) -
                                                      static_cast<long long>(AsUnix(anchor))
@@ -1799,146 +1877,6 @@ bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   stamp_ = Stamp{};
   Refresh();
   return true;
-}
-
-IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind,
-                             std::string user_address)
-    : sources_(std::move(sources)), kind_(kind), user_address_(std::move(user_address)) {}
-
-void IcsCollection::Refresh() {
-  // A vdir may hold a file per event: listing it and statting every file is proportional to its
-  // size, and the engine asks for the count before every item. So a folder is listed again when its
-  // own entry changed (a file added, removed or renamed into place) and otherwise, like the files
-  // in it, looked at again at most once a second. A single file is a single stat: always.
-  const auto now = std::chrono::steady_clock::now();
-  bool full = !refreshed_ || now - last_full_ >= std::chrono::seconds(1);
-  std::vector<bool> is_folder(sources_.size(), false);
-  for (std::size_t i = 0; i < sources_.size(); ++i) {
-    struct stat st {};
-    if (::stat(sources_[i].c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-    is_folder[i] = true;
-    Listing& listing = listings_[sources_[i]];
-    if (!listing.listed || listing.mtime.tv_sec != st.st_mtim.tv_sec ||
-        listing.mtime.tv_nsec != st.st_mtim.tv_nsec || listing.inode != st.st_ino) {
-      listing.listed = false;
-      full = true;
-    }
-    listing.mtime = st.st_mtim;
-    listing.inode = st.st_ino;
-  }
-  if (is_folder != was_folder_) full = true;  // a source became a folder, or stopped being one
-
-  if (!full) {
-    // The single files only; the folders' files keep what the last full look found.
-    bool changed = false;
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < sources_.size(); ++i) {
-      if (is_folder[i]) {
-        at += listings_[sources_[i]].files.size();
-        continue;
-      }
-      const auto& file = order_.at(at++);
-      const std::size_t count = file->Count();
-      const uint64_t generation = file->Generation();
-      std::string problem;
-      try {
-        file->Refresh();
-      } catch (const std::exception& e) {
-        problem = e.what();
-      }
-      changed = changed || count != file->Count() || generation != file->Generation();
-      if (problem != source_problems_[i]) {
-        source_problems_[i] = problem;
-        changed = true;
-      }
-    }
-    if (changed) Rebuild();
-    return;
-  }
-
-  last_full_ = now;
-  refreshed_ = true;
-  ++looks_;
-  was_folder_ = is_folder;
-  order_.clear();
-  source_problems_.assign(sources_.size(), {});
-  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> kept;
-  std::vector<std::string> folder_problems;
-  for (std::size_t i = 0; i < sources_.size(); ++i) {
-    std::vector<std::filesystem::path> paths;
-    if (is_folder[i]) {
-      Listing& listing = listings_[sources_[i]];
-      if (!listing.listed) {
-        listing.files.clear();
-        std::error_code ec;
-        // The entry's type comes with the listing: no stat per file here.
-        for (const auto& entry : std::filesystem::directory_iterator(sources_[i], ec)) {
-          if (entry.path().extension() == ".ics" && entry.is_regular_file(ec))
-            listing.files.push_back(entry.path());
-        }
-        std::sort(listing.files.begin(), listing.files.end());
-        listing.listed = true;
-      }
-      paths = listing.files;
-    } else {
-      listings_.erase(sources_[i]);
-      paths.push_back(sources_[i]);
-    }
-    for (const auto& path : paths) {
-      auto it = files_.find(path);
-      std::shared_ptr<IcsFile> file =
-          it != files_.end() ? it->second : std::make_shared<IcsFile>(path, kind_, user_address_);
-      try {
-        file->Refresh();
-      } catch (const std::exception& e) {
-        if (is_folder[i]) {
-          folder_problems.push_back(e.what());
-        } else {
-          source_problems_[i] = e.what();
-        }
-      }
-      order_.push_back(file);
-      kept[path] = std::move(file);
-    }
-  }
-  files_ = std::move(kept);
-  folder_problems_ = std::move(folder_problems);
-  Rebuild();
-}
-
-void IcsCollection::Rebuild() {
-  ends_.clear();
-  ends_.reserve(order_.size());
-  std::vector<std::pair<const IcsFile*, uint64_t>> signature;
-  signature.reserve(order_.size());
-  std::size_t n = 0;
-  for (const auto& f : order_) {
-    n += f->Count();
-    ends_.push_back(n);
-    signature.emplace_back(f.get(), f->Generation() * 2 + (f->Count() == 0 ? 1 : 0));
-  }
-  if (signature != signature_) {
-    signature_ = std::move(signature);
-    ++version_;
-  }
-  problems_.clear();
-  for (const auto& p : source_problems_) {
-    if (!p.empty()) problems_.push_back(p);
-  }
-  problems_.insert(problems_.end(), folder_problems_.begin(), folder_problems_.end());
-}
-
-std::size_t IcsCollection::Count() const {
-  return ends_.empty() ? 0 : ends_.back();
-}
-
-std::pair<std::shared_ptr<IcsFile>, std::size_t> IcsCollection::At(std::size_t index) {
-  // The first file whose items end after `index`.
-  const auto it = std::upper_bound(ends_.begin(), ends_.end(), index);
-  if (it == ends_.end()) return {nullptr, 0};
-  const auto file = static_cast<std::size_t>(it - ends_.begin());
-  const std::size_t before = file == 0 ? 0 : ends_[file - 1];
-  return {order_[file], index - before};
 }
 
 }  // namespace outlook::localstore

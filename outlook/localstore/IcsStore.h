@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,18 +78,21 @@ struct TaskData {
 
 enum class ComponentKind { kEvent, kTodo };
 
-// One .ics file.
+// One .ics file. Once indexed (Refresh), its items may be read from several threads.
 class IcsFile {
  public:
   // `user_address`: the user's own mail address, which tells the user's reply among a meeting's
   // attendees.
-  IcsFile(std::filesystem::path path, ComponentKind kind, std::string user_address = {});
+  // `keep_text`: the file is read once, whole (the inspector): a small one keeps its bytes.
+  IcsFile(std::string path, ComponentKind kind, std::string user_address = {},
+          bool keep_text = false);
   ~IcsFile();
   IcsFile(const IcsFile&) = delete;
   IcsFile& operator=(const IcsFile&) = delete;
 
   // Indexes the file again if it changed on disk. Throws std::runtime_error when it cannot be read.
-  void Refresh();
+  // `folder`: the file's folder, open, where it is known.
+  void Refresh(int folder = -1);
   std::size_t Count() const { return items_.size(); }
   EventData Event(std::size_t index);
   // What the calendar's view needs of the event at `index`: its start, whether it recurs and by
@@ -121,7 +125,8 @@ class IcsFile {
   // time of local midnight), or its last one, and writes the file back, once; false when the rule
   // has no later instance, nothing would change, or the file changed since it was read.
   bool SkipRecurrence(std::size_t index, time_t today);
-  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path Path() const { return path_; }
+  const std::string& PathText() const { return path_; }
   // How many blocks libical has parsed since the file was opened (for tests and benchmarks).
   std::size_t Parsed() const { return parsed_; }
 
@@ -165,6 +170,9 @@ class IcsFile {
     bool operator==(const Stamp& o) const;
   };
   class ZoneCache;
+  ZoneCache& Zones();
+  // Held while an item is read: reading parses and keeps what it parsed.
+  std::unique_lock<std::recursive_mutex> Guard() const;
 
   // Indexes the file open at `fd` (closed when done), whose stamp was just taken.
   void Index(int fd);
@@ -175,8 +183,10 @@ class IcsFile {
   std::string BlockText(const Block& b) const;
   std::string ReadAll() const;
 
-  std::filesystem::path path_;
+  std::string path_;  // a string: a vdir holds thousands, and a path object costs several times it
   ComponentKind kind_;
+  bool keep_text_ = false;
+  std::string kept_;  // the bytes of a small file read once
   Stamp stamp_;
   std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
   std::vector<Slot> items_;
@@ -192,53 +202,6 @@ class IcsFile {
   std::size_t parsed_ = 0;
   const uint64_t serial_ = ++serials_;  // tells this object from any other, past or present
   static inline std::atomic<uint64_t> serials_{0};
-};
-
-// The items of several sources (files and vdirs) as one list, in a stable order.
-class IcsCollection {
- public:
-  IcsCollection(std::vector<std::filesystem::path> sources, ComponentKind kind,
-                std::string user_address = {});
-  void Refresh();
-  std::size_t Count() const;
-  // The file and index within it of position `index` (0-based).
-  std::pair<std::shared_ptr<IcsFile>, std::size_t> At(std::size_t index);
-  // Problems met while refreshing (a source that cannot be read), for the status line.
-  const std::vector<std::string>& Problems() const { return problems_; }
-  // How many files the sources named at the last refresh.
-  std::size_t Files() const { return order_.size(); }
-  // How many times the folders were listed and all files looked at (for tests and benchmarks).
-  std::size_t Looks() const { return looks_; }
-  // Changes whenever the items may have: a file indexed again, added or gone, a source's trouble.
-  uint64_t Version() const { return version_; }
-
- private:
-  // What a vdir held when it was last listed, and its own entry then.
-  struct Listing {
-    bool listed = false;
-    timespec mtime{};
-    ino_t inode = 0;
-    std::vector<std::filesystem::path> files;
-  };
-  // The running item counts and the problems, after the files changed.
-  void Rebuild();
-
-  std::vector<std::filesystem::path> sources_;
-  ComponentKind kind_;
-  std::string user_address_;
-  std::map<std::filesystem::path, std::shared_ptr<IcsFile>> files_;
-  std::vector<std::shared_ptr<IcsFile>> order_;
-  std::vector<std::size_t> ends_;  // items up to and including each file of order_
-  std::map<std::filesystem::path, Listing> listings_;
-  std::vector<std::string> source_problems_;  // of each single-file source
-  std::vector<std::string> folder_problems_;  // of the files in folders, at the last full look
-  std::vector<std::string> problems_;
-  std::vector<bool> was_folder_;  // which sources were folders at the last full look
-  std::vector<std::pair<const IcsFile*, uint64_t>> signature_;  // files and generations, in order
-  uint64_t version_ = 0;
-  bool refreshed_ = false;
-  std::size_t looks_ = 0;
-  std::chrono::steady_clock::time_point last_full_;
 };
 
 // Local time of a moment given by the system clock (seconds since the epoch).

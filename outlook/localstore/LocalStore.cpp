@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "outlook/PatternRule.h"
+#include "outlook/localstore/IcsCollection.h"
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/Maildir.h"
 #include "outlook/localstore/Sender.h"
@@ -275,7 +276,8 @@ class IcsFolder final : public MAPIFolder,
  public:
   IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind,
             std::string user_address, LocalClock clock, FolderScope scope)
-      : collection_(std::move(sources), kind, std::move(user_address)),
+      : collection_(std::move(sources), kind, std::move(user_address),
+                    /*watch=*/scope == FolderScope::kNow),
         kind_(kind),
         clock_(std::move(clock)),
         view_(scope == FolderScope::kNow && clock_) {}
