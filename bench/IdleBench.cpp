@@ -256,8 +256,28 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
 
 }  // namespace
 
+int Watch() {
+  ravenox::platform::SessionInput input;
+  input.LookAgain();
+  const ravenox::platform::CursorPoint at = input.GetCursorPos();
+  rusage before{}, after{};
+  getrusage(RUSAGE_THREAD, &before);
+  const auto began = SteadyClock::now();
+  const bool back = input.InputWithin(std::chrono::seconds(1), at, [] { return false; });
+  const double wall = std::chrono::duration<double>(SteadyClock::now() - began).count();
+  getrusage(RUSAGE_THREAD, &after);
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) -
+                     seconds(before.ru_utime) - seconds(before.ru_stime);
+  std::printf("cpu=%.4f wall=%.3f input=%d\n", cpu, wall, back ? 1 : 0);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "watch") return Watch();
   if (mode == "around" && argc >= 4) return Around(argv[2], std::atoi(argv[3]));
   if (mode == "run" && argc >= 5) {
     const double scale = argc >= 6 ? std::atof(argv[5]) : 1.0;
