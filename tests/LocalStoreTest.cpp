@@ -974,6 +974,33 @@ TEST_F(LocalStore, AWeekOfRecurringMeetingsSendsWhatHappens) {
 // A calendar that keeps ten years of history (100,000 events, a third of them series long
 // ended): a meeting added for ten minutes ahead while the engine runs is read at the next pass and
 // texted at its reminder minute, once.
+// A meeting added just after a sweep of the view ended is read by the next pass: the view puts
+// it where the scan starts again, not past the end it had before.
+TEST_F(LocalStore, AMeetingAddedAfterASweepEndedIsReadByTheNextPass) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  std::string events;
+  for (int i = 0; i < 200; ++i) {
+    char start[32];
+    std::snprintf(start, sizeof start, "20261209T%02d%02d00Z", 8 + i / 60, i % 60);
+    events += Event("SUMMARY:m" + std::to_string(i) + "\r\nDTSTART:" + start + "\r\n");
+  }
+  const auto path = Write("day.ics", Calendar(events));
+  StoreProfile profile;
+  profile.calendars = {path};
+  rows::EngineOnStore store(profile, 0.5 / 24, 23.5 / 24);
+  store.rig.clock->Set(EncodeDateTime(2026, 12, 8, 9, 0));
+  auto p = store.rig.Make();
+  p->CheckAppointments();
+  while (p->AppointmentCursor != 1) p->CheckAppointments();
+  Write("day.ics", Calendar(events + Event("SUMMARY:Added\r\nDTSTART:20261208T093000Z\r\n")));
+  p->CheckAppointments();
+  bool read = false;
+  for (int i = 0; i < p->NotifyList.Count(); ++i)
+    read = read || p->NotifyList[i].Text.find("Added") != std::string::npos;
+  EXPECT_TRUE(read);
+}
+
 TEST_F(LocalStore, AMeetingAddedToALargeCalendarIsTextedAtItsReminder) {
   setenv("TZ", "UTC", 1);
   tzset();

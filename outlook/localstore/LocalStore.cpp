@@ -283,15 +283,17 @@ class IcsFolder final : public MAPIFolder,
         view_(scope == FolderScope::kNow && clock_) {}
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
+  void LookAtNextCount() { look_ = true; }
   // Sources that cannot be read are left out and named by Problem(); when none can be read the
   // folder itself cannot be.
   int Count() override {
-    // The engine asks before every item; a change is seen within a moment of its clock, not by a
-    // stat per item. Without a clock (the inspector) every count looks.
+    // The engine asks before every item: a scan's first count looks at the files, and the others
+    // within a moment of the engine's clock do not. Without a clock (the inspector) every count
+    // looks.
     const TDateTime now = clock_ ? clock_() : TDateTime(0.0);
-    if (!clock_ || !refreshed_ || now < refreshed_at_ || now - refreshed_at_ >= kRefreshAgain) {
+    if (!clock_ || look_ || now < refreshed_at_ || now - refreshed_at_ >= kRefreshAgain) {
+      look_ = false;
       collection_.Refresh();
-      refreshed_ = true;
       refreshed_at_ = now;
     }
     const std::size_t n = collection_.Count();
@@ -373,8 +375,10 @@ class IcsFolder final : public MAPIFolder,
                 std::lower_bound(old_ones, entries.end(), now - 1.0 / 24,
                                  [](const Entry& e, TDateTime t) { return e.start < t; }),
                 entries.end());
+    // Where the scan reads next, by the view it has been reading: past its end, the scan starts
+    // again at the first.
+    const std::size_t at = next_ >= 1 && next_ <= entries_.size() && next_ <= n ? next_ - 1 : 0;
     entries_.assign(n, Entry{});
-    const std::size_t at = next_ >= 1 && next_ <= n ? next_ - 1 : 0;
     for (std::size_t j = 0; j < n; ++j) entries_[(at + j) % n] = std::move(entries[j]);
     identities_ = std::move(identities);
     built_ = true;
@@ -384,7 +388,7 @@ class IcsFolder final : public MAPIFolder,
 
   static constexpr double kRefreshAgain = 0.1 / 86400;  // a tenth of a second
   IcsCollection collection_;
-  bool refreshed_ = false;
+  bool look_ = true;  // the next count looks at the files whatever the clock says
   TDateTime refreshed_at_ = 0.0;
   ComponentKind kind_;
   LocalClock clock_;
@@ -458,9 +462,12 @@ class LocalApplication final : public Application,
   void Quit() override {}
   std::shared_ptr<MAPIFolder> GetDefaultFolder(int folder) override {
     switch (folder) {
+      // A scan begins by asking for its folder: its first count looks at the files.
       case olFolderCalendar:
+        calendar_->LookAtNextCount();
         return calendar_;
       case olFolderTasks:
+        tasks_->LookAtNextCount();
         return tasks_;
       case olFolderInbox:
         return inbox_;
