@@ -2,7 +2,7 @@
 // waits as the program has them, on a calendar around today.
 //   idle_bench around DIR N
 //       writes DIR/around-N.ics, the vdir DIR/around-N/ and DIR/around-N.rem: N events around
-//       today (ten years back, half a year on) and a meeting every six minutes for the next six
+//       today (ten years back, half a year on) and a meeting every two minutes for the next four
 //       hours, whose reminders come now and then while the figures are taken
 //   idle_bench run PATH SECONDS present|away [SCALE]
 //       the engine (as `ravenox --headless` runs it, with its own data folder and profile in a
@@ -11,7 +11,8 @@
 //       own divided by SCALE (default 1). With DISPLAY set the session's own input sources answer
 //       (the caller moves the pointer for "present"); without, "present" is input every half second
 //       and "away" nobody. Prints one line of key=value figures: passes, cpu (seconds), wakeups
-//       (the process's context switches), texts sent, the most and the mean wake-ups of a pass in
+//       (the process's voluntary context switches: it slept and was woken), preempted (the
+//       others), texts sent, the most and the mean wake-ups of a pass in
 //       which nothing was sent, and the resident memory in MB.
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,9 +38,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Wake-ups are the voluntary context switches (the process slept and was woken); the others are
+// the scheduler's preemptions, counted apart.
 struct Usage {
   double cpu = 0.0;
-  long switches = 0;
+  long switches = 0, preempted = 0;
 };
 
 Usage Now() {
@@ -48,7 +51,7 @@ Usage Now() {
   auto seconds = [](const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
   };
-  return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw + r.ru_nivcsw};
+  return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw, r.ru_nivcsw};
 }
 
 // The end of each pass (the engine begins its wait) with what was used and sent by then.
@@ -145,9 +148,9 @@ int Around(const std::filesystem::path& dir, int events) {
   const ravenox::TDateTime now = ravenox::FromUnixLocal(time(nullptr));
   const ravenox::TDateTime today = std::floor(now.Value());
   std::ostringstream ics, rem;
-  for (int k = 0; k < 60; ++k) {
+  for (int k = 0; k < 120; ++k) {
     // Reminders a quarter hour ahead of each start: the first one a minute from now.
-    const ravenox::DateParts p = ravenox::DecodeDateTime(now + (16.0 + 6.0 * k) / 1440);
+    const ravenox::DateParts p = ravenox::DecodeDateTime(now + (16.0 + 2.0 * k) / 1440);
     char start[32];
     std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", p.year, p.month, p.day, p.hour,
                   p.minute);
@@ -233,7 +236,11 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   }
   engine->Stop();
   engine.reset();
-  std::filesystem::remove_all(home);
+  if (std::getenv("IDLE_BENCH_KEEP") != nullptr) {
+    std::fprintf(stderr, "kept: %s\n", home.c_str());
+  } else {
+    std::filesystem::remove_all(home);
+  }
 
   long quiet_max = 0, quiet_sum = 0, quiet = 0;
   for (std::size_t i = 1; i < taken.size(); ++i) {
@@ -247,9 +254,10 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
     ++quiet;
   }
   std::printf(
-      "passes=%zu cpu=%.4f wakeups=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
+      "passes=%zu cpu=%.4f wakeups=%ld preempted=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
       "quiet_mean=%.2f resident=%.1f\n",
-      taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches, sent, quiet, quiet_max,
+      taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches,
+      end.preempted - start.preempted, sent, quiet, quiet_max,
       quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, resident);
   return 0;
 }
@@ -269,8 +277,8 @@ int Watch() {
   auto seconds = [](const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
   };
-  const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) -
-                     seconds(before.ru_utime) - seconds(before.ru_stime);
+  const double cpu = seconds(after.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_utime) -
+                     seconds(before.ru_stime);
   std::printf("cpu=%.4f wall=%.3f input=%d\n", cpu, wall, back ? 1 : 0);
   return 0;
 }

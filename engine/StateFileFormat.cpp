@@ -117,8 +117,9 @@ void Decode(Reader& r, TEmailItem& m) {
 }
 
 template <typename Record>
-std::string EncodeList(const TSortedList<Record>& list) {
+std::string EncodeList(const TSortedList<Record>& list, std::size_t size) {
   std::string out;
+  out.reserve(4 + size * static_cast<std::size_t>(list.Count()));
   Writer w(out);
   w.Int32(kStateFileMarker);
   for (int i = 0; i < list.Count(); ++i) Encode(w, list[i]);
@@ -177,13 +178,13 @@ DecodeResult DecodeStateFile(std::string_view bytes, FirstChecks& checks) {
 }
 
 std::string EncodeStateFile(const TNotifyList& list) {
-  return EncodeList(list);
+  return EncodeList(list, kNotifyRecordSize);
 }
 std::string EncodeStateFile(const TTaskList& list) {
-  return EncodeList(list);
+  return EncodeList(list, kTaskRecordSize);
 }
 std::string EncodeStateFile(const TEmailList& list) {
-  return EncodeList(list);
+  return EncodeList(list, kEmailRecordSize);
 }
 
 DecodeResult DecodeStateFile(std::string_view bytes, TNotifyList& list) {

@@ -1532,6 +1532,13 @@ IcsFile::Answers& IcsFile::Kept() {
 
 std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
   const auto guard = Guard();
+  {
+    // Most series have none: nothing to keep for them.
+    Slot& slot = items_.at(index);
+    if (!slot.parsed) ParseEvent(slot);
+    if (slot.pattern < 0 || !patterns_[static_cast<std::size_t>(slot.pattern)].has_exceptions)
+      return {};
+  }
   Answers& kept = Kept();
   const auto it = kept.exceptions.find(index);
   if (it != kept.exceptions.end()) return it->second;
