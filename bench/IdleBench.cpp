@@ -12,8 +12,8 @@
 //       (the caller moves the pointer for "present"); without, "present" is input every half second
 //       and "away" nobody. Prints one line of key=value figures: passes, cpu (seconds), wakeups
 //       (the process's voluntary context switches: it slept and was woken), preempted (the
-//       others), texts sent, the most and the mean wake-ups of a pass in
-//       which nothing was sent, and the resident memory in MB.
+//       others), texts sent, the CPU of a pass that sent nothing and of a text beyond it, the most
+//       and the mean wake-ups of a pass in which nothing was sent, and the resident memory in MB.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -243,8 +243,16 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   }
 
   long quiet_max = 0, quiet_sum = 0, quiet = 0;
+  double quiet_cpu = 0.0, sending_cpu = 0.0;
+  int sending = 0;
   for (std::size_t i = 1; i < taken.size(); ++i) {
-    if (taken[i].texts != taken[i - 1].texts) continue;
+    const double used = taken[i].usage.cpu - taken[i - 1].usage.cpu;
+    if (taken[i].texts != taken[i - 1].texts) {
+      sending_cpu += used;
+      sending += taken[i].texts - taken[i - 1].texts;
+      continue;
+    }
+    quiet_cpu += used;
     const long w = taken[i].usage.switches - taken[i - 1].usage.switches;
     if (std::getenv("IDLE_BENCH_PASSES") != nullptr)
       std::fprintf(stderr, "pass %zu: %.4f s, %ld wake-ups\n", i,
@@ -253,12 +261,17 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
     quiet_sum += w;
     ++quiet;
   }
+  // A pass that sent costs a quiet pass and its texts.
+  const double quiet_pass = quiet > 0 ? quiet_cpu / static_cast<double>(quiet) : 0.0;
+  const double per_text =
+      sending > 0 ? (sending_cpu - quiet_pass * static_cast<double>(sending)) / sending : 0.0;
   std::printf(
       "passes=%zu cpu=%.4f wakeups=%ld preempted=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
-      "quiet_mean=%.2f resident=%.1f\n",
+      "quiet_mean=%.2f quiet_cpu=%.5f text_cpu=%.5f resident=%.1f\n",
       taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches,
       end.preempted - start.preempted, sent, quiet, quiet_max,
-      quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, resident);
+      quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, quiet_pass,
+      per_text, resident);
   return 0;
 }
 
