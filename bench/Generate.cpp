@@ -1,23 +1,30 @@
 #include "Generate.h"
 
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 namespace bench {
+namespace {
+
+// The day of event `i`: spread over ten and a half years from 2014 (the bench's now is
+// 2024-06-03), or from `first_day`.
+std::array<int, 3> DayOf(int i, std::optional<ravenox::TDateTime> first_day) {
+  const int day = i % 3850;
+  if (first_day) {
+    const ravenox::DateParts p = ravenox::DecodeDateTime(*first_day + day);
+    return {p.year, p.month, p.day};
+  }
+  return {2014 + (day / 365) % 11, 1 + (day % 365) / 31 % 12, 1 + day % 28};
+}
+
+}  // namespace
 
 std::string RealisticEvent(int i, std::optional<ravenox::TDateTime> first_day) {
   static const char* const kZones[] = {"Europe/Berlin", "America/New_York", ""};
   const char* zone = kZones[i % 3];
-  // Spread over ten and a half years from 2014; the bench's now is 2024-06-03.
-  const int day = i % 3850;
-  int y = 2014 + (day / 365) % 11, m = 1 + (day % 365) / 31 % 12, d = 1 + day % 28;
-  if (first_day) {
-    const ravenox::DateParts p = ravenox::DecodeDateTime(*first_day + day);
-    y = p.year;
-    m = p.month;
-    d = p.day;
-  }
+  const auto [y, m, d] = DayOf(i, first_day);
   char start[32];
   std::snprintf(start, sizeof start, "%04d%02d%02dT%02d%02d00", y, m, d, 7 + i % 11, (i % 4) * 15);
   std::ostringstream out;
@@ -85,14 +92,7 @@ void WriteRemind(const std::filesystem::path& file, int events,
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::ofstream out(file, std::ios::binary);
   for (int i = 0; i < events; ++i) {
-    const int day = i % 3850;
-    int y = 2014 + (day / 365) % 11, m = 1 + (day % 365) / 31 % 12, d = 1 + day % 28;
-    if (first_day) {
-      const ravenox::DateParts p = ravenox::DecodeDateTime(*first_day + day);
-      y = p.year;
-      m = p.month;
-      d = p.day;
-    }
+    const auto [y, m, d] = DayOf(i, first_day);
     out << "REM " << d << " " << kMonths[m - 1] << " " << y << " AT " << 7 + i % 11 << ":"
         << (i % 4) * 15 << " MSG Meeting " << i << " on the quarterly plan\n";
   }

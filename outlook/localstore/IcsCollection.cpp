@@ -118,17 +118,24 @@ bool IcsCollection::Watch(std::size_t i) {
   return folder.watch >= 0;
 }
 
-bool IcsCollection::Look(const std::shared_ptr<IcsFile>& file) {
-  const std::size_t count = file->Count();
-  const uint64_t generation = file->Generation();
+// Looks at `file` again: its trouble ("" when none); `changed` is set when what it holds changed.
+std::string IcsCollection::Refreshed(IcsFile& file, bool& changed) {
+  const std::size_t count = file.Count();
+  const uint64_t generation = file.Generation();
   std::string problem;
   try {
-    file->Refresh();
+    file.Refresh();
   } catch (const std::exception& e) {
     problem = e.what();
-    if (problem.empty()) problem = "Cannot read " + file->PathText();
+    if (problem.empty()) problem = "Cannot read " + file.PathText();
   }
-  bool changed = count != file->Count() || generation != file->Generation();
+  changed = changed || count != file.Count() || generation != file.Generation();
+  return problem;
+}
+
+bool IcsCollection::Look(const std::shared_ptr<IcsFile>& file) {
+  bool changed = false;
+  const std::string problem = Refreshed(*file, changed);
   const auto it = file_problems_.find(file.get());
   if (it == file_problems_.end() ? !problem.empty() : it->second != problem) {
     changed = true;
@@ -246,16 +253,8 @@ void IcsCollection::Refresh() {
         file = std::make_shared<IcsFile>(sources_[i].string(), kind_, user_address_);
         changed = true;
       }
-      const std::size_t count = file->Count();
-      const uint64_t generation = file->Generation();
-      std::string problem;
-      try {
-        file->Refresh();
-      } catch (const std::exception& e) {
-        problem = e.what();
-      }
-      changed = changed || count != file->Count() || generation != file->Generation() ||
-                problem != source_problems_[i];
+      std::string problem = Refreshed(*file, changed);
+      changed = changed || problem != source_problems_[i];
       source_problems_[i] = std::move(problem);
       continue;
     }

@@ -63,6 +63,7 @@ class IcsCollection {
   // Lists the folder of source `i` again, keeping the files it still holds; true when its files
   // changed. `all`: every file kept is looked at too.
   bool List(std::size_t i, bool all);
+  static std::string Refreshed(IcsFile& file, bool& changed);
   // Looks at one file again; true when what it holds or its trouble changed.
   bool Look(const std::shared_ptr<IcsFile>& file);
   void Unwatch(Folder& folder);
