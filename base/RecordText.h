@@ -14,6 +14,9 @@ inline constexpr std::size_t kMaxRecordText = 255;
 // stored text never ends in half a character.
 std::string CutUtf8(std::string_view text, std::size_t limit);
 
+// The length CutUtf8 would give, without the copy.
+std::size_t CutUtf8Length(std::string_view text, std::size_t limit);
+
 // The first `count` characters (UTF-8 code points) of `text`.
 std::string FirstCharacters(std::string_view text, std::size_t count);
 

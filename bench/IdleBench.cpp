@@ -13,8 +13,11 @@
 //       and "away" nobody. Prints one line of key=value figures: passes, cpu (seconds), wakeups
 //       (the process's voluntary context switches: it slept and was woken), preempted (the
 //       others), texts sent, the CPU of a pass that sent nothing and of a text beyond it, the most
-//       and the mean wake-ups of a pass in which nothing was sent, and the resident memory in MB.
+//       and the mean wake-ups of a pass in which nothing was sent, the same of such a pass that
+//       also saved nothing (no state file replaced, no log rotated: the waits for the disk those
+//       need are apart), and the resident memory in MB.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,11 +57,26 @@ Usage Now() {
   return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw, r.ru_nivcsw};
 }
 
-// The end of each pass (the engine begins its wait) with what was used and sent by then.
+// The end of each pass (the engine begins its wait) with what was used and sent by then, and
+// which files of the data folder were there (a state file saved or the log rotated replaces one:
+// such a pass also waited for the disk).
 struct Sample {
   Usage usage;
   int texts = 0;
+  std::string files;
 };
+
+std::filesystem::path data_folder;
+
+std::string DataFiles() {
+  std::string out;
+  for (const char* name : {"NOTIFY.CLD", "TASK.CLD", "EMAIL.CLD", "FIRST.CLD", "backup_DEBUG.LOG",
+                           "Test-Note.NST", "Test-Task.NST"}) {
+    struct stat st {};
+    if (::stat((data_folder / name).c_str(), &st) == 0) out += std::to_string(st.st_ino) + ";";
+  }
+  return out;
+}
 
 std::mutex samples_mutex;
 std::vector<Sample> samples;
@@ -75,8 +93,9 @@ class BenchEvent final : public ravenox::platform::WakeEvent {
   void Reset() override { inner_->Reset(); }
   bool Wait(std::chrono::milliseconds timeout) override {
     {
+      const Usage usage = Now();
       std::lock_guard lock(samples_mutex);
-      samples.push_back({Now(), texts.load()});
+      samples.push_back({usage, texts.load(), DataFiles()});
     }
     if (!warm.load()) return inner_->Wait(std::chrono::milliseconds(5));
     return inner_->Wait(std::chrono::milliseconds(
@@ -181,6 +200,7 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
       std::filesystem::create_directories(home / box / sub);
   }
   std::ofstream(home / "tasks.ics") << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nEND:VCALENDAR\r\n";
+  data_folder = home / "data/Brindlemoor/Ravenox";
   const auto sink = home / "sink";
   std::ofstream(sink) << "#!/bin/sh\ncat >/dev/null\n";
   std::filesystem::permissions(sink, std::filesystem::perms::owner_all);
@@ -242,7 +262,7 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
     std::filesystem::remove_all(home);
   }
 
-  long quiet_max = 0, quiet_sum = 0, quiet = 0;
+  long quiet_max = 0, quiet_sum = 0, quiet = 0, still_max = 0, still_sum = 0, still = 0;
   double quiet_cpu = 0.0, sending_cpu = 0.0;
   int sending = 0;
   for (std::size_t i = 1; i < taken.size(); ++i) {
@@ -260,6 +280,11 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
     quiet_max = std::max(quiet_max, w);
     quiet_sum += w;
     ++quiet;
+    if (taken[i].files == taken[i - 1].files) {
+      still_max = std::max(still_max, w);
+      still_sum += w;
+      ++still;
+    }
   }
   // A pass that sent costs a quiet pass and its texts.
   const double quiet_pass = quiet > 0 ? quiet_cpu / static_cast<double>(quiet) : 0.0;
@@ -267,11 +292,13 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
       sending > 0 ? (sending_cpu - quiet_pass * static_cast<double>(sending)) / sending : 0.0;
   std::printf(
       "passes=%zu cpu=%.4f wakeups=%ld preempted=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
-      "quiet_mean=%.2f quiet_cpu=%.5f text_cpu=%.5f resident=%.1f\n",
+      "quiet_mean=%.2f still_passes=%ld still_max=%ld still_mean=%.2f quiet_cpu=%.5f "
+      "text_cpu=%.5f resident=%.1f\n",
       taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches,
       end.preempted - start.preempted, sent, quiet, quiet_max,
-      quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, quiet_pass,
-      per_text, resident);
+      quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, still,
+      still_max, still > 0 ? static_cast<double>(still_sum) / static_cast<double>(still) : 0.0,
+      quiet_pass, per_text, resident);
   return 0;
 }
 

@@ -113,21 +113,25 @@ bool TOutlookProcessor::NotifyTask(TTaskEvent& record, const std::string& what) 
 
 void TOutlookProcessor::HandleNotify() {
   DebugLog("HandleNotify");
+  // The time is read again after each send (its watch alone takes a second), not for every record
+  // of a list that may hold a thousand.
+  TDateTime now = env_.clock->Now();
   for (int i = NotifyList.Count() - 1; i >= 0; --i) {
     if (Terminated()) break;
     TEventItem& record = NotifyList[i];
     // Missed by more than two minutes (the user was here, or the engine was not running): given
     // up without a message.
-    if (env_.clock->Now() - kTwoMinutes > record.NotifyTime) {
+    if (now - kTwoMinutes > record.NotifyTime) {
       DebugLog(record.Text + " Already Notified");
       record.Notified = true;
     }
-    if (!record.Notified && record.NotifyTime <= env_.clock->Now() + kTwoMinutes) {
+    if (!record.Notified && record.NotifyTime <= now + kTwoMinutes) {
       // One try, unless the user came back before it went: then a later away pass inside the two
       // minutes may still send it.
       if (!NotifyEvent(record) && !held_back_) record.Notified = true;
+      now = env_.clock->Now();
     }
-    if (env_.clock->Now() - kSixHours > record.NotifyTime) {
+    if (now - kSixHours > record.NotifyTime) {
       try {
         NotifyList.Delete(i);
         notes_changed_ = true;

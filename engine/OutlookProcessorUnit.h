@@ -240,6 +240,8 @@ class TOutlookProcessor {
   bool TakeOver(const std::filesystem::path& file, List& list);
   // Replaces a file of the working folder unless it already holds exactly these bytes.
   void WriteIfChanged(const std::string& name, const std::string& bytes, bool durable);
+  // The file still has the length it was last written with by this run.
+  bool StillWritten(const std::string& name) const;
   // Writes the tracked meeting keys to Test-Note.NST when they changed: at most once a minute, and
   // whenever `now_anyway` (a stop). Rebuilding it is proportional to the whole list.
   void WriteNotes(bool now_anyway);
@@ -247,6 +249,14 @@ class TOutlookProcessor {
   ProcessorHost& host_;
   ProcessorEnvironment env_;
   std::map<std::string, std::string> written_files_;  // what each file was last written with
+  std::string encoded_;  // a state file's bytes as they would be saved now; its room is kept
+  // A list as it was last saved: which records (the generation) and their fields beside the texts.
+  struct SavedList {
+    uint64_t generation = 0;
+    std::string fields;
+  };
+  std::map<std::string, SavedList> saved_lists_;
+  std::string fields_;                      // the fields beside the texts now
   std::set<std::string> unreadable_files_;  // state files there at start that could not be read
   bool calendar_sweep_whole_ = true, task_sweep_whole_ = true;
   bool notes_changed_ = false;  // keys added to or deleted from NotifyList since Test-Note.NST

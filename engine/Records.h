@@ -2,6 +2,8 @@
 // keyed by the record's text.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +47,12 @@ struct TEmailItem {
   TDateTime FirstSeen;
 };
 
+// A value never given before in this process, for TSortedList::Generation.
+inline uint64_t NextListGeneration() {
+  static std::atomic<uint64_t> next{0};
+  return next.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 // A sorted list that owns its records: ordered by the locale-aware, case-insensitive comparison of
 // their texts, at most one record per key. Removing an entry frees its record.
 template <typename Record>
@@ -85,14 +93,28 @@ class TSortedList {
     int index = 0;
     if (Find(record->Text, index)) return false;
     items_.insert(items_.begin() + index, std::move(record));
+    Changed();
     return true;
   }
 
-  void Delete(int index) { items_.erase(items_.begin() + index); }
-  void Clear() { items_.clear(); }
+  void Delete(int index) {
+    items_.erase(items_.begin() + index);
+    Changed();
+  }
+  void Clear() {
+    items_.clear();
+    Changed();
+  }
+
+  // Which records the list holds, in which order: a value no other list or moment has had. A
+  // record's text is its key and is never changed once added, so two moments of one generation
+  // differ at most in the records' other fields.
+  uint64_t Generation() const { return generation_; }
 
  private:
+  void Changed() { generation_ = NextListGeneration(); }
   std::vector<std::unique_ptr<Record>> items_;
+  uint64_t generation_ = NextListGeneration();
 };
 
 // The keys of a list, one per line (CR LF), for the files that show people what the engine

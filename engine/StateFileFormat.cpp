@@ -7,30 +7,36 @@ namespace ravenox::engine {
 namespace {
 
 // Fields are written one by one in a fixed byte order, never as a memory image, so the files are
-// the same on every compiler and processor.
+// the same on every compiler and processor. A list of a few hundred records is encoded at every
+// pass: the bytes go straight into the output, with no string made per record.
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {}
-  void Int32(int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<char>(u >> (8 * i)));
-  }
+  // Without texts, the writer leaves each text out.
+  explicit Writer(std::string& out, bool texts = true) : out_(out), texts_(texts) {}
+  void Int32(int32_t v) { Little(static_cast<uint32_t>(v), 4); }
   void Date(TDateTime t) {
     const double d = t.Value();
     uint64_t bits = 0;
     std::memcpy(&bits, &d, sizeof bits);
-    for (int i = 0; i < 8; ++i) out_.push_back(static_cast<char>(bits >> (8 * i)));
+    Little(bits, 8);
   }
   void Bool(bool b) { out_.push_back(b ? 1 : 0); }
   void Text(const std::string& s) {
-    const std::string text = RecordText(s);
-    out_.push_back(static_cast<char>(text.size()));
-    out_ += text;
-    out_.append(kMaxRecordText - text.size(), '\0');
+    if (!texts_) return;
+    const std::size_t length = CutUtf8Length(s, kMaxRecordText);
+    out_.push_back(static_cast<char>(length));
+    out_.append(s, 0, length);
+    out_.append(kMaxRecordText - length, '\0');
   }
 
  private:
+  void Little(uint64_t v, int bytes) {
+    char b[8];
+    for (int i = 0; i < bytes; ++i) b[i] = static_cast<char>(v >> (8 * i));
+    out_.append(b, static_cast<std::size_t>(bytes));
+  }
   std::string& out_;
+  bool texts_;
 };
 
 class Reader {
@@ -117,13 +123,19 @@ void Decode(Reader& r, TEmailItem& m) {
 }
 
 template <typename Record>
-std::string EncodeList(const TSortedList<Record>& list, std::size_t size) {
-  std::string out;
+void EncodeList(const TSortedList<Record>& list, std::size_t size, std::string& out) {
+  out.clear();
   out.reserve(4 + size * static_cast<std::size_t>(list.Count()));
   Writer w(out);
   w.Int32(kStateFileMarker);
   for (int i = 0; i < list.Count(); ++i) Encode(w, list[i]);
-  return out;
+}
+
+template <typename Record>
+void EncodeFields(const TSortedList<Record>& list, std::string& out) {
+  out.clear();
+  Writer w(out, /*texts=*/false);
+  for (int i = 0; i < list.Count(); ++i) Encode(w, list[i]);
 }
 
 template <typename Record>
@@ -177,14 +189,38 @@ DecodeResult DecodeStateFile(std::string_view bytes, FirstChecks& checks) {
   return result;
 }
 
+void EncodeFieldsBesideTexts(const TNotifyList& list, std::string& out) {
+  EncodeFields(list, out);
+}
+void EncodeFieldsBesideTexts(const TTaskList& list, std::string& out) {
+  EncodeFields(list, out);
+}
+void EncodeFieldsBesideTexts(const TEmailList& list, std::string& out) {
+  EncodeFields(list, out);
+}
+void EncodeStateFile(const TNotifyList& list, std::string& out) {
+  EncodeList(list, kNotifyRecordSize, out);
+}
+void EncodeStateFile(const TTaskList& list, std::string& out) {
+  EncodeList(list, kTaskRecordSize, out);
+}
+void EncodeStateFile(const TEmailList& list, std::string& out) {
+  EncodeList(list, kEmailRecordSize, out);
+}
 std::string EncodeStateFile(const TNotifyList& list) {
-  return EncodeList(list, kNotifyRecordSize);
+  std::string out;
+  EncodeStateFile(list, out);
+  return out;
 }
 std::string EncodeStateFile(const TTaskList& list) {
-  return EncodeList(list, kTaskRecordSize);
+  std::string out;
+  EncodeStateFile(list, out);
+  return out;
 }
 std::string EncodeStateFile(const TEmailList& list) {
-  return EncodeList(list, kEmailRecordSize);
+  std::string out;
+  EncodeStateFile(list, out);
+  return out;
 }
 
 DecodeResult DecodeStateFile(std::string_view bytes, TNotifyList& list) {

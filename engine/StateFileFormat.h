@@ -41,6 +41,15 @@ std::string EncodeStateFile(const TNotifyList& list);
 std::string EncodeStateFile(const TTaskList& list);
 std::string EncodeStateFile(const TEmailList& list);
 std::string EncodeStateFile(const FirstChecks& checks);
+// Every stored field but the texts, in record order: with the list's generation, what tells
+// whether a list still encodes as it did (a record's text never changes once it is in a list).
+void EncodeFieldsBesideTexts(const TNotifyList& list, std::string& out);
+void EncodeFieldsBesideTexts(const TTaskList& list, std::string& out);
+void EncodeFieldsBesideTexts(const TEmailList& list, std::string& out);
+// The same into `out`, whose room is kept from one pass to the next.
+void EncodeStateFile(const TNotifyList& list, std::string& out);
+void EncodeStateFile(const TTaskList& list, std::string& out);
+void EncodeStateFile(const TEmailList& list, std::string& out);
 
 struct DecodeResult {
   bool marker_ok = false;

@@ -50,7 +50,16 @@ template <typename List>
 bool TOutlookProcessor::SaveStateFile(const char* name, const List& list) {
   if (unreadable_files_.count(name) != 0) return false;
   try {
-    WriteIfChanged(name, EncodeStateFile(list), /*durable=*/true);
+    // Most passes change no record: the list's generation and its fields beside the texts tell
+    // so without encoding (a thousand meetings are a few hundred kilobytes).
+    SavedList& saved = saved_lists_[name];
+    EncodeFieldsBesideTexts(list, fields_);
+    if (saved.generation == list.Generation() && saved.fields == fields_ && StillWritten(name))
+      return true;
+    EncodeStateFile(list, encoded_);
+    WriteIfChanged(name, encoded_, /*durable=*/true);
+    saved.generation = list.Generation();
+    saved.fields.swap(fields_);
     return true;
   } catch (const std::exception& e) {
     host_.SetStatusText(e.what());
@@ -171,16 +180,20 @@ void TOutlookProcessor::SaveFirstChecks() {
   }
 }
 
+bool TOutlookProcessor::StillWritten(const std::string& name) const {
+  const auto last = written_files_.find(name);
+  std::error_code ec;
+  return last != written_files_.end() &&
+         std::filesystem::file_size(FilePath(name), ec) == last->second.size() && !ec;
+}
+
 void TOutlookProcessor::WriteIfChanged(const std::string& name, const std::string& bytes,
                                        bool durable) {
   // The files are saved on every pass, every 15 seconds through the day; most passes change
   // nothing, and the disk need not hear about it.
   const std::filesystem::path path = FilePath(name);
   const auto last = written_files_.find(name);
-  std::error_code ec;
-  if (last != written_files_.end() && last->second == bytes &&
-      std::filesystem::file_size(path, ec) == bytes.size() && !ec)
-    return;
+  if (last != written_files_.end() && last->second == bytes && StillWritten(name)) return;
   written_files_.erase(name);
   // Written beside the old file and renamed over it: a crash or a full disk leaves the previous
   // file whole instead of an empty one.

@@ -22,6 +22,7 @@
 #include "EngineFakes.h"
 #include "SmtpSink.h"
 #include "base/Formats.h"
+#include "outlook/localstore/Compose.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Sender.h"
 #include "outlook/localstore/Support.h"
@@ -231,6 +232,24 @@ TEST(SendMessage, FailuresKeepTheMessageInTheOutbox) {
   auto blocked = Settings(dir.path(), {"/bin/true"});
   blocked.outbox = dir.path() / "blocked" / "Outbox";
   EXPECT_THROW(SendMessage(blocked, "a@b.c", "s", ""), SendLater);
+}
+
+// An outbox a pass found empty is not listed again until it changes; a text another program
+// queues in it after that is handed on at the next pass.
+TEST(SendMessage, ATextQueuedIntoAnEmptyOutboxIsHandedOnAtTheNextPass) {
+  TempDir dir;
+  const auto settings = Settings(dir.path(), {FakeSendmail(dir.path(), 0).string()});
+  std::filesystem::create_directories(settings.outbox / "new");
+  std::filesystem::create_directories(settings.outbox / "cur");
+  const auto long_ago = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+  for (const char* sub : {"new", "cur"})
+    std::filesystem::last_write_time(settings.outbox / sub, long_ago);
+  for (int pass = 0; pass < 2; ++pass) EXPECT_EQ(OutboxPass(settings).waiting, 0u);
+  std::ofstream(settings.outbox / "new" / (std::to_string(std::time(nullptr)) + ".M1P2.other"))
+      << ComposeMessage("me@example.org", "5551234567@vtext.com", "Meeting at 9", "");
+  OutboxPass(settings);
+  EXPECT_EQ(Files(settings.outbox / "new"), 0);
+  EXPECT_EQ(Files(settings.sent / "cur"), 1);
 }
 
 // A text with an identity is queued once: sent again (as after a stop between its queueing and

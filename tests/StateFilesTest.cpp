@@ -257,6 +257,13 @@ TEST(StateFiles, UnchangedStateIsNotRewritten) {
   p->NotifyList[0].Notified = true;
   p->SaveNotify();
   EXPECT_NE(std::filesystem::last_write_time(file), first - std::chrono::hours(1));
+  // Another record in its place, with the same fields beside its text.
+  auto b = Event("b");
+  b->Notified = true;
+  p->NotifyList.Delete(0);
+  p->NotifyList.Add(std::move(b));
+  p->SaveNotify();
+  EXPECT_EQ(ReadAll(file), EncodeStateFile(p->NotifyList));
   // A file removed behind the engine's back is written again.
   std::filesystem::remove(file);
   p->SaveNotify();

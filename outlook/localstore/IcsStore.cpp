@@ -1549,7 +1549,7 @@ std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
 
 EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
   const auto guard = Guard();
-  const std::pair<std::size_t, double> key{index, ravenox::DateOf(day).Value()};
+  const DayKey key{index, ravenox::DateOf(day).Value()};
   {
     Answers& kept = Kept();
     const auto it = kept.occurrences.find(key);

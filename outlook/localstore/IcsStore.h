@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/DateTime.h"
@@ -155,9 +156,21 @@ class IcsFile {
   // What a series' rule gave (an occurrence or why there is none) and its exceptions, kept until
   // the file changes: a scan asks for the same days of the same series on every pass, and each
   // answer otherwise costs a parse of the block and a walk of the rule.
+  // Hashed: a scan asks a few hundred of them in a pass, long after the last pass left the
+  // processor's caches, and a tree would cost a walk of cold nodes for each.
+  struct DayKey {
+    std::size_t index;
+    double day;
+    bool operator==(const DayKey&) const = default;
+  };
+  struct DayKeyHash {
+    std::size_t operator()(const DayKey& k) const {
+      return std::hash<std::size_t>()(k.index) * 31 + std::hash<double>()(k.day);
+    }
+  };
   struct Answers {
-    std::map<std::pair<std::size_t, double>, std::pair<EventData, std::string>> occurrences;
-    std::map<std::size_t, std::vector<ExceptionData>> exceptions;
+    std::unordered_map<DayKey, std::pair<EventData, std::string>, DayKeyHash> occurrences;
+    std::unordered_map<std::size_t, std::vector<ExceptionData>> exceptions;
     std::size_t Size() const { return occurrences.size() + exceptions.size(); }
   };
   Answers& Kept();

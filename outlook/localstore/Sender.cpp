@@ -49,6 +49,7 @@ struct OutboxState {
   std::map<std::string, std::pair<std::string, std::string>> sent_ids;  // Message-ID, To
   std::string reasons;      // the reasons file as last written
   std::string inbox_stamp;  // the inbox folders' change times at the last look for bounces
+  std::string idle_stamp;   // the outbox folders' change times when a pass last found them empty
   // The identities (hashed) of the texts queued, being handed on, sent or given up.
   std::set<std::string> identities;
   bool identities_loaded = false;
@@ -471,18 +472,50 @@ std::string SendNow(const SendSettings& settings, const std::string& to, const s
   return *result.error;
 }
 
+namespace {
+
+// The change times of a Maildir's "new" and "cur"; empty when one is missing. `recent` when one
+// changed in the last seconds: on a file system that keeps whole seconds (or the kernel's coarse
+// clock) a change still to come may share that time.
+std::string FolderStamp(const std::filesystem::path& maildir, bool& recent) {
+  const std::time_t now = std::time(nullptr);
+  std::string stamp;
+  recent = false;
+  for (const char* sub : {"new", "cur"}) {
+    struct stat st {};
+    if (::stat((maildir / sub).c_str(), &st) != 0) return {};
+    stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+             std::to_string(st.st_mtim.tv_nsec) + ";";
+    recent = recent || now - st.st_mtim.tv_sec < 3;
+  }
+  return stamp;
+}
+
+}  // namespace
+
 OutboxReport OutboxPass(const SendSettings& settings) {
   OutboxReport report;
   if (settings.outbox.empty()) return report;
   OutboxState& state = StateOf(settings.outbox);
   std::lock_guard lock(state.mutex);
   std::error_code ec;
+  // An outbox found empty stays empty until its folders change: most passes need not list it.
+  bool recent = false;
+  const std::string stamp = FolderStamp(settings.outbox, recent);
+  if (!stamp.empty() && stamp == state.idle_stamp) {
+    if (!settings.inbox.empty()) LookForBounces(settings, state, report);
+    report.log.swap(state.log);
+    return report;
+  }
+  state.idle_stamp.clear();
+  bool handing_on = false, being_written = false;
   // A message being handed on is locked by its keeper, which records the outcome itself, also for
   // a program started before this one. One nobody holds lost its keeper (a power cut, its session
   // killed): whether the program took it is not known, and it is tried again.
   for (const auto& e : std::filesystem::directory_iterator(settings.outbox / "cur", ec)) {
     const std::string name = e.path().filename().string();
     if (name.empty() || name[0] == '.') continue;
+    handing_on = true;
     const int fd = ::open(e.path().c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st {};
@@ -515,6 +548,8 @@ OutboxReport OutboxPass(const SendSettings& settings) {
       names.push_back(name);
     } else if (now - QueuedAt("", e.path()) > 3600) {
       std::filesystem::remove(e.path(), ec);
+    } else {
+      being_written = true;
     }
   }
   // Not a message we wrote (a FIFO, a device, a link): set aside at once, never opened.
@@ -551,6 +586,9 @@ OutboxReport OutboxPass(const SendSettings& settings) {
     left += e.path().filename().string()[0] != '.' ? 1 : 0;
   report.waiting = left;
   report.why = left > 0 ? state.why : "";
+  // Empty, as far as a later pass can tell from the folders' times.
+  if (left == 0 && !handing_on && !being_written && !recent && odd.empty())
+    state.idle_stamp = stamp;
   // What each waiting text last met, for the inspector.
   std::string reasons;
   for (const auto& [name, w] : state.waiting) {
