@@ -35,6 +35,7 @@
 
 #include "Generate.h"
 #include "engine/OutlookProcessorUnit.h"
+#include "platform/Memory.h"
 #include "platform/SessionInput.h"
 
 namespace {
@@ -45,7 +46,7 @@ using SteadyClock = std::chrono::steady_clock;
 // the scheduler's preemptions, counted apart.
 struct Usage {
   double cpu = 0.0;
-  long switches = 0, preempted = 0;
+  long switches = 0, preempted = 0, faults = 0;
 };
 
 Usage Now() {
@@ -54,7 +55,8 @@ Usage Now() {
   auto seconds = [](const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
   };
-  return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw, r.ru_nivcsw};
+  return {seconds(r.ru_utime) + seconds(r.ru_stime), r.ru_nvcsw, r.ru_nivcsw,
+          r.ru_minflt + r.ru_majflt};
 }
 
 // The end of each pass (the engine begins its wait) with what was used and sent by then, and
@@ -188,6 +190,7 @@ int Around(const std::filesystem::path& dir, int events) {
 }
 
 int Run(const std::filesystem::path& calendar, double seconds, bool present, double scale) {
+  ravenox::platform::KeepFreedMemoryForReuse();  // as the program does
   char scratch[] = "/tmp/ravenox-idle-bench-XXXXXX";
   const std::filesystem::path home = mkdtemp(scratch);
   setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
@@ -275,8 +278,10 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
     quiet_cpu += used;
     const long w = taken[i].usage.switches - taken[i - 1].usage.switches;
     if (std::getenv("IDLE_BENCH_PASSES") != nullptr)
-      std::fprintf(stderr, "pass %zu: %.4f s, %ld wake-ups\n", i,
-                   taken[i].usage.cpu - taken[i - 1].usage.cpu, w);
+      std::fprintf(stderr, "pass %zu: %.4f s, %ld wake-ups, %ld page faults%s\n", i,
+                   taken[i].usage.cpu - taken[i - 1].usage.cpu, w,
+                   taken[i].usage.faults - taken[i - 1].usage.faults,
+                   taken[i].files == taken[i - 1].files ? "" : ", saved");
     quiet_max = std::max(quiet_max, w);
     quiet_sum += w;
     ++quiet;

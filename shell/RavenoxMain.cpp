@@ -21,6 +21,7 @@
 
 #include "outlook/localstore/Profile.h"
 #include "platform/InputState.h"
+#include "platform/Memory.h"
 #include "platform/Paths.h"
 #include "shell/Artwork.h"
 #include "shell/Autostart.h"
@@ -72,6 +73,7 @@ std::filesystem::path ProgramPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ravenox::platform::KeepFreedMemoryForReuse();
   std::setlocale(LC_ALL, "");
   bool headless = false;
   for (int i = 1; i < argc; ++i) {
