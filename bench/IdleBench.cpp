@@ -12,7 +12,8 @@
 //       (the caller moves the pointer for "present"); without, "present" is input every half second
 //       and "away" nobody. Prints one line of key=value figures: passes, cpu (seconds), wakeups
 //       (the process's voluntary context switches: it slept and was woken), preempted (the
-//       others), texts sent, the CPU of a pass that sent nothing and of a text beyond it, the most
+//       others), texts sent, the CPU of a pass that sent nothing and of a text beyond it (with the
+//       copies its hand-off's fork costs the pass after it), the most
 //       and the mean wake-ups of a pass in which nothing was sent, the same of such a pass that
 //       also saved nothing (no state file replaced, no log rotated: the waits for the disk those
 //       need are apart), and the resident memory in MB.
@@ -268,11 +269,17 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   long quiet_max = 0, quiet_sum = 0, quiet = 0, still_max = 0, still_sum = 0, still = 0;
   double quiet_cpu = 0.0, sending_cpu = 0.0;
   int sending = 0;
+  // A text's hand-off forks: the pages the engine writes in the next pass are copied then (a
+  // fault each), so that pass is counted with the text, not as one that sent nothing.
+  int text_passes = 0;
   for (std::size_t i = 1; i < taken.size(); ++i) {
     const double used = taken[i].usage.cpu - taken[i - 1].usage.cpu;
-    if (taken[i].texts != taken[i - 1].texts) {
+    const bool sent_here = taken[i].texts != taken[i - 1].texts;
+    const bool after_text = i >= 2 && taken[i - 1].texts != taken[i - 2].texts;
+    if (sent_here || after_text) {
       sending_cpu += used;
       sending += taken[i].texts - taken[i - 1].texts;
+      ++text_passes;
       continue;
     }
     quiet_cpu += used;
@@ -291,10 +298,10 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
       ++still;
     }
   }
-  // A pass that sent costs a quiet pass and its texts.
+  // Those passes cost quiet passes and the texts.
   const double quiet_pass = quiet > 0 ? quiet_cpu / static_cast<double>(quiet) : 0.0;
   const double per_text =
-      sending > 0 ? (sending_cpu - quiet_pass * static_cast<double>(sending)) / sending : 0.0;
+      sending > 0 ? (sending_cpu - quiet_pass * static_cast<double>(text_passes)) / sending : 0.0;
   std::printf(
       "passes=%zu cpu=%.4f wakeups=%ld preempted=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
       "quiet_mean=%.2f still_passes=%ld still_max=%ld still_mean=%.2f quiet_cpu=%.5f "
