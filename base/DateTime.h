@@ -19,7 +19,20 @@ class TDateTime {
 
   // Milliseconds since 1899-12-30. Comparisons happen at this resolution, so that sums of fractions
   // meet the bounds they were meant to (11:00 minus one hour equals 10:00).
-  int64_t Ticks() const { return std::llround(value_ * 86400000.0); }
+  // Rounded as llround rounds (halves away from zero), without its library call: every comparison
+  // asks for it, a pass thousands of times. What no date comes near goes to the library.
+  int64_t Ticks() const {
+    const double ms = value_ * 86400000.0;
+    if (!(std::fabs(ms) < 4.0e18)) return std::llround(ms);
+    auto whole = static_cast<int64_t>(ms);                // toward zero
+    const double rest = ms - static_cast<double>(whole);  // exact
+    if (rest >= 0.5) {
+      ++whole;
+    } else if (rest <= -0.5) {
+      --whole;
+    }
+    return whole;
+  }
 
   friend bool operator==(TDateTime a, TDateTime b) { return a.Ticks() == b.Ticks(); }
   friend std::strong_ordering operator<=>(TDateTime a, TDateTime b) {

@@ -2,6 +2,8 @@
 
 #include <clocale>
 #include <ctime>
+#include <random>
+#include <vector>
 
 #include "base/DateTime.h"
 #include "base/Formats.h"
@@ -42,6 +44,25 @@ TEST(DateTime, ComparesAtMillisecondResolution) {
   EXPECT_EQ(day + 3.0 - 1e-9, day + 3.0);
   EXPECT_LT(day + 3.0, day + 3.0 + 0.001 / 86400);
   EXPECT_GT(day + kOneMinute, day);
+}
+
+// Milliseconds are rounded as llround rounds, halves and their neighbours, either sign, and values
+// far past any date included.
+TEST(DateTime, TicksRoundAsLlroundDoes) {
+  std::vector<double> ms = {0.0,  0.5,        -0.5,        1.5,        -1.5,
+                            2.5,  4e12 + 0.5, -4e12 - 0.5, 9.0e15 + 1, (1LL << 52) + 0.0,
+                            1e19, -1e19,      3.9e18};
+  for (const double m : std::vector<double>(ms)) {
+    ms.push_back(std::nextafter(m, 1e300));
+    ms.push_back(std::nextafter(m, -1e300));
+  }
+  std::mt19937_64 random(25);
+  for (int i = 0; i < 2000; ++i)
+    ms.push_back(std::uniform_real_distribution<double>(-5e12, 5e12)(random));
+  for (const double m : ms) {
+    SCOPED_TRACE(m);
+    EXPECT_EQ(TDateTime(m / 86400000.0).Ticks(), std::llround((m / 86400000.0) * 86400000.0));
+  }
 }
 
 TEST(DateTime, TimeOfDayAndDate) {

@@ -1547,7 +1547,7 @@ std::vector<ExceptionData> IcsFile::Exceptions(std::size_t index) {
   return out;
 }
 
-EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
+std::shared_ptr<const EventData> IcsFile::Occurrence(std::size_t index, TDateTime day) {
   const auto guard = Guard();
   const DayKey key{index, ravenox::DateOf(day).Value()};
   {
@@ -1558,9 +1558,9 @@ EventData IcsFile::Occurrence(std::size_t index, TDateTime day) {
       return it->second.first;
     }
   }
-  std::pair<EventData, std::string> answer;
+  std::pair<std::shared_ptr<const EventData>, std::string> answer;
   try {
-    answer.first = FindOccurrence(index, day);
+    answer.first = std::make_shared<const EventData>(FindOccurrence(index, day));
   } catch (const std::exception& e) {
     answer.second = e.what();
     if (answer.second.empty()) answer.second = "the rule has no occurrence that day";

@@ -107,7 +107,8 @@ class IcsFile {
   // For the series at `index`: its occurrence on `day` (a day of the series' calendar), changed
   // or as the rule has it; std::runtime_error when it has none that day (deleted, or not a day
   // of the rule).
-  EventData Occurrence(std::size_t index, TDateTime day);
+  // Shared with the kept answer: a scan asks the same days of the same series at every pass.
+  std::shared_ptr<const EventData> Occurrence(std::size_t index, TDateTime day);
   // Its deleted and changed occurrences.
   std::vector<ExceptionData> Exceptions(std::size_t index);
   // Whether the event at `index` surely has no occurrence between the local times `from` and
@@ -169,7 +170,8 @@ class IcsFile {
     }
   };
   struct Answers {
-    std::unordered_map<DayKey, std::pair<EventData, std::string>, DayKeyHash> occurrences;
+    std::unordered_map<DayKey, std::pair<std::shared_ptr<const EventData>, std::string>, DayKeyHash>
+        occurrences;
     std::unordered_map<std::size_t, std::vector<ExceptionData>> exceptions;
     std::size_t Size() const { return occurrences.size() + exceptions.size(); }
   };

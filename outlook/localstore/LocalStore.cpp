@@ -29,6 +29,12 @@ class LocalAppointment final : public AppointmentItem {
   LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index)
       : file_(std::move(file)), index_(index) {}
   LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index, EventData occurrence)
+      : file_(std::move(file)),
+        index_(index),
+        data_(std::make_shared<const EventData>(std::move(occurrence))) {}
+  // An occurrence as the file keeps it, not copied.
+  LocalAppointment(std::shared_ptr<IcsFile> file, std::size_t index,
+                   std::shared_ptr<const EventData> occurrence)
       : file_(std::move(file)), index_(index), data_(std::move(occurrence)) {}
   std::string Subject() override { return Data().subject; }
   TDateTime Start() override { return Data().start; }
@@ -46,7 +52,7 @@ class LocalAppointment final : public AppointmentItem {
     return localstore::ViewStart(file_, index_, now);
   }
   const EventData& Data(bool strict = true) {
-    if (!data_) data_ = file_->Event(index_);
+    if (!data_) data_ = std::make_shared<const EventData>(file_->Event(index_));
     if (strict && !data_->error.empty())
       throw AutomationError(file_->Path().string() + ": " + data_->error);
     return *data_;
@@ -55,7 +61,7 @@ class LocalAppointment final : public AppointmentItem {
  private:
   std::shared_ptr<IcsFile> file_;
   std::size_t index_;
-  std::optional<EventData> data_;
+  std::shared_ptr<const EventData> data_;
 };
 
 // Asks the file, as long as it holds what the pattern was read from.
@@ -79,7 +85,7 @@ class LocalPattern final : public RecurrencePattern {
     return Ask([&] { return IcsFile::TimeInZone(p_.zone, local); });
   }
   std::shared_ptr<AppointmentItem> GetOccurrence(TDateTime date) override {
-    EventData e = Ask([&] { return file_->Occurrence(index_, date); });
+    auto e = Ask([&] { return file_->Occurrence(index_, date); });
     return std::make_shared<LocalAppointment>(file_, index_, std::move(e));
   }
   std::shared_ptr<outlook::Exceptions> Exceptions() override;
