@@ -217,6 +217,23 @@ void AppendRecord(const std::filesystem::path& file, const std::string& line) {
   }
 }
 
+// The change times of a Maildir's "new" and "cur"; empty when one is missing. `recent` when one
+// changed in the last seconds: on a file system that keeps whole seconds (or the kernel's coarse
+// clock) a change still to come may share that time.
+std::string FolderStamp(const std::filesystem::path& maildir, bool& recent) {
+  const std::time_t now = std::time(nullptr);
+  std::string stamp;
+  recent = false;
+  for (const char* sub : {"new", "cur"}) {
+    struct stat st {};
+    if (::stat((maildir / sub).c_str(), &st) != 0) return {};
+    stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+             std::to_string(st.st_mtim.tv_nsec) + ";";
+    recent = recent || now - st.st_mtim.tv_sec < 3;
+  }
+  return stamp;
+}
+
 // Reports, once each, the new messages of the inbox that say a text Ravenox sent was refused.
 void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxReport& report) {
   if (settings.sent.empty()) return;  // nothing sent is kept to know our own by
@@ -232,14 +249,8 @@ void LookForBounces(const SendSettings& settings, OutboxState& state, OutboxRepo
   // (A change within the last seconds may share its time with one still to come, on a file
   // system that keeps whole seconds: then the next pass looks again.)
   const std::time_t now = std::time(nullptr);
-  std::string stamp;
   bool recent = false;
-  for (const char* sub : {"new", "cur"}) {
-    struct stat st {};
-    if (::stat((settings.inbox / sub).c_str(), &st) != 0) continue;
-    stamp += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ";";
-    recent = recent || now - st.st_mtim.tv_sec < 3;
-  }
+  const std::string stamp = FolderStamp(settings.inbox, recent);
   if (!stamp.empty() && stamp == state.inbox_stamp) return;
   bool sent_read = false;
   // What the texts in Sent were: their Message-ID and the address each went to.
@@ -471,27 +482,6 @@ std::string SendNow(const SendSettings& settings, const std::string& to, const s
   std::filesystem::remove(settings.outbox / "new" / name, ec);
   return *result.error;
 }
-
-namespace {
-
-// The change times of a Maildir's "new" and "cur"; empty when one is missing. `recent` when one
-// changed in the last seconds: on a file system that keeps whole seconds (or the kernel's coarse
-// clock) a change still to come may share that time.
-std::string FolderStamp(const std::filesystem::path& maildir, bool& recent) {
-  const std::time_t now = std::time(nullptr);
-  std::string stamp;
-  recent = false;
-  for (const char* sub : {"new", "cur"}) {
-    struct stat st {};
-    if (::stat((maildir / sub).c_str(), &st) != 0) return {};
-    stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-             std::to_string(st.st_mtim.tv_nsec) + ";";
-    recent = recent || now - st.st_mtim.tv_sec < 3;
-  }
-  return stamp;
-}
-
-}  // namespace
 
 OutboxReport OutboxPass(const SendSettings& settings) {
   OutboxReport report;
