@@ -45,10 +45,8 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < lines; ++i) {
     engine.DebugLog(message);
-    if (engine.DebugLines().size() > 250) {
-      for (const auto& l : engine.DebugLines())
-        rewrite_bytes += static_cast<long long>(l.size()) + 2;
-    }
+    if (engine.DebugLineCount() > 250)
+      rewrite_bytes += static_cast<long long>(engine.DebugText().size());
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const long long written = WrittenBytes() - before;

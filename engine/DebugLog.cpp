@@ -40,7 +40,7 @@ bool ReadOnlyFile(const std::filesystem::path& path) {
 // Appends `text` to a file that must still be `expected_size` bytes long (so that it still holds
 // what this program wrote). False when it is not, or the write fails.
 bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
-                       const std::string& text) {
+                       std::string_view text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
@@ -65,7 +65,23 @@ bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size
 }  // namespace
 
 void TOutlookProcessor::AddDebugLine(const std::string& line) {
-  debug_lines_.push_back(line);
+  AppendDebugLine({}, line);
+}
+
+void TOutlookProcessor::AppendDebugLine(std::string_view stamp, std::string_view message) {
+  debug_text_.append(stamp).append(message).append("\r\n");
+  debug_ends_.push_back(debug_text_.size());
+}
+
+std::vector<std::string> TOutlookProcessor::DebugLines() const {
+  std::vector<std::string> lines;
+  lines.reserve(debug_ends_.size());
+  std::size_t from = 0;
+  for (const std::size_t end : debug_ends_) {
+    lines.emplace_back(debug_text_, from, end - from - 2);
+    from = end;
+  }
+  return lines;
 }
 
 void TOutlookProcessor::PostDebugNote(const std::string& message) {
@@ -91,11 +107,17 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
       debug_stamp_ = FormatDateTime(now) + ": ";
       debug_stamp_second_ = second;
     }
-    debug_lines_.push_back(debug_stamp_ + message);
-    if (debug_lines_.size() > kRotateAbove) {
+    AppendDebugLine(debug_stamp_, message);
+    if (debug_ends_.size() > kRotateAbove) {
       // The backup holds every line up to the rotation.
       FlushDebugLog();
-      while (debug_lines_.size() > kKeepAfterRotation && !Terminated()) debug_lines_.pop_front();
+      if (!Terminated()) {
+        const std::size_t dropped = debug_ends_.size() - kKeepAfterRotation;
+        const std::size_t cut = debug_ends_[dropped - 1];
+        debug_text_.erase(0, cut);
+        debug_ends_.erase(debug_ends_.begin(), debug_ends_.begin() + static_cast<long>(dropped));
+        for (std::size_t& end : debug_ends_) end -= cut;
+      }
       debug_file_in_step_ = false;
       // Either step may fail quietly; a read-only file is not touched, and an old backup that
       // could not be deleted is not replaced.
@@ -111,12 +133,12 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
 }
 
 void TOutlookProcessor::FlushDebugLog() {
-  if (!DebugEnabled.load() || debug_lines_.size() <= kWriteAbove) return;
-  if (debug_file_in_step_ && debug_file_lines_ == debug_lines_.size()) return;
+  if (!DebugEnabled.load() || debug_ends_.size() <= kWriteAbove) return;
+  if (debug_file_in_step_ && debug_file_lines_ == debug_ends_.size()) return;
   try {
     SaveDebugFile();
   } catch (const std::exception& e) {
-    debug_lines_.push_back(std::string("Debug Error:") + e.what());
+    AppendDebugLine("Debug Error:", e.what());
   }
 }
 
@@ -124,29 +146,21 @@ void TOutlookProcessor::SaveDebugFile() {
   const std::filesystem::path path = FilePath(kDebugFile);
   // While the file holds the lines written so far, only the new ones need to go out: a busy log
   // would otherwise rewrite up to 2500 lines for every line it gains.
-  if (debug_file_in_step_ && debug_file_lines_ <= debug_lines_.size()) {
-    std::string tail;
-    for (std::size_t i = debug_file_lines_; i < debug_lines_.size(); ++i) {
-      tail += debug_lines_[i];
-      tail += "\r\n";
-    }
+  if (debug_file_in_step_ && debug_file_lines_ <= debug_ends_.size()) {
+    const std::size_t from = debug_file_lines_ == 0 ? 0 : debug_ends_[debug_file_lines_ - 1];
+    const std::string_view tail = std::string_view(debug_text_).substr(from);
     if (tail.empty() || AppendIfUnchanged(path, debug_file_bytes_, tail)) {
-      debug_file_lines_ = debug_lines_.size();
+      debug_file_lines_ = debug_ends_.size();
       debug_file_bytes_ += tail.size();
       return;
     }
   }
   debug_file_in_step_ = false;
   if (ReadOnlyFile(path)) throw std::runtime_error(path.string() + ": Permission denied");
-  std::string text;
-  for (const auto& line : debug_lines_) {
-    text += line;
-    text += "\r\n";
-  }
-  platform::WriteFileAtomically(path, text, 0600, /*durable=*/false);  // a log: no flush to disk
+  platform::WriteFileAtomically(path, debug_text_, 0600, /*durable=*/false);  // a log: no flush
   debug_file_in_step_ = true;
-  debug_file_lines_ = debug_lines_.size();
-  debug_file_bytes_ = text.size();
+  debug_file_lines_ = debug_ends_.size();
+  debug_file_bytes_ = debug_text_.size();
 }
 
 }  // namespace ravenox::engine

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -11,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -126,12 +126,16 @@ class TOutlookProcessor {
   void DebugLog(const std::string& message);
   // A line without time stamp, recorded whether or not the log is on.
   void AddDebugLine(const std::string& line);
-  // Makes "DEBUG.LOG" hold exactly DebugLines; throws on failure.
+  void AppendDebugLine(std::string_view stamp, std::string_view message);
+  // Makes "DEBUG.LOG" hold exactly DebugText(); throws on failure.
   void SaveDebugFile();
   // Writes the lines not yet in "DEBUG.LOG" (past its first 250 lines); a failure adds a
   // "Debug Error:" line.
   void FlushDebugLog();
-  const std::deque<std::string>& DebugLines() const { return debug_lines_; }
+  // The lines kept, each ended by CR LF, as the file holds them.
+  std::string_view DebugText() const { return debug_text_; }
+  std::size_t DebugLineCount() const { return debug_ends_.size(); }
+  std::vector<std::string> DebugLines() const;
 
   // State files.
   void LoadTasks();
@@ -264,12 +268,15 @@ class TOutlookProcessor {
   std::string calendar_problem_, task_problem_, inbox_problem_, input_problem_,
       outbox_problem_;          // as last reported
   std::string closing_status_;  // shown in place of "Processor Idle." at the end of this pass
-  std::deque<std::string> debug_lines_;
+  // The lines kept, one after another in one buffer (a pass logs hundreds and a rotation drops
+  // two thousand: no allocation for each), and where each ends, past its CR LF.
+  std::string debug_text_;
+  std::vector<std::size_t> debug_ends_;
   // The time stamp of the last line, and the second it stands for: a pass logs hundreds of lines
   // within one.
   std::string debug_stamp_;
   double debug_stamp_second_ = -1.0;
-  // How much of debug_lines_ "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
+  // How many of the lines kept "DEBUG.LOG" holds, while it is known to hold a prefix of it; lets a
   // write append the new lines instead of rewriting the file.
   bool debug_file_in_step_ = false;
   std::size_t debug_file_lines_ = 0;

@@ -105,8 +105,13 @@ void X11InputState::GetKeyboardState(KeyTable& keys) {
 namespace {
 
 // The X server's own idle time (the MIT-SCREEN-SAVER extension), or with `pointer_only` the
-// pointer's moves; the keys held down from the keymap. Both questions of a look go out together
-// and come back in one round trip: a look wakes the program once.
+// pointer's moves; the keys held down from the keymap.
+//
+// The server answers each request in a write of its own, so every request of a look may wake the
+// program once. With the idle time a look needs one: a key goes up or down only by input, and
+// input resets the idle time, so when none came since a look whose keymap was read, the keys are
+// as they were then. The keymap is asked for only at the first look without input after some
+// came; a look that finds input needs no keys (the user is present anyway).
 class X11IdleSource final : public IdleSource {
  public:
   explicit X11IdleSource(bool pointer_only) : pointer_only_(pointer_only) {}
@@ -122,14 +127,16 @@ class X11IdleSource final : public IdleSource {
                          : "the X server's idle time (MIT-SCREEN-SAVER on DISPLAY)";
   }
   std::optional<bool> InputSinceLastLook() override {
-    keys_.fill(0);
     Display* display = CurrentDisplay();
-    if (display == nullptr) return std::nullopt;
+    if (display == nullptr) {
+      keys_known_ = false;
+      return std::nullopt;
+    }
     xcb_connection_t* c = XGetXCBConnection(display);
     const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(display));
-    const xcb_query_keymap_cookie_t keymap = xcb_query_keymap(c);
     std::optional<bool> input;
     if (pointer_only_) {
+      const xcb_query_keymap_cookie_t keymap = xcb_query_keymap(c);
       const xcb_query_pointer_cookie_t pointer = xcb_query_pointer(c, root);
       if (xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(c, pointer, nullptr)) {
         const CursorPoint now{r->root_x, r->root_y};
@@ -137,19 +144,20 @@ class X11IdleSource final : public IdleSource {
         pointer_ = now;
         free(r);
       }
-    } else {
-      const xcb_screensaver_query_info_cookie_t info = xcb_screensaver_query_info(c, root);
-      if (xcb_screensaver_query_info_reply_t* r =
-              xcb_screensaver_query_info_reply(c, info, nullptr)) {
-        input = clock_.Update(r->ms_since_user_input);
-        free(r);
-      }
+      ReadKeys(c, keymap);
+      return input;
     }
-    if (xcb_query_keymap_reply_t* r = xcb_query_keymap_reply(c, keymap, nullptr)) {
-      for (int code = 0; code < 256; ++code) {
-        if ((r->keys[code / 8] >> (code % 8)) & 1) keys_[static_cast<std::size_t>(code)] = 0x80;
-      }
+    const xcb_screensaver_query_info_cookie_t info = xcb_screensaver_query_info(c, root);
+    if (xcb_screensaver_query_info_reply_t* r =
+            xcb_screensaver_query_info_reply(c, info, nullptr)) {
+      input = clock_.Update(r->ms_since_user_input);
       free(r);
+    }
+    if (!input || *input) {
+      keys_.fill(0);
+      keys_known_ = false;
+    } else if (!keys_known_) {
+      keys_known_ = ReadKeys(c, xcb_query_keymap(c));
     }
     return input;
   }
@@ -161,7 +169,19 @@ class X11IdleSource final : public IdleSource {
   void Keys(KeyTable& keys) override { keys = keys_; }
 
  private:
+  bool ReadKeys(xcb_connection_t* c, xcb_query_keymap_cookie_t keymap) {
+    keys_.fill(0);
+    xcb_query_keymap_reply_t* r = xcb_query_keymap_reply(c, keymap, nullptr);
+    if (r == nullptr) return false;
+    for (int code = 0; code < 256; ++code) {
+      if ((r->keys[code / 8] >> (code % 8)) & 1) keys_[static_cast<std::size_t>(code)] = 0x80;
+    }
+    free(r);
+    return true;
+  }
+
   bool pointer_only_;
+  bool keys_known_ = false;
   std::optional<CursorPoint> pointer_;
   KeyTable keys_{};
   IdleClock clock_;

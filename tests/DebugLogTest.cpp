@@ -14,7 +14,7 @@ namespace {
 using testing::EngineRig;
 using testing::ReadAll;
 
-std::string Joined(const std::deque<std::string>& lines) {
+std::string Joined(const std::vector<std::string>& lines) {
   std::string out;
   for (const auto& l : lines) out += l + "\r\n";
   return out;
@@ -48,7 +48,7 @@ TEST(DebugLog, WritesTheFileFromThe251stLineAtEachPassEnd) {
   }
   EXPECT_EQ(p->DebugLines().back(), FormatDateTime(rig.clock->Now()) + ": line 400");
   p->WaitForNextPass();  // all but its last line, "Wake:", which goes with the next pass
-  std::deque<std::string> before_wake = p->DebugLines();
+  std::vector<std::string> before_wake = p->DebugLines();
   before_wake.pop_back();
   EXPECT_EQ(ReadAll(log), Joined(before_wake));
 }

@@ -182,7 +182,7 @@ TEST(EngineLoop, UntimedLinesAreKeptWithTheLogOff) {
   p->DebugEnabled = false;
   RunUntilWait(rig, *p, 1);
   const std::vector<std::string> expected = {"Execute Start", "Loading From Disk"};
-  EXPECT_EQ(std::vector<std::string>(p->DebugLines().begin(), p->DebugLines().end()), expected);
+  EXPECT_EQ(p->DebugLines(), expected);
 }
 
 TEST(EngineLoop, ComFailureAtStartEndsWithShutdownSteps) {

@@ -222,6 +222,41 @@ TEST_F(Session, NobodyAtAnXServerIsTextedWhileWorking) {
   }
 }
 
+// A key held down at an X server keeps the user present although the idle time grows (a held
+// modifier does not repeat); once it goes up and the idle time passes, the user is away.
+TEST_F(Session, AKeyHeldDownAtAnXServerIsSomeoneAtTheComputer) {
+  if (!Have("/usr/bin/Xvfb") || !Have("/usr/bin/xdotool"))
+    GTEST_SKIP() << "Xvfb or xdotool missing";
+  XServer x;
+  ASSERT_FALSE(x.Display().empty());
+  setenv("DISPLAY", x.Display().c_str(), 1);
+  auto key = [&](const char* how) {
+    const std::string cmd = "DISPLAY=" + x.Display() + " /usr/bin/xdotool " + how + " Shift_L";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  };
+  OnThread([&] {
+    EngineRig rig;
+    auto input = std::make_shared<SessionInput>(SessionInfo{"x11", "", x.Display(), ""});
+    rig.env.input = input;
+    auto p = rig.Make();
+    auto away = [&] {
+      std::this_thread::sleep_for(60ms);
+      input->LookAgain();
+      p->CheckAway();
+      p->LastCursor = p->CurrentCursor;
+      return p->UserAway;
+    };
+    away();
+    EXPECT_TRUE(away()) << "nobody there";
+    key("keydown");
+    for (int look = 0; look < 4; ++look) EXPECT_FALSE(away()) << "held, look " << look;
+    key("keyup");
+    EXPECT_FALSE(away()) << "let go: input";
+    EXPECT_TRUE(away()) << "nothing since";
+    EXPECT_TRUE(away());
+  });
+}
+
 // In a Wayland session the X11 pointer alone is never trusted: with nothing else to ask, the user
 // counts as present, and the engine's log and status line say why.
 TEST_F(Session, AWaylandSessionNeverFallsBackToTheX11Pointer) {
