@@ -253,10 +253,12 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   const Usage end = Now();
   const int sent = texts.load() - texts_before;
   const double resident = ResidentMb();
+  // From the first pass that began after this thread went to sleep: the one under way when it
+  // stopped looking would count its last look and its falling asleep as the engine's wake-ups.
   std::vector<Sample> taken;
   {
     std::lock_guard lock(samples_mutex);
-    taken.assign(samples.begin() + static_cast<long>(first - 1), samples.end());
+    taken.assign(samples.begin() + static_cast<long>(first), samples.end());
   }
   engine->Stop();
   engine.reset();
