@@ -256,12 +256,13 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   const Usage end = Now();
   const int sent = texts.load() - texts_before;
   const double resident = ResidentMb();
-  // From the first pass that began after this thread went to sleep: the one under way when it
-  // stopped looking would count its last look and its falling asleep as the engine's wake-ups.
+  // Passes are counted from the first that began after this thread went to sleep: the one under
+  // way when it stopped looking would count its last look and its falling asleep as the engine's
+  // wake-ups. That one is kept only to tell whether a text went in it.
   std::vector<Sample> taken;
   {
     std::lock_guard lock(samples_mutex);
-    taken.assign(samples.begin() + static_cast<long>(first), samples.end());
+    taken.assign(samples.begin() + static_cast<long>(first - 1), samples.end());
   }
   engine->Stop();
   engine.reset();
@@ -277,10 +278,10 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
   // A text's hand-off forks: the pages the engine writes in the next pass are copied then (a
   // fault each), so that pass is counted with the text, not as one that sent nothing.
   int text_passes = 0;
-  for (std::size_t i = 1; i < taken.size(); ++i) {
+  for (std::size_t i = 2; i < taken.size(); ++i) {
     const double used = taken[i].usage.cpu - taken[i - 1].usage.cpu - taken[i - 1].looking;
     const bool sent_here = taken[i].texts != taken[i - 1].texts;
-    const bool after_text = i >= 2 && taken[i - 1].texts != taken[i - 2].texts;
+    const bool after_text = taken[i - 1].texts != taken[i - 2].texts;
     if (sent_here || after_text) {
       sending_cpu += used;
       sending += taken[i].texts - taken[i - 1].texts;
@@ -310,7 +311,7 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
       "passes=%zu cpu=%.4f wakeups=%ld preempted=%ld texts=%d quiet_passes=%ld quiet_max=%ld "
       "quiet_mean=%.2f still_passes=%ld still_max=%ld still_mean=%.2f quiet_cpu=%.5f "
       "text_cpu=%.5f resident=%.1f\n",
-      taken.size() - 1, end.cpu - start.cpu, end.switches - start.switches,
+      taken.size() >= 2 ? taken.size() - 2 : 0, end.cpu - start.cpu, end.switches - start.switches,
       end.preempted - start.preempted, sent, quiet, quiet_max,
       quiet > 0 ? static_cast<double>(quiet_sum) / static_cast<double>(quiet) : 0.0, still,
       still_max, still > 0 ? static_cast<double>(still_sum) / static_cast<double>(still) : 0.0,

@@ -107,11 +107,11 @@ namespace {
 // The X server's own idle time (the MIT-SCREEN-SAVER extension), or with `pointer_only` the
 // pointer's moves; the keys held down from the keymap.
 //
-// The server answers each request in a write of its own, so every request of a look may wake the
-// program once. With the idle time a look needs one: a key goes up or down only by input, and
-// input resets the idle time, so when none came since a look whose keymap was read, the keys are
-// as they were then. The keymap is asked for only at the first look without input after some
-// came; a look that finds input needs no keys (the user is present anyway).
+// An X server (Xvfb, for one) answers each request in a write of its own, so every request of a
+// look may wake the program once. With the idle time a look needs one: a key goes up or down only
+// by input, and input resets the idle time, so when none came since a look whose keymap was read,
+// the keys are as they were then. The keymap is asked for only at the first look without input
+// after some came; a look that finds input needs no keys (the user is present anyway).
 class X11IdleSource final : public IdleSource {
  public:
   explicit X11IdleSource(bool pointer_only) : pointer_only_(pointer_only) {}
