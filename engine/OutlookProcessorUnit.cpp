@@ -11,6 +11,7 @@
 #include "engine/StateFileFormat.h"
 #include "outlook/localstore/LocalStore.h"
 #include "platform/AtomicFile.h"
+#include "platform/Memory.h"
 #include "platform/Paths.h"
 #include "platform/SessionInput.h"
 
@@ -360,6 +361,7 @@ void TOutlookProcessor::WaitForNextPass() {
   DebugLog("Sleep:" + FormatDateTime(now));
   const int timeout = ChooseWaitMilliseconds(UserAway, now, host_.EarlyTime(), host_.LateTime());
   FlushDebugLog();
+  platform::MapHeapInLargePages();
   wake_event_->Wait(std::chrono::milliseconds(timeout));
   CheckAway();
   if (!Terminated()) wake_event_->Reset();
