@@ -1,5 +1,6 @@
 #include "outlook/localstore/Profile.h"
 
+#include "outlook/localstore/Smtp.h"
 #include "outlook/localstore/Support.h"
 
 #include <glib.h>
@@ -298,6 +299,18 @@ void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path)
   g_key_file_free(file);
   std::filesystem::create_directories(path.parent_path(), ec);
   ravenox::platform::WriteFileAtomically(path, data, 0600);
+}
+
+std::vector<std::string> SmtpProgram(const std::filesystem::path& profile) {
+  std::string program;
+  if (const char* named = std::getenv("RAVENOX_SMTP"); named != nullptr && *named != '\0') {
+    program = named;
+  } else {
+    std::error_code ec;
+    program = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "ravenox-smtp")
+                  .string();
+  }
+  return {program, "--profile", std::filesystem::absolute(profile).string()};
 }
 
 }  // namespace outlook::localstore

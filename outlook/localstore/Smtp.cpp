@@ -203,18 +203,6 @@ std::string SubmitMessage(const SmtpAccount& account, const std::string& passwor
   return HeaderSafe(why);
 }
 
-std::vector<std::string> SmtpProgram(const std::filesystem::path& profile) {
-  std::string program;
-  if (const char* named = std::getenv("RAVENOX_SMTP"); named != nullptr && *named != '\0') {
-    program = named;
-  } else {
-    std::error_code ec;
-    program = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "ravenox-smtp")
-                  .string();
-  }
-  return {program, "--profile", std::filesystem::absolute(profile).string()};
-}
-
 int SmtpMain(const std::vector<std::string>& args) {
   std::filesystem::path profile_path;
   std::string to;
