@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/Collation.h"
@@ -82,6 +83,10 @@ class TSortedList {
   }
 
   Record* Lookup(std::string_view key) {
+    // A scan meets most keys again byte for byte as they were added: those are found without
+    // walking the list and comparing by the locale, which costs the most of a pass through a large
+    // calendar. Any other spelling of a key is found by the search.
+    if (const auto it = exact_.find(key); it != exact_.end()) return it->second;
     int index = 0;
     return Find(key, index) ? items_[static_cast<std::size_t>(index)].get() : nullptr;
   }
@@ -92,16 +97,20 @@ class TSortedList {
     record->Text = RecordText(record->Text);
     int index = 0;
     if (Find(record->Text, index)) return false;
+    Record* added = record.get();
     items_.insert(items_.begin() + index, std::move(record));
+    exact_.emplace(added->Text, added);
     Changed();
     return true;
   }
 
   void Delete(int index) {
+    exact_.erase(items_[static_cast<std::size_t>(index)]->Text);
     items_.erase(items_.begin() + index);
     Changed();
   }
   void Clear() {
+    exact_.clear();
     items_.clear();
     Changed();
   }
@@ -114,6 +123,9 @@ class TSortedList {
  private:
   void Changed() { generation_ = NextListGeneration(); }
   std::vector<std::unique_ptr<Record>> items_;
+  // Each record by its text as stored (the view is of the record's own text, which never changes
+  // and never moves: the record is owned apart from the vector).
+  std::unordered_map<std::string_view, Record*> exact_;
   uint64_t generation_ = NextListGeneration();
 };
 

@@ -46,6 +46,11 @@ TEST(SortedList, CutsKeysToTheStoredLengthAndDeletes) {
     if (list[i].Text != "a") list.Delete(i);
   }
   EXPECT_EQ(Keys(list), (std::vector<std::string>{"a"}));
+  // What was deleted is not found by its exact text either; what stays is.
+  EXPECT_EQ(list.Lookup("z"), nullptr);
+  EXPECT_EQ(list.Lookup("a"), &list[0]);
+  list.Clear();
+  EXPECT_EQ(list.Lookup("a"), nullptr);
 }
 
 }  // namespace
