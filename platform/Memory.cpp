@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #endif
 
 namespace ravenox::platform {
@@ -31,6 +34,46 @@ std::uintptr_t Break() {
   // sbrk(0) answers from what the C library knows: no system call.
   return reinterpret_cast<std::uintptr_t>(sbrk(0));
 }
+
+// Unmaps the pages of the program's read-only file mappings (its code and constant data, and its
+// libraries'): they stay in the page cache and come back on first use, so only what a pass uses is
+// mapped afterwards. A mapping that holds pages of its own (relocated data made read-only after
+// loading), in memory or swapped out, is left alone: those pages are not in the file.
+void ReleaseMappedFilePages() {
+  FILE* smaps = std::fopen("/proc/self/smaps", "re");
+  if (smaps == nullptr) return;
+  char line[4352];  // a path may be PATH_MAX long
+  std::uintptr_t from = 0, to = 0;
+  bool candidate = false, own_pages = false;
+  auto release = [&] {
+    if (candidate && !own_pages && to > from)
+      madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    candidate = false;
+  };
+  while (std::fgets(line, sizeof line, smaps) != nullptr) {
+    unsigned long a = 0, b = 0, offset = 0, inode = 0;
+    char perms[8] = {};
+    char device[16] = {};
+    int path_at = 0;
+    if (std::sscanf(line, "%lx-%lx %7s %lx %15s %lu %n", &a, &b, perms, &offset, device, &inode,
+                    &path_at) == 6) {
+      release();
+      from = a;
+      to = b;
+      own_pages = false;
+      candidate = inode != 0 && perms[1] != 'w' && line[path_at] == '/';
+    } else if (std::strncmp(line, "Anonymous:", 10) == 0 || std::strncmp(line, "Swap:", 5) == 0) {
+      own_pages = own_pages || std::strtoul(std::strchr(line, ':') + 1, nullptr, 10) != 0;
+    }
+  }
+  release();
+  std::fclose(smaps);
+}
+
+// The minute of the last release of mapped file pages (-1: none yet), and whether the heap grew
+// since.
+std::atomic<long long> released_at{-1};
+std::atomic<bool> heap_grew{false};
 
 }  // namespace
 #endif
@@ -57,15 +100,30 @@ void MapHeapInLargePages() {
   if (start == 0) return;
   const std::uintptr_t end = Break() & ~(kPage - 1);
   std::uintptr_t marked = heap_marked.load();
-  if (end <= marked || !heap_marked.compare_exchange_strong(marked, end)) return;
-  // The whole heap again: what the break added since is a mapping of its own until marked alike,
-  // and marking joins them. Where the system has no large pages this changes nothing.
-  madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-  // The system's own collapsing of small pages into large ones gets to a heap of a hundred MB
-  // only after minutes; what grew since the last call is collapsed now. Older systems refuse.
-  const std::uintptr_t from = std::max(start, marked & ~(kLargePage - 1));
-  const std::uintptr_t to = end & ~(kLargePage - 1);
-  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_COLLAPSE);
+  if (end > marked && heap_marked.compare_exchange_strong(marked, end)) {
+    // The whole heap again: what the break added since is a mapping of its own until marked
+    // alike, and marking joins them. Where the system has no large pages this changes nothing.
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    // The system's own collapsing of small pages into large ones gets to a heap of a hundred MB
+    // only after minutes; what grew since the last call is collapsed now. Older systems refuse.
+    const std::uintptr_t from = std::max(start, marked & ~(kLargePage - 1));
+    const std::uintptr_t to = end & ~(kLargePage - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_COLLAPSE);
+    heap_grew = true;
+    return;
+  }
+  // Once the heap has stopped growing (the first reading of the calendar is over), and every hour
+  // after, the file pages mapped by then are let go: what the passes use comes back, what only
+  // the start used does not.
+  const long long minute = std::chrono::duration_cast<std::chrono::minutes>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  long long last = released_at.load();
+  const bool due = last < 0 || minute - last >= 60 || (heap_grew.load() && minute != last);
+  if (due && released_at.compare_exchange_strong(last, minute)) {
+    heap_grew = false;
+    ReleaseMappedFilePages();
+  }
 #endif
 }
 

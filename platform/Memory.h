@@ -11,11 +11,12 @@ namespace ravenox::platform {
 // start of the program, before any thread starts.
 void KeepFreedMemoryForReuse();
 
-// Asks the system to back the heap with large pages where it can (transparent huge pages, where
-// the system leaves them to the program). A process that sleeps between short passes pays, on
-// some virtual machines, for every small page it has mapped each time it wakes; a heap of a few
-// thousand small pages is a few dozen large ones. Cheap when the heap has not grown since the
-// last call: call it before each wait.
+// Keeps what the process has mapped small, for a process that sleeps between short passes: on
+// some virtual machines it pays, each time it wakes, for every small page it has mapped. The
+// heap is backed with large pages where the system allows it (a heap of a few thousand small
+// pages is a few dozen large ones); once the heap stops growing, and every hour, the pages of
+// the program's code and libraries are unmapped (they stay in the page cache, and those a pass
+// uses come back at once). Cheap when there is nothing to do: call it before each wait.
 void MapHeapInLargePages();
 
 }  // namespace ravenox::platform
