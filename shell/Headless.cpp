@@ -16,8 +16,8 @@
 #include "outlook/localstore/Profile.h"
 #include "platform/RegistryFile.h"
 #include "platform/SessionInput.h"
-#include "shell/SettingsHost.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsHost.h"
+#include "settings/SettingsStore.h"
 
 namespace ravenox::shell {
 namespace {

@@ -12,7 +12,7 @@
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Sender.h"
 #include "outlook/localstore/Smtp.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace ravenox::shell {
 namespace {

@@ -20,9 +20,9 @@
 
 #include "engine/OutlookProcessorUnit.h"
 #include "platform/RegistryFile.h"
+#include "settings/SettingsHost.h"
+#include "settings/SettingsStore.h"
 #include "shell/Dialogs.h"
-#include "shell/SettingsHost.h"
-#include "shell/SettingsStore.h"
 #include "shell/WindowMessages.h"
 #include "wizard/InstallerMain.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "EngineFakes.h"
-#include "shell/Carriers.h"
-#include "shell/SettingsHost.h"
+#include "settings/Carriers.h"
+#include "settings/SettingsHost.h"
 
 namespace ravenox::shell {
 namespace {

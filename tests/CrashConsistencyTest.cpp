@@ -11,7 +11,7 @@
 #include "EngineFakes.h"
 #include "engine/StateFileFormat.h"
 #include "platform/RegistryFile.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 namespace ravenox {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "DesktopPeers.h"
 #include "EngineFakes.h"
-#include "shell/SupportTool.h"
+#include "tools/support/SupportTool.h"
 
 namespace ravenox::platform {
 namespace {

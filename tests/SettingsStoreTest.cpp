@@ -6,8 +6,8 @@
 
 #include "EngineFakes.h"
 #include "platform/RegistryFile.h"
+#include "settings/SettingsStore.h"
 #include "shell/Autostart.h"
-#include "shell/SettingsStore.h"
 
 namespace ravenox::shell {
 namespace {

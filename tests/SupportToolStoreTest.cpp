@@ -5,7 +5,7 @@
 
 #include "EngineFakes.h"
 #include "outlook/localstore/Sender.h"
-#include "shell/SupportTool.h"
+#include "tools/support/SupportTool.h"
 
 namespace ravenox::shell {
 namespace {

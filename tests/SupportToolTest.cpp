@@ -7,7 +7,7 @@
 
 #include "EngineFakes.h"
 #include "engine/StateFileFormat.h"
-#include "shell/SupportTool.h"
+#include "tools/support/SupportTool.h"
 
 namespace ravenox::shell {
 namespace {

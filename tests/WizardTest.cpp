@@ -9,7 +9,7 @@
 
 #include "EngineFakes.h"
 #include "SmtpSink.h"
-#include "shell/Carriers.h"
+#include "settings/Carriers.h"
 #include "shell/StoreSetup.h"
 #include "wizard/CinglarServiceSelectUnit.h"
 #include "wizard/CustomServiceUnit.h"

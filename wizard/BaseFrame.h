@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace ravenox::wizard {
 

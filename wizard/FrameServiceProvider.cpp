@@ -1,6 +1,6 @@
 #include "wizard/FrameServiceProvider.h"
 
-#include "shell/Carriers.h"
+#include "settings/Carriers.h"
 
 namespace ravenox::wizard {
 

@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include "shell/Carriers.h"
+#include "settings/Carriers.h"
 #include "wizard/BaseInstaller.h"
 #include "wizard/InstallerMain.h"
 

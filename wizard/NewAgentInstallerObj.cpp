@@ -4,7 +4,7 @@
 #include <QMetaObject>
 #include <cassert>
 
-#include "shell/Carriers.h"
+#include "settings/Carriers.h"
 #include "wizard/CinglarServiceSelectUnit.h"
 #include "wizard/CustomServiceUnit.h"
 #include "wizard/FrameAgentImage.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "shell/WindowMessages.h"
 
 class QWidget;

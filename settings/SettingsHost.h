@@ -4,8 +4,8 @@
 #pragma once
 
 #include "engine/ProcessorHost.h"
-#include "shell/Carriers.h"
-#include "shell/Settings.h"
+#include "settings/Carriers.h"
+#include "settings/Settings.h"
 
 namespace ravenox::shell {
 

@@ -1,4 +1,4 @@
-#include "shell/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <cstring>
 #include <functional>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace ravenox::shell {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/Registry.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace ravenox::shell {
 

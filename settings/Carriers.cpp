@@ -1,4 +1,4 @@
-#include "shell/Carriers.h"
+#include "settings/Carriers.h"
 
 namespace ravenox::shell {
 

@@ -1,7 +1,7 @@
 #include <clocale>
 #include <iostream>
 
-#include "shell/SupportTool.h"
+#include "tools/support/SupportTool.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

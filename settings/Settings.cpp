@@ -1,4 +1,4 @@
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace ravenox::shell {
 

@@ -1,4 +1,4 @@
-#include "shell/SupportTool.h"
+#include "tools/support/SupportTool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,8 +19,8 @@
 #include "platform/Paths.h"
 #include "platform/RegistryFile.h"
 #include "platform/SessionInput.h"
-#include "shell/Carriers.h"
-#include "shell/SettingsStore.h"
+#include "settings/Carriers.h"
+#include "settings/SettingsStore.h"
 
 namespace ravenox::shell {
 namespace {
