@@ -361,7 +361,7 @@ void TOutlookProcessor::WaitForNextPass() {
   DebugLog("Sleep:" + FormatDateTime(now));
   const int timeout = ChooseWaitMilliseconds(UserAway, now, host_.EarlyTime(), host_.LateTime());
   FlushDebugLog();
-  platform::MapHeapInLargePages();
+  platform::TrimMappedMemory();
   wake_event_->Wait(std::chrono::milliseconds(timeout));
   CheckAway();
   if (!Terminated()) wake_event_->Reset();

@@ -94,7 +94,7 @@ void KeepFreedMemoryForReuse() {
 #endif
 }
 
-void MapHeapInLargePages() {
+void TrimMappedMemory() {
 #if defined(__GLIBC__)
   const std::uintptr_t start = heap_start.load();
   if (start == 0) return;

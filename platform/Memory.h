@@ -7,7 +7,7 @@ namespace ravenox::platform {
 // pass is kept for the next one instead of going back to the system, where each page would be
 // faulted in again (on a virtual machine a fault costs as much as the pass's own work). Large
 // buffers come from the heap and are reused rather than mapped and unmapped each time; all
-// threads share one heap, so that `MapHeapInLargePages` covers what they hold. Call once, at the
+// threads share one heap, so that `TrimMappedMemory` covers what they hold. Call once, at the
 // start of the program, before any thread starts.
 void KeepFreedMemoryForReuse();
 
@@ -17,6 +17,6 @@ void KeepFreedMemoryForReuse();
 // pages is a few dozen large ones); once the heap stops growing, and every hour, the pages of
 // the program's code and libraries are unmapped (they stay in the page cache, and those a pass
 // uses come back at once). Cheap when there is nothing to do: call it before each wait.
-void MapHeapInLargePages();
+void TrimMappedMemory();
 
 }  // namespace ravenox::platform

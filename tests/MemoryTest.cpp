@@ -44,7 +44,7 @@ TEST(Memory, OneHeapInLargePagesAndFilePagesLetGoButNeverPagesOfItsOwn) {
     std::thread([&] {
       block = reinterpret_cast<std::uintptr_t>(std::malloc(4 << 20)) + (4 << 20) - 1;
     }).join();
-    MapHeapInLargePages();
+    TrimMappedMemory();
     std::ifstream maps("/proc/self/smaps");
     // The mapping that holds the block's end (the heap grew for it): the heap's, marked.
     std::uintptr_t from = 0, to = 0;
@@ -77,7 +77,7 @@ TEST(Memory, OneHeapInLargePagesAndFilePagesLetGoButNeverPagesOfItsOwn) {
       own[i] = 'y';
     }
     mprotect(own, bytes.size(), PROT_READ);
-    MapHeapInLargePages();
+    TrimMappedMemory();
     if (ResidentKb(const_cast<char*>(shared)) != 0) _exit(3);
     for (std::size_t i = 0; i < bytes.size(); i += 4096) {
       if (own[i] != 'y') _exit(4);

@@ -301,6 +301,8 @@ void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path)
   ravenox::platform::WriteFileAtomically(path, data, 0600);
 }
 
+// Here rather than with the submission itself, so that the store (and the engine with it) does
+// not link the submission's TLS and HTTP libraries.
 std::vector<std::string> SmtpProgram(const std::filesystem::path& profile) {
   std::string program;
   if (const char* named = std::getenv("RAVENOX_SMTP"); named != nullptr && *named != '\0') {
