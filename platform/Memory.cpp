@@ -127,4 +127,24 @@ void TrimMappedMemory() {
 #endif
 }
 
+void* MapForLife(std::size_t bytes) {
+#if defined(__GLIBC__)
+  // A large page more than asked, so that the block can start on a large page's boundary.
+  const std::size_t length = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+  void* mapped = mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto at = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (at + kLargePage - 1) & ~(kLargePage - 1);
+  if (aligned > at) munmap(mapped, aligned - at);
+  const std::uintptr_t end = at + length + kLargePage;
+  if (end > aligned + length)
+    munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
+  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+#else
+  return std::malloc(bytes);
+#endif
+}
+
 }  // namespace ravenox::platform

@@ -1,6 +1,8 @@
 // How the process keeps memory it has freed, and how its memory is mapped.
 #pragma once
 
+#include <cstddef>
+
 namespace ravenox::platform {
 
 // A program that runs all day and does the same small pass every few seconds: memory freed in a
@@ -18,5 +20,10 @@ void KeepFreedMemoryForReuse();
 // the program's code and libraries are unmapped (they stay in the page cache, and those a pass
 // uses come back at once). Cheap when there is nothing to do: call it before each wait.
 void TrimMappedMemory();
+
+// `bytes` of memory that stays until the process ends, for what a short-lived program keeps to the
+// end: mapped apart from the heap and backed with large pages where the system has them, so that
+// filling it costs a page fault every 2 MB instead of every 4 KB. Null when it cannot be had.
+void* MapForLife(std::size_t bytes);
 
 }  // namespace ravenox::platform

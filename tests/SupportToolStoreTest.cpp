@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -117,35 +118,48 @@ TEST_F(InspectStore, RealExportsListEveryEvent) {
   }
 }
 
-// A calendar large enough to be read in parts: every item once, in order, an unreadable one named
-// in its place.
+// A calendar large enough to be read in parts, as one file and as a vdir of a file per event:
+// every item once, in order, an unreadable one named in its place.
 TEST_F(InspectStore, ALargeCalendarIsListedInOrder) {
   constexpr int kEvents = 4500, kBroken = 3001;
-  const auto ics = dir_.path() / "large.ics";
+  auto event = [](int i) {
+    std::ostringstream e;
+    e << "BEGIN:VEVENT\r\nUID:" << i << "\r\nSUMMARY:Event " << i << "\r\n";
+    if (i != kBroken) e << "DTSTART:20261208T" << 100000 + i % 8 * 10000 << "Z\r\n";
+    if (i % 3 == 0) e << "RRULE:FREQ=WEEKLY;COUNT=" << i % 50 + 1 << "\r\n";
+    e << "END:VEVENT\r\n";
+    return e.str();
+  };
+  const std::string begin = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n", end = "END:VCALENDAR\r\n";
+  const auto ics = dir_.path() / "large.ics", vdir = dir_.path() / "large";
   {
     std::ofstream f(ics);
-    f << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n";
-    for (int i = 1; i <= kEvents; ++i) {
-      f << "BEGIN:VEVENT\r\nUID:" << i << "\r\nSUMMARY:Event " << i << "\r\n";
-      if (i != kBroken) f << "DTSTART:20261208T" << 100000 + i % 8 * 10000 << "Z\r\n";
-      if (i % 3 == 0) f << "RRULE:FREQ=WEEKLY;COUNT=" << i % 50 + 1 << "\r\n";
-      f << "END:VEVENT\r\n";
-    }
-    f << "END:VCALENDAR\r\n";
+    f << begin;
+    for (int i = 1; i <= kEvents; ++i) f << event(i);
+    f << end;
   }
-  const Output o = Inspect(
-      {"calendar", "--profile", Profile(ics, ics, dir_.path() / "In"), "--at", "2026-12-08 09:00"});
-  EXPECT_EQ(o.status, 1);
-  ASSERT_EQ(o.lines.size(), static_cast<std::size_t>(kEvents)) << o.err;
+  std::filesystem::create_directory(vdir);
   for (int i = 1; i <= kEvents; ++i) {
-    const auto fields = Fields(o.lines[static_cast<std::size_t>(i - 1)]);
-    ASSERT_EQ(fields[0], std::to_string(i));
-    if (i == kBroken) {
-      EXPECT_EQ(fields.back(), "# event without a start");
-    } else {
-      ASSERT_GE(fields.size(), 19u) << i;
-      EXPECT_EQ(fields[1], "Event " + std::to_string(i));
-      EXPECT_EQ(fields[3], i % 3 == 0 ? "1" : "0");
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d.ics", i);
+    std::ofstream(vdir / name) << begin << event(i) << end;
+  }
+  for (const auto& source : {ics, vdir}) {
+    SCOPED_TRACE(source.filename().string());
+    const Output o = Inspect({"calendar", "--profile", Profile(source, ics, dir_.path() / "In"),
+                              "--at", "2026-12-08 09:00"});
+    EXPECT_EQ(o.status, 1);
+    ASSERT_EQ(o.lines.size(), static_cast<std::size_t>(kEvents)) << o.err;
+    for (int i = 1; i <= kEvents; ++i) {
+      const auto fields = Fields(o.lines[static_cast<std::size_t>(i - 1)]);
+      ASSERT_EQ(fields[0], std::to_string(i));
+      if (i == kBroken) {
+        EXPECT_EQ(fields.back(), "# event without a start");
+      } else {
+        ASSERT_GE(fields.size(), 19u) << i;
+        EXPECT_EQ(fields[1], "Event " + std::to_string(i));
+        EXPECT_EQ(fields[3], i % 3 == 0 ? "1" : "0");
+      }
     }
   }
 }

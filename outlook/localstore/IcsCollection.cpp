@@ -152,10 +152,15 @@ bool IcsCollection::List(std::size_t i, bool all) {
   Folder& folder = folders_[i];
   ++looks_;
   std::vector<std::string> paths;
+  paths.reserve(folder.files.size());
+  std::string prefix = sources_[i].string();
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
   if (DIR* dir = ::opendir(sources_[i].c_str())) {
     while (const dirent* e = ::readdir(dir)) {
       if (!CalendarName(e->d_name)) continue;
-      std::string path = (sources_[i] / e->d_name).string();
+      std::string path;
+      path.reserve(prefix.size() + std::strlen(e->d_name));
+      path.append(prefix).append(e->d_name);
       // The entry's type comes with the listing: a stat only where it does not tell.
       bool regular = e->d_type == DT_REG;
       if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
@@ -172,30 +177,33 @@ bool IcsCollection::List(std::size_t i, bool all) {
   std::vector<std::shared_ptr<IcsFile>> files;
   files.reserve(paths.size());
   bool changed = false;
-  std::vector<std::size_t> fresh;  // where the new files are in `files`
+  std::vector<std::size_t> fresh;  // where the new files are in `files` (and their paths in
+                                   // `paths`), made when indexed
   std::size_t j = 0;
   auto drop = [&](const std::shared_ptr<IcsFile>& gone) {
     file_problems_.erase(gone.get());
     changed = true;
   };
-  for (std::string& path : paths) {
+  for (const std::string& path : paths) {
     while (j < folder.files.size() && folder.files[j]->PathText() < path) drop(folder.files[j++]);
     if (j < folder.files.size() && folder.files[j]->PathText() == path) {
       if (all) changed = Look(folder.files[j]) || changed;
       files.push_back(std::move(folder.files[j++]));
     } else {
-      files.push_back(std::make_shared<IcsFile>(std::move(path), kind_, user_address_, !watch_));
+      files.emplace_back();
       fresh.push_back(files.size() - 1);
       changed = true;
     }
   }
   while (j < folder.files.size()) drop(folder.files[j++]);
 
-  // The new files are indexed; many (the first look at a large vdir) side by side.
+  // The new files are made and indexed; many (the first look at a large vdir) side by side.
   std::vector<std::string> problems(fresh.size());
   const int dir = ::open(sources_[i].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   auto index = [&](std::size_t part, std::size_t parts) {
     for (std::size_t k = fresh.size() * part / parts; k < fresh.size() * (part + 1) / parts; ++k) {
+      files[fresh[k]] =
+          std::make_shared<IcsFile>(std::move(paths[fresh[k]]), kind_, user_address_, !watch_);
       try {
         files[fresh[k]]->Refresh(dir);
       } catch (const std::exception& e) {

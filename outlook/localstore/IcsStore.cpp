@@ -27,6 +27,7 @@
 
 #include "base/RecordText.h"
 #include "platform/AtomicFile.h"
+#include "platform/Memory.h"
 
 namespace outlook::localstore {
 namespace {
@@ -997,13 +998,20 @@ void IcsFile::Refresh(int folder) {
                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                      : ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) fail(std::strerror(errno));
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = errno;
-    const bool regular = S_ISREG(st.st_mode);
-    ::close(fd);
-    fail(regular ? std::strerror(error) : "not a regular file");
+  // A file read once, met in a folder's listing as a regular file, is read without asking after
+  // it (the inspector through a vdir opens thousands). It has no stamp then: a later look reads it
+  // again.
+  if (keep_text_ && folder >= 0) {
+    stamp_ = Stamp{};
+  } else {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      const int error = errno;
+      const bool regular = S_ISREG(st.st_mode);
+      ::close(fd);
+      fail(regular ? std::strerror(error) : "not a regular file");
+    }
+    stamp_ = Stamp{st.st_size, st.st_mtim, st.st_ino};
   }
-  stamp_ = Stamp{st.st_size, st.st_mtim, st.st_ino};
   Index(fd);
 }
 
@@ -1115,6 +1123,29 @@ class LineSource {
   bool done_ = false;
 };
 
+// A copy of `bytes` kept until the process ends, or an empty view once the process has kept its
+// share. The files a program reads once and whole (the inspector through a vdir: thousands of
+// small ones) are kept side by side in large blocks, each thread in its own: a heap block for each
+// cost a page fault every few files, as much as reading the file.
+std::string_view KeepForLife(std::string_view bytes) {
+  constexpr std::size_t kBlock = std::size_t{2} << 20, kInAll = std::size_t{256} << 20;
+  static std::atomic<std::size_t> in_all{0};
+  thread_local char* free_at = nullptr;
+  thread_local std::size_t left = 0;
+  if (bytes.empty() || bytes.size() > kBlock) return {};
+  if (bytes.size() > left) {
+    if (in_all.fetch_add(kBlock) + kBlock > kInAll) return {};
+    free_at = static_cast<char*>(ravenox::platform::MapForLife(kBlock));
+    left = free_at != nullptr ? kBlock : 0;
+    if (free_at == nullptr) return {};
+  }
+  std::memcpy(free_at, bytes.data(), bytes.size());
+  const std::string_view kept(free_at, bytes.size());
+  free_at += bytes.size();
+  left -= bytes.size();
+  return kept;
+}
+
 }  // namespace
 
 void IcsFile::Index(int fd) {
@@ -1126,7 +1157,7 @@ void IcsFile::Index(int fd) {
   zone_blocks_.clear();
   override_blocks_.clear();
   zones_.reset();  // made when a time is first read
-  kept_.clear();
+  kept_ = {};
   answers_.reset();
   converted_.clear();
   ++generation_;
@@ -1342,12 +1373,9 @@ void IcsFile::Index(int fd) {
   // A file read once (by the inspector) keeps a small file's bytes: its blocks then need no
   // second opening. Bounded for the whole process.
   if (keep_text_ && converted_.empty()) {
-    constexpr std::size_t kKeepAtMost = 64 * 1024, kKeptInAll = std::size_t{256} << 20;
-    static std::atomic<std::size_t> kept_in_all{0};
+    constexpr std::size_t kKeepAtMost = 64 * 1024;
     const std::string_view whole = source->Whole();
-    if (!whole.empty() && whole.size() <= kKeepAtMost &&
-        kept_in_all.fetch_add(whole.size()) + whole.size() <= kKeptInAll)
-      kept_.assign(whole);
+    if (whole.size() <= kKeepAtMost) kept_ = KeepForLife(whole);
   }
 
   // Changed instances of a series belong to it, as in Outlook's item list; an instance whose
@@ -1390,7 +1418,7 @@ void IcsFile::Index(int fd) {
 
 std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
-  if (!kept_.empty()) return kept_.substr(b.offset, b.length);
+  if (!kept_.empty()) return std::string(kept_.substr(b.offset, b.length));
   std::string text(b.length, '\0');
   OpenBlockFile& open = open_block_file;
   if (open.file != serial_ || open.generation != generation_ || open.fd < 0) {
