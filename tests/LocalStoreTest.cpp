@@ -1,8 +1,10 @@
 // The local store against calendars, tasks and mail written here, and against real files from
 // other projects' test suites (read in place from the shared corpora).
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -87,10 +89,18 @@ TEST_F(LocalStore, FileTimezoneIsUsedForUnknownNames) {
       "c.ics", Calendar("BEGIN:VTIMEZONE\r\nTZID:Office Time\r\nBEGIN:STANDARD\r\n"
                         "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0300\r\nTZOFFSETTO:+0300\r\n"
                         "END:STANDARD\r\nEND:VTIMEZONE\r\n" +
-                        Event("SUMMARY:x\r\nDTSTART;TZID=Office Time:20261208T150000\r\n")));
-  IcsFile file(path, ComponentKind::kEvent);
-  file.Refresh();
-  EXPECT_EQ(file.Event(0).start, EncodeDateTime(2026, 12, 8, 7, 0));
+                        Event("SUMMARY:x\r\nDTSTART;TZID=Office Time:20261208T150000\r\n") +
+                        Event("SUMMARY:y\r\nDTSTART;TZID=Office Time:20261209T160000\r\n")));
+  // Read as the engine reads, and as the inspector reads a vdir's file once (keeping only the
+  // span of its items, so that the zone is read apart).
+  for (const bool once : {false, true}) {
+    IcsFile file(path, ComponentKind::kEvent, {}, once);
+    const int folder = ::open(dir_.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    file.Refresh(once ? folder : -1);
+    ::close(folder);
+    EXPECT_EQ(file.Event(0).start, EncodeDateTime(2026, 12, 8, 7, 0)) << once;
+    EXPECT_EQ(file.Event(1).start, EncodeDateTime(2026, 12, 9, 8, 0)) << once;
+  }
 }
 
 TEST_F(LocalStore, TextAndReminders) {

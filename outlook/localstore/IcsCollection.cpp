@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -197,30 +198,36 @@ bool IcsCollection::List(std::size_t i, bool all) {
   }
   while (j < folder.files.size()) drop(folder.files[j++]);
 
-  // The new files are made and indexed; many (the first look at a large vdir) side by side.
+  // The new files are made and indexed; many (the first look at a large vdir) side by side,
+  // each reader taking the next few in turn: one that the system holds back leaves its share to
+  // the others.
   std::vector<std::string> problems(fresh.size());
   const int dir = ::open(sources_[i].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  auto index = [&](std::size_t part, std::size_t parts) {
-    for (std::size_t k = fresh.size() * part / parts; k < fresh.size() * (part + 1) / parts; ++k) {
-      files[fresh[k]] =
-          std::make_shared<IcsFile>(std::move(paths[fresh[k]]), kind_, user_address_, !watch_);
-      try {
-        files[fresh[k]]->Refresh(dir);
-      } catch (const std::exception& e) {
-        problems[k] = e.what();
-        if (problems[k].empty()) problems[k] = "Cannot read " + files[fresh[k]]->PathText();
+  constexpr std::size_t kFewFiles = 64;
+  std::atomic<std::size_t> next{0};
+  auto index = [&] {
+    for (std::size_t from; (from = next.fetch_add(kFewFiles)) < fresh.size();) {
+      for (std::size_t k = from; k < std::min(from + kFewFiles, fresh.size()); ++k) {
+        files[fresh[k]] =
+            std::make_shared<IcsFile>(std::move(paths[fresh[k]]), kind_, user_address_, !watch_);
+        try {
+          files[fresh[k]]->Refresh(dir);
+        } catch (const std::exception& e) {
+          problems[k] = e.what();
+          if (problems[k].empty()) problems[k] = "Cannot read " + files[fresh[k]]->PathText();
+        }
       }
     }
   };
   constexpr std::size_t kManyFiles = 512;
-  const std::size_t parts =
+  const std::size_t readers =
       fresh.size() < kManyFiles
           ? 1
           : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
   {
     std::vector<std::jthread> helpers;
-    for (std::size_t part = 1; part < parts; ++part) helpers.emplace_back(index, part, parts);
-    index(0, parts);
+    for (std::size_t r = 1; r < readers; ++r) helpers.emplace_back(index);
+    index();
   }
   if (dir >= 0) ::close(dir);
   for (std::size_t k = 0; k < fresh.size(); ++k) {

@@ -1370,12 +1370,21 @@ void IcsFile::Index(int fd) {
     }
   }
 
-  // A file read once (by the inspector) keeps a small file's bytes: its blocks then need no
-  // second opening. Bounded for the whole process.
-  if (keep_text_ && converted_.empty()) {
+  // A file read once (by the inspector) keeps a small file's items, the span from the first to
+  // the last: they then need no second opening. The zone definitions usually before them are read
+  // again only for a zone the system does not know by name. Bounded for the whole process.
+  if (keep_text_ && converted_.empty() && !found.empty()) {
     constexpr std::size_t kKeepAtMost = 64 * 1024;
     const std::string_view whole = source->Whole();
-    if (whole.size() <= kKeepAtMost) kept_ = KeepForLife(whole);
+    std::size_t from = whole.size(), to = 0;
+    for (const Found& f : found) {
+      from = std::min<std::size_t>(from, f.offset);
+      to = std::max<std::size_t>(to, f.offset + f.length);
+    }
+    if (whole.size() <= kKeepAtMost && from < to && to <= whole.size()) {
+      kept_ = KeepForLife(whole.substr(from, to - from));
+      kept_from_ = from;
+    }
   }
 
   // Changed instances of a series belong to it, as in Outlook's item list; an instance whose
@@ -1418,7 +1427,8 @@ void IcsFile::Index(int fd) {
 
 std::string IcsFile::BlockText(const Block& b) const {
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
-  if (!kept_.empty()) return std::string(kept_.substr(b.offset, b.length));
+  if (!kept_.empty() && b.offset >= kept_from_ && b.offset - kept_from_ + b.length <= kept_.size())
+    return std::string(kept_.substr(b.offset - kept_from_, b.length));
   std::string text(b.length, '\0');
   OpenBlockFile& open = open_block_file;
   if (open.file != serial_ || open.generation != generation_ || open.fd < 0) {

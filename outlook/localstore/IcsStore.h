@@ -201,7 +201,8 @@ class IcsFile {
   std::string path_;  // a string: a vdir holds thousands, and a path object costs several times it
   ComponentKind kind_;
   bool keep_text_ = false;
-  std::string_view kept_;  // the bytes of a small file read once, kept for the process's life
+  std::string_view kept_;  // of a small file read once, its items' bytes, for the process's life
+  std::size_t kept_from_ = 0;  // where they start in the file
   Stamp stamp_;
   std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
   std::vector<Slot> items_;
