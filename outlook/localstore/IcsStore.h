@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "outlook/ical/ItemData.h"
 
 struct _icaltimezone;
 
@@ -27,55 +28,12 @@ namespace outlook::localstore {
 
 using ravenox::TDateTime;
 
-// A recurrence rule the engine's pattern cannot express.
-inline constexpr int kNoExpansion = -1;
-
-// A series' rule as Outlook's pattern has it. Its days and times are those of the series' own
-// time zone (`zone`; null for floating times and dates, which are the user's).
-struct PatternData {
-  int type = kNoExpansion;
-  int interval = 1;
-  int day_of_week_mask = 0;
-  int day_of_month = 0;
-  int month_of_year = 0;
-  int instance = 0;
-  int occurrences = 0;
-  int first_day_of_week = 2;  // Monday, unless the rule says otherwise
-  TDateTime pattern_start_date, pattern_end_date, start_time;
-  bool no_end_date = true;
-  bool has_exceptions = false;    // deleted (EXDATE) or changed (RECURRENCE-ID) occurrences
-  _icaltimezone* zone = nullptr;  // valid while the file's index is
-  const char* why_no_expansion = nullptr;
-};
-
-struct EventData {
-  std::string subject, location;
-  std::string body;  // the first 200 characters of the description: all the engine reads
-  TDateTime start;   // local time
-  int reminder_minutes = 15;
-  bool reminder_set = false;  // it has an alarm that goes off
-  bool all_day = false;
-  bool cancelled = false;  // STATUS:CANCELLED
-  bool declined = false;   // the user's own ATTENDEE line says PARTSTAT=DECLINED
-  bool recurring = false;
-  PatternData pattern;
-  std::string error;  // set when the block could not be read
-};
-
-// A deleted or changed occurrence of a series.
-struct ExceptionData {
-  TDateTime original;  // its start in the series, in the series' calendar
-  bool deleted = false;
-  EventData event;  // the occurrence as it now is, unless deleted
-};
-
-struct TaskData {
-  std::string subject;
-  TDateTime start_date = ravenox::kNoDate, due_date = ravenox::kNoDate;
-  TDateTime reminder_time = ravenox::kNoDate;
-  bool reminder_set = false, complete = false, recurring = false;
-  std::string error;
-};
+// What is read of an item, as the iCalendar mapping has it.
+using ical::EventData;
+using ical::ExceptionData;
+using ical::kNoExpansion;
+using ical::PatternData;
+using ical::TaskData;
 
 enum class ComponentKind { kEvent, kTodo };
 
@@ -136,6 +94,16 @@ class IcsFile {
   struct Block {
     std::size_t offset = 0, length = 0;
   };
+  // A slot's flags.
+  static constexpr uint8_t kReminderSet = 1, kAllDay = 2, kCancelled = 4, kDeclined = 8;
+  // Before the parse: the start was read from the start line alone and is in the slot.
+  static constexpr uint8_t kQuickStart = 16, kQuickSeries = 32, kQuickEnds = 64;
+
+ public:
+  // Far beyond any calendar a person keeps; a larger "file" is a device or a mistake.
+  static constexpr std::size_t kMaxFileSize = std::size_t{1} << 30;
+
+ private:
   // An event as kept after parsing: its texts in the file's text pool, its pattern (if it
   // recurs) and error (if any) in side tables. A sweep of a large calendar keeps a few dozen bytes
   // per event besides its texts.
@@ -191,6 +159,8 @@ class IcsFile {
 
   // Indexes the file open at `fd` (closed when done), whose stamp was just taken.
   void Index(int fd);
+  // Lets go of all that was read of the file: a new index begins.
+  void Forget();
   void ParseEvent(Slot& slot);
   // The parsed block of a series at `index`, checked to be one; throws std::runtime_error.
   struct Series;
