@@ -23,19 +23,22 @@
 #include "settings/SettingsHost.h"
 #include "settings/SettingsStore.h"
 #include "shell/Dialogs.h"
-#include "shell/WindowMessages.h"
 #include "wizard/InstallerMain.h"
+#include "wizard/WindowMessages.h"
 
 namespace ravenox::shell {
 
 // The window's own messages, posted to it as events of these types.
-inline constexpr QEvent::Type WM_OPEN_WIZARD = static_cast<QEvent::Type>(kOpenWizardMessage);
+inline constexpr QEvent::Type WM_OPEN_WIZARD =
+    static_cast<QEvent::Type>(wizard::kOpenWizardMessage);
 inline constexpr QEvent::Type WM_RELOAD_SETTINGS =
-    static_cast<QEvent::Type>(kReloadSettingsMessage);
-inline constexpr QEvent::Type WM_SAVE_SETTINGS = static_cast<QEvent::Type>(kSaveSettingsMessage);
+    static_cast<QEvent::Type>(wizard::kReloadSettingsMessage);
+inline constexpr QEvent::Type WM_SAVE_SETTINGS =
+    static_cast<QEvent::Type>(wizard::kSaveSettingsMessage);
 inline constexpr QEvent::Type WM_START_PROCESSOR =
-    static_cast<QEvent::Type>(kStartProcessorMessage);
-inline constexpr QEvent::Type WM_TRAY_NOTIFY = static_cast<QEvent::Type>(kTrayNotifyMessage);
+    static_cast<QEvent::Type>(wizard::kStartProcessorMessage);
+inline constexpr QEvent::Type WM_TRAY_NOTIFY =
+    static_cast<QEvent::Type>(wizard::kTrayNotifyMessage);
 
 // The mouse events a tray notification carries.
 inline constexpr int WM_LBUTTONDOWN = 0x201;

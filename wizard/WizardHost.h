@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "settings/Settings.h"
-#include "shell/WindowMessages.h"
+#include "wizard/WindowMessages.h"
 
 class QWidget;
 
@@ -17,9 +17,8 @@ namespace ravenox::wizard {
 
 // The messages the wizard posts to the main window.
 inline constexpr QEvent::Type WM_RELOAD_SETTINGS =
-    static_cast<QEvent::Type>(shell::kReloadSettingsMessage);
-inline constexpr QEvent::Type WM_SAVE_SETTINGS =
-    static_cast<QEvent::Type>(shell::kSaveSettingsMessage);
+    static_cast<QEvent::Type>(kReloadSettingsMessage);
+inline constexpr QEvent::Type WM_SAVE_SETTINGS = static_cast<QEvent::Type>(kSaveSettingsMessage);
 
 class TWizardDialogs {
  public:

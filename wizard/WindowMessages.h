@@ -1,8 +1,9 @@
-// The main window's private messages, by number. The wizard posts two of them to its parent; the
-// numbers are the contract between the two, so they live in one place without any toolkit type.
+// The main window's private messages, by number. The wizard posts two of them to its parent (the
+// window, which includes the wizard); the numbers are the contract between the two, so they live
+// here, below the window, without any toolkit type.
 #pragma once
 
-namespace ravenox::shell {
+namespace ravenox::wizard {
 
 inline constexpr int kUserMessage = 1024;
 inline constexpr int kOpenWizardMessage = kUserMessage + 20;
@@ -11,4 +12,4 @@ inline constexpr int kSaveSettingsMessage = kUserMessage + 22;
 inline constexpr int kStartProcessorMessage = kUserMessage + 23;
 inline constexpr int kTrayNotifyMessage = kUserMessage + 24;
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::wizard
