@@ -38,6 +38,7 @@
 #include "engine/OutlookProcessorUnit.h"
 #include "platform/Memory.h"
 #include "platform/SessionInput.h"
+#include "shell/LocalStoreEngine.h"
 
 namespace {
 
@@ -241,6 +242,7 @@ int Run(const std::filesystem::path& calendar, double seconds, bool present, dou
         ravenox::platform::OpenNamedEvent("RavenoxIdleBench" + std::to_string(getpid()), note),
         scale);
   };
+  ravenox::shell::UseLocalStore(env);
   BenchHost host;
   auto engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
   engine->DebugEnabled = true;  // as the program runs it

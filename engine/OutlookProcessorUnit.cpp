@@ -9,7 +9,6 @@
 
 #include "base/Formats.h"
 #include "engine/StateFileFormat.h"
-#include "outlook/localstore/LocalStore.h"
 #include "platform/AtomicFile.h"
 #include "platform/Memory.h"
 #include "platform/Paths.h"
@@ -62,16 +61,12 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
   if (!env_.open_event) env_.open_event = platform::OpenNamedEvent;
   if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
   if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();
-  // The local store (iCalendar, Maildir, sendmail) stands in for Outlook on this platform.
+  // The store is the program's to choose (shell/LocalStoreEngine.h on this platform); without
+  // one, every pass says so.
   if (!env_.connector) {
-    // The calendar's view is taken around the engine's own now.
-    env_.connector = outlook::localstore::MakeLocalStoreConnector(
-        outlook::localstore::DefaultProfilePath(), [clock = env_.clock] { return clock->Now(); });
-    if (!env_.outbox_pass) {
-      env_.outbox_pass = [](std::string& waiting) {
-        return outlook::localstore::PassOutbox(outlook::localstore::DefaultProfilePath(), waiting);
-      };
-    }
+    env_.connector = []() -> std::shared_ptr<outlook::Application> {
+      throw outlook::AutomationError("No mail and calendar store is set up.");
+    };
   }
 
   if (env_.working_dir.empty()) {

@@ -18,6 +18,7 @@
 #include "platform/SessionInput.h"
 #include "settings/SettingsHost.h"
 #include "settings/SettingsStore.h"
+#include "shell/LocalStoreEngine.h"
 
 namespace ravenox::shell {
 namespace {
@@ -114,6 +115,7 @@ int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
   // Without a desktop nobody can be at the computer; with one, its input state tells.
   engine::ProcessorEnvironment env;
   if (!desktop) env.input = std::make_shared<platform::HeadlessInput>();
+  UseLocalStore(env);
   auto engine = std::make_unique<engine::TOutlookProcessor>(host, env);
   engine->DebugEnabled = true;
 

@@ -26,6 +26,7 @@
 #include "shell/Artwork.h"
 #include "shell/Autostart.h"
 #include "shell/Headless.h"
+#include "shell/LocalStoreEngine.h"
 #include "shell/StoreSetup.h"
 #include "shell/configformunit.h"
 #include "wizard/NewAgentInstallerObj.h"
@@ -147,6 +148,7 @@ int main(int argc, char** argv) {
   ravenox::shell::LocalStoreSetup store_setup(outlook::localstore::DefaultProfilePath());
   TFormOptions options;
   options.store_setup = &store_setup;
+  UseLocalStore(options.engine);
   TRavenoxForm form(std::move(options));
   form.show();
 
