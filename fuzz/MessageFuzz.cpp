@@ -9,7 +9,7 @@
 #include "../tests/EngineFakes.h"
 #include "outlook/OutlookModel.h"
 #include "outlook/localstore/Maildir.h"
-#include "outlook/localstore/Sender.h"
+#include "outlook/outbox/Sender.h"
 #include "platform/AtomicFile.h"
 
 using namespace ravenox;
@@ -21,8 +21,8 @@ testing::TempDir* folder = nullptr;
 void CheckComposed(const std::string& subject, const std::string& body) {
   std::string message;
   try {
-    message = outlook::localstore::ComposeMessage("Ravenox <r@example.org>", "5551234567@vtext.com",
-                                                  subject, body);
+    message = outlook::outbox::ComposeMessage("Ravenox <r@example.org>", "5551234567@vtext.com",
+                                              subject, body);
   } catch (const outlook::AutomationError&) {
     std::abort();  // every text must be sendable
   }

@@ -10,14 +10,15 @@
 #include <cstring>
 
 #include "outlook/localstore/LocalStore.h"
-#include "outlook/localstore/Sender.h"
-#include "outlook/localstore/Smtp.h"
+#include "outlook/outbox/Sender.h"
+#include "outlook/outbox/Smtp.h"
 #include "settings/Settings.h"
 
 namespace ravenox::shell {
 namespace {
 
 namespace local = outlook::localstore;
+namespace outbox = outlook::outbox;
 
 std::vector<std::string> Split(const std::string& text) {
   std::vector<std::string> out;
@@ -154,7 +155,7 @@ std::string LocalStoreSetup::Commit() {
     local::SaveProfile(p, profile_);
     if (fields.account && !fields.password.empty()) {
       std::string error;
-      if (!local::StorePassword(p.smtp, fields.password, error) &&
+      if (!outbox::StorePassword(p.smtp, fields.password, error) &&
           p.smtp.password_command.empty()) {
         return "The desktop's keyring could not keep the password (" + error +
                "); name a password_command in " + profile_.string() + ".";
@@ -174,17 +175,17 @@ std::string LocalStoreSetup::SendTest(const wizard::TStoreFields& fields,
   try {
     const local::StoreProfile p =
         WithFields(local::LoadProfile(profile_, /*create_default=*/false), fields);
-    if (!fields.account) return local::SendNow(local::SendSettingsOf(p), address, subject, body);
+    if (!fields.account) return outbox::SendNow(local::SendSettingsOf(p), address, subject, body);
     if (fields.server.empty()) return "no server";
     // The password as typed, else the one kept for the account.
     std::string password = fields.password;
-    if (password.empty() && !p.smtp.user.empty()) password = local::AccountPassword(p.smtp);
+    if (password.empty() && !p.smtp.user.empty()) password = outbox::AccountPassword(p.smtp);
     std::string from = p.from;
     if (const auto lt = from.find('<'); lt != std::string::npos)
       from = from.substr(lt + 1, from.find('>', lt) - lt - 1);
     if (from.empty()) from = fields.user;
-    return local::SubmitMessage(p.smtp, password, from, address,
-                                local::ComposeMessage(p.from, address, subject, body));
+    return outbox::SubmitMessage(p.smtp, password, from, address,
+                                 outbox::ComposeMessage(p.from, address, subject, body));
   } catch (const std::exception& e) {
     return e.what();
   }

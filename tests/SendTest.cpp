@@ -22,13 +22,16 @@
 #include "EngineFakes.h"
 #include "SmtpSink.h"
 #include "base/Formats.h"
-#include "outlook/localstore/Compose.h"
 #include "outlook/localstore/LocalStore.h"
-#include "outlook/localstore/Sender.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Compose.h"
+#include "outlook/outbox/Sender.h"
+#include "outlook/outbox/Support.h"
 
 namespace outlook::localstore {
 namespace {
+
+// The outbox, as the store that sends through it sets it up.
+using namespace outlook::outbox;
 
 using ravenox::testing::FreePort;
 using ravenox::testing::HaveSmtpTools;

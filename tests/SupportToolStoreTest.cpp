@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "EngineFakes.h"
-#include "outlook/localstore/Sender.h"
+#include "outlook/outbox/Sender.h"
 #include "tools/support/SupportTool.h"
 
 namespace ravenox::shell {
@@ -190,14 +190,14 @@ TEST_F(InspectStore, OutboxListsWaitingFailedAndBouncedTexts) {
   const auto failed = dir_.path() / "Failed";
   for (const auto& d : {out / "new", failed / "cur"}) std::filesystem::create_directories(d);
   const std::string name = "1796700000.M1P1Q0.host";
-  std::ofstream(out / "new" / name) << outlook::localstore::ComposeMessage(
+  std::ofstream(out / "new" / name) << outlook::outbox::ComposeMessage(
       "me@example.org", "5551234567@vtext.com", "Caf\xC3\xA9 at 9", "");
-  std::ofstream(outlook::localstore::ReasonsFile(out)) << name << "\trelay down\n";
+  std::ofstream(outlook::outbox::ReasonsFile(out)) << name << "\trelay down\n";
   std::ofstream(failed / "cur" / "1796600000.M2P1Q0.host:2,S")
-      << outlook::localstore::ComposeMessage("me@example.org", "a@b.c", "Old", "");
-  std::ofstream(outlook::localstore::FailedRecordFile(out))
+      << outlook::outbox::ComposeMessage("me@example.org", "a@b.c", "Old", "");
+  std::ofstream(outlook::outbox::FailedRecordFile(out))
       << "1796600000.M2P1Q0.host\tnot handed on within 6 h\n";
-  std::ofstream(outlook::localstore::BouncesFile(out))
+  std::ofstream(outlook::outbox::BouncesFile(out))
       << "1796700500.M9.host\tabc@example.org\t5551234567@tmomail.net\t550 gateway closed\t"
          "1796700500\n";
   const std::string profile =

@@ -14,9 +14,15 @@
 #include "outlook/localstore/IcsCollection.h"
 #include "outlook/localstore/IcsStore.h"
 #include "outlook/localstore/Maildir.h"
-#include "outlook/localstore/Sender.h"
+#include "outlook/outbox/Sender.h"
 
 namespace outlook::localstore {
+
+using outbox::OutboxPass;
+using outbox::OutboxReport;
+using outbox::SendMessage;
+using outbox::SendSettings;
+
 namespace {
 
 std::optional<TDateTime> ViewStart(const std::shared_ptr<IcsFile>& file, std::size_t index,
@@ -501,8 +507,9 @@ SendSettings SendSettingsOf(const StoreProfile& profile) {
   s.sendmail = account ? SmtpProgram(profile.path) : profile.sendmail;
   // A hand-off may take what its program may: through the account, the password command's limit
   // and the whole submission's, with a moment for the program itself.
-  s.timeout = account ? kPasswordCommandLimit + profile.smtp.timeout + std::chrono::seconds(10)
-                      : profile.sendmail_timeout;
+  s.timeout = account
+                  ? outbox::kPasswordCommandLimit + profile.smtp.timeout + std::chrono::seconds(10)
+                  : profile.sendmail_timeout;
   s.expiry = std::chrono::hours(profile.expiry_hours);
   return s;
 }

@@ -10,7 +10,7 @@
 
 #include "outlook/OutlookApplication.h"
 #include "outlook/localstore/Profile.h"
-#include "outlook/localstore/Sender.h"
+#include "outlook/outbox/Sender.h"
 
 namespace outlook::localstore {
 
@@ -32,7 +32,7 @@ Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultPr
                                   LocalClock clock = {}, FolderScope scope = FolderScope::kNow);
 
 // How the store sends, from its profile.
-SendSettings SendSettingsOf(const StoreProfile& profile);
+outbox::SendSettings SendSettingsOf(const StoreProfile& profile);
 
 // A pass over the outbox of the profile at `profile_path` (see OutboxPass): what happened, for the
 // debug log, and while texts wait, how many and why ("" when none wait).

@@ -1,5 +1,5 @@
 #include "outlook/localstore/Maildir.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Support.h"
 #include "platform/AtomicFile.h"
 
 #include <gmime/gmime.h>
@@ -63,7 +63,7 @@ ravenox::TDateTime FromGDateTime(GDateTime* date) {
 }  // namespace
 
 MessageData ReadMessageHeaders(const std::filesystem::path& file) {
-  EnsureGMime();
+  outbox::EnsureGMime();
   MessageData data;
   // The header block only: the body may be large and is never needed.
   // Only from a regular file (a FIFO or a link to a device would hang or never end), and no more

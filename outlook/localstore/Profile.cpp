@@ -1,7 +1,7 @@
 #include "outlook/localstore/Profile.h"
 
-#include "outlook/localstore/Smtp.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Smtp.h"
+#include "outlook/outbox/Support.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -92,7 +92,7 @@ void CreateStore(const StoreProfile& profile) {
     }
   }
   for (const auto& dir : {profile.inbox, profile.outbox, profile.sent}) {
-    if (!dir.empty()) MakeMaildir(dir);
+    if (!dir.empty()) outbox::MakeMaildir(dir);
   }
 }
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "outlook/localstore/Smtp.h"
+#include "outlook/outbox/Smtp.h"
 
 namespace outlook::localstore {
 
@@ -34,8 +34,8 @@ struct StoreProfile {
   std::filesystem::path failed;               // Maildir; empty: Failed beside the outbox
   std::string from;                           // the sender's address
   std::vector<std::string> sendmail;          // argv; empty: nothing is handed on
-  SmtpAccount smtp;      // with a server: texts go through this account, not sendmail
-  int expiry_hours = 6;  // a text not handed on by then is noise: it moves to Failed
+  outbox::SmtpAccount smtp;  // with a server: texts go through this account, not sendmail
+  int expiry_hours = 6;      // a text not handed on by then is noise: it moves to Failed
   // The most the sendmail program may take for one text; then it is stopped and tried again.
   std::chrono::seconds sendmail_timeout{60};
   std::filesystem::path path;  // the file it was read from
@@ -62,5 +62,15 @@ void SaveProfile(const StoreProfile& profile, const std::filesystem::path& path)
 StoreProfile DefaultProfile(const std::filesystem::path& folder);
 // Creates the default store's files and folders when missing.
 void CreateStore(const StoreProfile& profile);
+
+// The sendmail-compatible program that submits through the account of the profile at `profile`:
+// its argv, the recipient to follow after "--". The program is `ravenox-smtp` beside the running
+// one (RAVENOX_SMTP names another).
+std::vector<std::string> SmtpProgram(const std::filesystem::path& profile);
+
+// That program's own entry: `ravenox-smtp --profile FILE -- RECIPIENT`, the message on standard
+// input. Exit status 0 when the server took it, 75 when it may take it later, 69 when it refused
+// it or the account cannot be used.
+int SmtpMain(const std::vector<std::string>& args);
 
 }  // namespace outlook::localstore

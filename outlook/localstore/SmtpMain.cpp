@@ -1,6 +1,6 @@
 #include <clocale>
 
-#include "outlook/localstore/Smtp.h"
+#include "outlook/localstore/Profile.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -216,7 +216,7 @@ int InspectOutbox(const std::vector<std::string>& args, std::ostream& out, std::
     return 2;
   }
   try {
-    const auto listed = outlook::localstore::ListOutbox(
+    const auto listed = outlook::outbox::ListOutbox(
         outlook::localstore::SendSettingsOf(outlook::localstore::LoadProfile(profile)));
     for (const auto& e : listed) {
       out << e.state << '\t' << Date(FromUnixLocal(e.when)) << '\t' << Text(e.to) << '\t'

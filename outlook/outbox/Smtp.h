@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 struct SmtpAccount {
   std::string server;
@@ -43,14 +43,4 @@ std::string SubmitMessage(const SmtpAccount& account, const std::string& passwor
                           const std::string& from, const std::string& to,
                           const std::string& message);
 
-// The sendmail-compatible program that submits through the account of the profile at `profile`:
-// its argv, the recipient to follow after "--". The program is `ravenox-smtp` beside the running
-// one (RAVENOX_SMTP names another).
-std::vector<std::string> SmtpProgram(const std::filesystem::path& profile);
-
-// The program's own entry: `ravenox-smtp --profile FILE -- RECIPIENT`, the message on standard
-// input. Exit status 0 when the server took it, 75 when it may take it later, 69 when it refused
-// it or the account cannot be used.
-int SmtpMain(const std::vector<std::string>& args);
-
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

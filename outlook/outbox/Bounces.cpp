@@ -1,4 +1,4 @@
-#include "outlook/localstore/Bounces.h"
+#include "outlook/outbox/Bounces.h"
 
 #include <gmime/gmime.h>
 
@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "base/RecordText.h"
-#include "outlook/localstore/Sender.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Sender.h"
+#include "outlook/outbox/Support.h"
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 namespace {
 
 std::string Lower(std::string s) {
@@ -139,4 +139,4 @@ std::optional<Bounce> ReadBounce(const std::string& message) {
   return bounce;
 }
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -1,7 +1,7 @@
-#include "outlook/localstore/Sender.h"
-#include "outlook/localstore/Bounces.h"
-#include "outlook/localstore/HandOff.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Sender.h"
+#include "outlook/outbox/Bounces.h"
+#include "outlook/outbox/HandOff.h"
+#include "outlook/outbox/Support.h"
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
@@ -26,7 +26,7 @@
 #include "outlook/OutlookModel.h"
 #include "platform/AtomicFile.h"
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 namespace {
 
 // What the program knows of an outbox between passes: when each waiting message is next tried,
@@ -597,4 +597,4 @@ OutboxReport OutboxPass(const SendSettings& settings) {
   return report;
 }
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "outlook/localstore/Compose.h"
+#include "outlook/outbox/Compose.h"
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 struct SendSettings {
   std::filesystem::path outbox, sent;
@@ -68,4 +68,4 @@ std::vector<OutboxEntry> ListOutbox(const SendSettings& settings);
 // is left to it; one whose hand-off was lost with its keeper goes back to the queue.
 OutboxReport OutboxPass(const SendSettings& settings);
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

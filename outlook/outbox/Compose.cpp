@@ -1,4 +1,4 @@
-#include "outlook/localstore/Compose.h"
+#include "outlook/outbox/Compose.h"
 
 #include <gmime/gmime.h>
 
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "outlook/OutlookModel.h"
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Support.h"
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 bool ValidAddress(const std::string& address) {
   if (address.empty() || address.size() > 254 || address[0] == '-') return false;
@@ -277,4 +277,4 @@ std::string ComposeMessage(const std::string& from, const std::string& to,
   throw AutomationError("The message could not be composed safely and was not sent");
 }
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -1,4 +1,4 @@
-#include "outlook/localstore/HandOff.h"
+#include "outlook/outbox/HandOff.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,7 +20,7 @@
 #include "outlook/OutlookModel.h"
 #include "platform/AtomicFile.h"
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 namespace {
 
 // Closes every file descriptor above the standard ones but `a` and `b`. Safe between fork and exec.
@@ -243,4 +243,4 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 // A Maildir name; a text with an identity carries its hash as "R" and 16 hex digits at the end
 // of the name's middle part.
@@ -37,4 +37,4 @@ int Run(const std::vector<std::string>& argv, const std::filesystem::path& queue
         const std::filesystem::path& claimed, const std::filesystem::path& sent,
         std::string& errors, std::chrono::seconds timeout);
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

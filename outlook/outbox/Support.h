@@ -1,10 +1,10 @@
-// Small pieces the local store's parts share.
+// Small pieces the mail rooms share: the outbox, and the local store's inbox.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 // GMime wants one initialisation per process before its first use.
 void EnsureGMime();
@@ -18,4 +18,4 @@ void MakeMaildir(const std::filesystem::path& dir);
 // hide what the line shows.
 std::string DisplayText(const std::string& text, bool drop_format = true);
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 struct Bounce {
   std::string original_id;  // the Message-ID of the message that was not delivered, without <>
@@ -24,4 +24,4 @@ std::optional<Bounce> ReadBounce(const std::string& message);
 // Whether the start of a message looks like a delivery report, without parsing it.
 bool MayBeBounce(const std::string& head);
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 // One plain address: no name, no list, nothing that reads as an option to a program.
 bool ValidAddress(const std::string& address);
@@ -17,4 +17,4 @@ std::string HeaderSafe(const std::string& text);
 std::string ComposeMessage(const std::string& from, const std::string& to,
                            const std::string& subject, const std::string& body);
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox

@@ -1,10 +1,10 @@
-#include "outlook/localstore/Support.h"
+#include "outlook/outbox/Support.h"
 
 #include <gmime/gmime.h>
 
 #include <algorithm>
 
-namespace outlook::localstore {
+namespace outlook::outbox {
 
 void EnsureGMime() {
   static const bool ready = [] {
@@ -36,4 +36,4 @@ std::string DisplayText(const std::string& text, bool drop_format) {
   return out;
 }
 
-}  // namespace outlook::localstore
+}  // namespace outlook::outbox
