@@ -1,6 +1,6 @@
 #include "settings/Carriers.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 void GetPhoneAddress(uint8_t service, const std::string& pin, const std::string& custom_email,
                      std::string& address) {
@@ -20,4 +20,4 @@ void GetPhoneAddress(const TSettings& settings, std::string& address) {
   GetPhoneAddress(service, settings.Pin(), settings.CustomEmail(), address);
 }
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

@@ -7,7 +7,7 @@
 
 #include "settings/Settings.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 inline constexpr int kCarrierCount = 9;
 inline constexpr int kCingularService = 1;
@@ -59,4 +59,4 @@ void GetPhoneAddress(uint8_t service, const std::string& pin, const std::string&
                      std::string& address);
 void GetPhoneAddress(const TSettings& settings, std::string& address);
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

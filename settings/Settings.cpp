@@ -1,6 +1,6 @@
 #include "settings/Settings.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 const char* SwitchName(NotifySwitch s) {
   switch (s) {
@@ -62,4 +62,4 @@ void TSettings::SetCustomEmail(std::string v) {
   custom_email_ = std::move(v);
 }
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

@@ -10,7 +10,7 @@
 
 #include "base/DateTime.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 // The seven notification switches, in the order the store keeps them.
 enum class NotifySwitch {
@@ -95,4 +95,4 @@ class TSettings {
   SwitchChanged on_switch_changed_;
 };
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

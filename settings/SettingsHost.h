@@ -7,7 +7,7 @@
 #include "settings/Carriers.h"
 #include "settings/Settings.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 class TSettingsHost : public engine::ProcessorHost {
  public:
@@ -25,11 +25,11 @@ class TSettingsHost : public engine::ProcessorHost {
   TDateTime LateTime() const override { return settings_.LateTime(); }
   void SetTaskRemindPeriod(int32_t period) override { settings_.SetTaskRemindPeriod(period); }
   void GetPhoneAddress(std::string& address) override {
-    shell::GetPhoneAddress(settings_, address);
+    settings::GetPhoneAddress(settings_, address);
   }
 
  protected:
   TSettings& settings_;
 };
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

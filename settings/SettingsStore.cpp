@@ -3,7 +3,7 @@
 #include <cstring>
 #include <functional>
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 namespace {
 
 using platform::ReadStatus;
@@ -154,4 +154,4 @@ void SaveSettings(const TSettings& settings, platform::RegistryStore& store,
   write("Version", [&] { key->CommitBatch(); });
 }
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

@@ -9,7 +9,7 @@
 #include "platform/Registry.h"
 #include "settings/Settings.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 
 // What loading does to the window and the user; the main window implements it, tests fake it.
 class SettingsWindow {
@@ -62,4 +62,4 @@ void LoadSettings(TSettings& settings, platform::RegistryStore& store, SettingsW
 void SaveSettings(const TSettings& settings, platform::RegistryStore& store,
                   const SettingsWindow& window);
 
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

@@ -21,6 +21,8 @@
 #include "shell/LocalStoreEngine.h"
 
 namespace ravenox::shell {
+
+using namespace ravenox::settings;
 namespace {
 
 constexpr int kStopRounds = 11;  // 11 × 54 ms: the 594 ms the window also waits

@@ -15,6 +15,8 @@
 #include "settings/Settings.h"
 
 namespace ravenox::shell {
+
+using namespace ravenox::settings;
 namespace {
 
 namespace local = outlook::localstore;

@@ -4,7 +4,7 @@
 #include "settings/Carriers.h"
 #include "settings/SettingsHost.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 namespace {
 
 // The window's part of the host, which this test does not need.
@@ -71,4 +71,4 @@ TEST(Carriers, TablesHaveTheirShape) {
 }
 
 }  // namespace
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings

@@ -21,7 +21,7 @@ using testing::TempDir;
 
 constexpr int kRounds = 300;
 
-class Window final : public shell::SettingsWindow {
+class Window final : public settings::SettingsWindow {
  public:
   void ShowMessage(const std::string&) override {}
   void ShowInformation(const std::string&) override {}
@@ -36,7 +36,7 @@ class Window final : public shell::SettingsWindow {
 };
 
 // Every value of one save is derived from its generation, so a mixture shows.
-void Fill(int generation, shell::TSettings& s, Window& w) {
+void Fill(int generation, settings::TSettings& s, Window& w) {
   s.SetPin(std::to_string(5550000000LL + generation));
   s.SetCustomAddr("region" + std::to_string(generation) + ".example");
   s.SetCustomEmail("me" + std::to_string(generation) + "@example.org");
@@ -44,15 +44,15 @@ void Fill(int generation, shell::TSettings& s, Window& w) {
   s.SetLateTime(0.5 + generation / 1e6);
   s.SetService(static_cast<uint8_t>(generation % 9));
   s.SetTaskRemindPeriod(generation);
-  s.SetSwitch(shell::NotifySwitch::kMeetingNotify, generation % 2 == 1);
+  s.SetSwitch(settings::NotifySwitch::kMeetingNotify, generation % 2 == 1);
   w.top = generation;
   w.left = -generation;
 }
 
 // The generation every value of a loaded store agrees on, or -1 for a mixture.
-int GenerationOf(const shell::TSettings& s, const Window& w) {
+int GenerationOf(const settings::TSettings& s, const Window& w) {
   const int g = s.TaskRemindPeriod();
-  shell::TSettings expected;
+  settings::TSettings expected;
   Window expected_window;
   Fill(g, expected, expected_window);
   const bool same = s.Pin() == expected.Pin() && s.CustomAddr() == expected.CustomAddr() &&
@@ -97,20 +97,20 @@ TEST(CrashConsistency, SettingsSurviveKillsWhileSaving) {
   const auto file = dir.path() / "Ravenox.reg";
   platform::RegistryFile store(file, [](const std::string&) {});
   {
-    shell::TSettings s;
+    settings::TSettings s;
     Window w;
     Fill(0, s, w);
-    shell::SaveSettings(s, store, w);
+    settings::SaveSettings(s, store, w);
   }
   std::mt19937 random(11);
   int lost = 0, half_written = 0, torn = 0, left_behind = 0, generation = 1;
   for (int round = 0; round < kRounds; ++round) {
     KillWhileSaving(random, [&] {
       for (int g = generation;; ++g) {
-        shell::TSettings s;
+        settings::TSettings s;
         Window w;
         Fill(g, s, w);
-        shell::SaveSettings(s, store, w);
+        settings::SaveSettings(s, store, w);
       }
     });
     generation += 1000;
@@ -124,9 +124,9 @@ TEST(CrashConsistency, SettingsSurviveKillsWhileSaving) {
       ++half_written;
       continue;
     }
-    shell::TSettings loaded;
+    settings::TSettings loaded;
     Window w;
-    shell::LoadSettings(loaded, store, w);  // opening the store again clears what was left
+    settings::LoadSettings(loaded, store, w);  // opening the store again clears what was left
     torn += GenerationOf(loaded, w) < 0;
     left_behind += Temporaries(dir.path());
   }

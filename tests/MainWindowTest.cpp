@@ -17,6 +17,8 @@
 #include "wizard/PersonnelConfigUnit.h"
 
 namespace ravenox::shell {
+
+using namespace ravenox::settings;
 namespace {
 
 using testing::ReadAll;

@@ -9,7 +9,7 @@
 #include "settings/SettingsStore.h"
 #include "shell/Autostart.h"
 
-namespace ravenox::shell {
+namespace ravenox::settings {
 namespace {
 
 using platform::RegistryFile;
@@ -328,7 +328,7 @@ TEST(SaveSettings, FailedWriteStopsThereAndNamesTheValue) {
 }
 
 }  // namespace
-}  // namespace ravenox::shell
+}  // namespace ravenox::settings
 
 namespace ravenox::shell {
 namespace {

@@ -112,7 +112,7 @@ void TGenericFrame::Loaded() {
   if (!acNext->isVisible()) BackButton->move(kNextLeft, kButtonTop);
 }
 
-shell::TSettings& TGenericFrame::Settings() const {
+settings::TSettings& TGenericFrame::Settings() const {
   return installer_.MainForm()->Settings();
 }
 

@@ -55,7 +55,7 @@ class TGenericFrame : public QFrame {
   void Loaded();
   TBaseInstaller& Installer() const { return installer_; }
   // The current settings (the main window's).
-  shell::TSettings& Settings() const;
+  settings::TSettings& Settings() const;
   // Places a label: wrapping within `width` (and `height`, when given), or sized to its text.
   QLabel* AddLabel(const QString& text, int left, int top, int width = 0, int height = 0);
   // A check box without caption at the options' left edge; its text is a separate wrapping label,

@@ -20,7 +20,7 @@ void TCinglarServiceSelect::rdgrpCinglarClick() {
 void TCinglarServiceSelect::PageShown() {
   TGenericFrame::PageShown();
   rdgrpCinglar->Clear();
-  for (const char* region : shell::CingularRegions) rdgrpCinglar->Add(region);
+  for (const char* region : settings::CingularRegions) rdgrpCinglar->Add(region);
   NextButton->setEnabled(false);
   FocusFirstInputUnlessNext();  // the entries it may have focused are new
 }
@@ -28,7 +28,7 @@ void TCinglarServiceSelect::PageShown() {
 void TCinglarServiceSelect::DoNext() {
   const int region = rdgrpCinglar->ItemIndex();
   if (region < 0) return;  // no region: the page stays and nothing is stored
-  Settings().SetCustomAddr(shell::CingularRegionDomains[region]);
+  Settings().SetCustomAddr(settings::CingularRegionDomains[region]);
   TGenericFrame::DoNext();
 }
 

@@ -42,7 +42,7 @@ void TServiceProvider::rdoServiceProviderClick() {
 void TServiceProvider::PageShown() {
   TGenericFrame::PageShown();
   rdoServiceProvider->Clear();
-  for (const char* caption : shell::CarrierCaptions) rdoServiceProvider->Add(caption);
+  for (const char* caption : settings::CarrierCaptions) rdoServiceProvider->Add(caption);
   rdoServiceProvider->SetItemIndex(Settings().Service());
   FocusFirstInputUnlessNext();  // the selection just offered Next
 }

@@ -80,7 +80,7 @@ class TMainForm final : public QWidget {
   int32_t BlinkCount = 0;
 
   const TWizardContext& Context() const { return context_; }
-  shell::TSettings& Settings() const { return *context_.settings; }
+  settings::TSettings& Settings() const { return *context_.settings; }
   TWizardDialogs& Dialogs() const { return *context_.dialogs; }
   // The help page at `help_context` (nothing when the program gave no help).
   void OpenHelp(int help_context) const;

@@ -155,7 +155,7 @@ void TLocalStorePage::SendTestClick() {
   TStoreSetup* setup = Setup();
   if (setup == nullptr) return;
   std::string address;
-  shell::GetPhoneAddress(Settings(), address);
+  settings::GetPhoneAddress(Settings(), address);
   TestResult->setText("Sending to " + Q(address) + "...");
   TestResult->repaint();
   const std::string error = setup->SendTest(Fields(), address);

@@ -40,7 +40,7 @@ void TMeetingNotification::PageShown() {
 }
 
 void TMeetingNotification::DoNext() {
-  using shell::NotifySwitch;
+  using settings::NotifySwitch;
   Settings().SetSwitch(NotifySwitch::kMeetingNotify, cbMeetingNotify->isChecked());
   Settings().SetSwitch(NotifySwitch::kMorningNotify, cbMorningEveningNotify->isChecked());
   Settings().SetSwitch(NotifySwitch::kEveningNotify, cbEveningMeetingNotify->isChecked());

@@ -55,8 +55,8 @@ TGenericFrame* TNewAgentInstaller::BeforeMeetings() const {
 }
 
 TGenericFrame* TNewAgentInstaller::AfterAddressPages() const {
-  return CarrierChoice() == shell::kOtherService ? static_cast<TGenericFrame*>(CustomPage)
-                                                 : PersonalPage;
+  return CarrierChoice() == settings::kOtherService ? static_cast<TGenericFrame*>(CustomPage)
+                                                    : PersonalPage;
 }
 
 TGenericFrame* TNewAgentInstaller::FirstPage() {
@@ -73,9 +73,9 @@ void TNewAgentInstaller::NextPage() {
     ShowPage(ProviderPage);
   } else if (page == ProviderPage) {
     const int choice = CarrierChoice();
-    if (choice == shell::kCingularService) {
+    if (choice == settings::kCingularService) {
       ShowPage(RegionPage);
-    } else if (choice == shell::kOtherService) {
+    } else if (choice == settings::kOtherService) {
       ShowPage(CustomPage);
     } else {
       ShowPage(PersonalPage);
@@ -107,8 +107,8 @@ void TNewAgentInstaller::PreviousPage() {
   } else if (page == RegionPage || page == CustomPage) {
     ShowPage(ProviderPage);
   } else if (page == PersonalPage) {
-    ShowPage(CarrierChoice() == shell::kCingularService ? static_cast<TGenericFrame*>(RegionPage)
-                                                        : ProviderPage);
+    ShowPage(CarrierChoice() == settings::kCingularService ? static_cast<TGenericFrame*>(RegionPage)
+                                                           : ProviderPage);
   } else if (page == MeetingPage) {
     ShowPage(StorePage != nullptr ? StorePage : AfterAddressPages());
   } else if (StorePage != nullptr && page == StorePage) {

@@ -57,7 +57,7 @@ void TTaskManagement::PageShown() {
 }
 
 void TTaskManagement::DoNext() {
-  using shell::NotifySwitch;
+  using settings::NotifySwitch;
   Settings().SetSwitch(NotifySwitch::kTaskNotify, TaskReminderNotify->isChecked());
   Settings().SetSwitch(NotifySwitch::kTaskPreNotify, TaskPreReminder->isChecked());
   Settings().SetSwitch(NotifySwitch::kTaskReminder, TaskPastReminder->isChecked());

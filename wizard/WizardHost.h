@@ -71,7 +71,7 @@ class TStoreSetup {
 };
 
 struct TWizardContext {
-  shell::TSettings* settings = nullptr;
+  settings::TSettings* settings = nullptr;
   TWizardDialogs* dialogs = nullptr;
   // Opens the help page at a help context; may be empty.
   std::function<void(int help_context)> help;

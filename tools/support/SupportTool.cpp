@@ -24,6 +24,8 @@
 #include "tools/support/SupportLines.h"
 
 namespace ravenox::shell {
+
+using namespace ravenox::settings;
 namespace {
 
 using engine::DecodeResult;
