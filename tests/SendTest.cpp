@@ -1,4 +1,4 @@
-// Sending through the sendmail interface: what reaches the program and what a real one delivers.
+// The outbox: what reaches the sendmail program, what waits, what is given up, and the bounces.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -20,6 +20,7 @@
 
 #include "DesktopPeers.h"
 #include "EngineFakes.h"
+#include "OutboxFakes.h"
 #include "SmtpSink.h"
 #include "base/Formats.h"
 #include "outlook/localstore/LocalStore.h"
@@ -32,6 +33,7 @@ namespace {
 
 // The outbox, as the store that sends through it sets it up.
 using namespace outlook::outbox;
+using namespace outlook::outbox::testing;
 
 using ravenox::testing::FreePort;
 using ravenox::testing::HaveSmtpTools;
@@ -39,43 +41,39 @@ using ravenox::testing::PortOpen;
 using ravenox::testing::SmtpSink;
 using ravenox::testing::TestCertificate;
 
+using ravenox::testing::Count;
 using ravenox::testing::ReadAll;
 using ravenox::testing::TempDir;
 using namespace std::chrono_literals;
 
-int Files(const std::filesystem::path& dir) {
-  int n = 0;
-  std::error_code ec;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir, ec)) ++n;
-  return n;
-}
-
-// A stand-in sendmail: records its arguments and the message, and exits as told.
-std::filesystem::path FakeSendmail(const std::filesystem::path& dir, int exit_status,
-                                   const std::string& extra = "") {
-  const auto script = dir / "sendmail";
-  std::ofstream(script) << "#!/bin/sh\n"
-                        << "printf '%s\\n' \"$@\" > " << (dir / "argv").string() << "\n"
-                        << "cat > " << (dir / "stdin").string() << "\n"
-                        << extra << "echo 'relay said no' >&2\nexit " << exit_status << "\n";
-  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-  return script;
-}
-
-std::string Join(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& l : lines) out += l + "\n";
-  return out;
-}
-
-SendSettings Settings(const std::filesystem::path& dir, std::vector<std::string> sendmail) {
-  SendSettings s;
-  s.outbox = dir / "Outbox";
-  s.sent = dir / "Sent";
-  s.from = "ravenox@example.org";
-  s.sendmail = std::move(sendmail);
-  s.timeout = 5s;
-  return s;
+// A delivery status notification as Postfix writes one (`exim` false) or as Exim does, about the
+// message `id` to `to`, with `action` for the recipient.
+std::string Dsn(bool exim, const std::string& id, const std::string& to,
+                const std::string& action) {
+  const std::string report =
+      exim ? "Reporting-MTA: dns; mx.example.net\n\nAction: " + action +
+                 "\nFinal-Recipient: rfc822;" + to +
+                 "\nStatus: 5.0.0\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; " +
+                 "550 5.1.1 <" + to + ">: gateway closed\n"
+           : "Reporting-MTA: dns; mail.example.net\nX-Postfix-Queue-ID: 4F1A2B\n\nFinal-Recipient: "
+             "rfc822; " +
+                 to + "\nOriginal-Recipient: rfc822;" + to + "\nAction: " + action +
+                 "\nStatus: 5.1.1\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; 550 "
+                 "5.1.1 <" +
+                 to + ">: Recipient address\n    rejected: gateway closed\n";
+  const std::string original =
+      exim ? "Content-Type: message/rfc822\n\nFrom: ravenox@example.org\nTo: " + to +
+                 "\nSubject: Meeting\nMessage-ID: <" + id + ">\n\nbody\n"
+           : "Content-Description: Undelivered Message Headers\nContent-Type: "
+             "text/rfc822-headers\n\n"
+             "From: ravenox@example.org\nTo: " +
+                 to + "\nSubject: Meeting\nMessage-ID: <" + id + ">\n";
+  return "From: Mail Delivery System <MAILER-DAEMON@mail.example.net>\nTo: ravenox@example.org\n"
+         "Subject: Undelivered Mail Returned to Sender\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/report; report-type=delivery-status; boundary=\"B0\"\n\n"
+         "--B0\nContent-Type: text/plain\n\nYour message could not be delivered.\n\n"
+         "--B0\nContent-Type: message/delivery-status\n\n" +
+         report + "\n--B0\n" + original + "\n--B0--\n";
 }
 
 TEST(Compose, NoTextCanAddAHeaderOrARecipient) {
@@ -357,19 +355,6 @@ TEST(SendMessage, TheHandOffLimitFollowsTheProfile) {
   EXPECT_EQ(SendSettingsOf(p).timeout, 5s);
 }
 
-// A password command reads nothing meant for another and ends within its limit, also one that
-// closes its output and lingers.
-TEST(Smtp, APasswordCommandTakesNoInputAndEndsInTime) {
-  TempDir dir;
-  const auto lingering = dir.path() / "lingering";
-  std::ofstream(lingering) << "#!/bin/sh\necho secret\nexec >&-\nsleep 30\n";
-  std::filesystem::permissions(lingering, std::filesystem::perms::owner_all);
-  EXPECT_EQ(CommandFirstLine({"/bin/cat"}, 5s), "");
-  const auto began = std::chrono::steady_clock::now();
-  EXPECT_THROW(CommandFirstLine({lingering.string()}, 1s), std::runtime_error);
-  EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
-}
-
 // A message not handed on within the expiry goes to Failed, with the reason in the log.
 TEST(SendMessage, AMessageTooOldForItsNewsMovesToFailed) {
   TempDir dir;
@@ -393,232 +378,6 @@ TEST(SendMessage, AMessageTooOldForItsNewsMovesToFailed) {
   EXPECT_NE(listed[0].reason.find("exit status 75"), std::string::npos) << listed[0].reason;
   EXPECT_EQ(Files(dir.path() / "Failed" / "cur"), 1);
   EXPECT_EQ(Files(settings.outbox / "new"), 0);
-}
-
-// --- A real sendmail (msmtp) delivering to a local SMTP sink -----------------------------------
-
-bool HaveRealTools() {
-  return ::access("/usr/bin/msmtp", X_OK) == 0 &&
-         std::system("/usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null") == 0;
-}
-
-std::vector<std::string> Msmtp(const std::filesystem::path& dir, int port) {
-  std::ofstream(dir / "msmtprc") << "";
-  return {"/usr/bin/msmtp",
-          "--file=" + (dir / "msmtprc").string(),
-          "--host=127.0.0.1",
-          "--port=" + std::to_string(port),
-          "--auth=off",
-          "--tls=off",
-          "--from=ravenox@example.org"};
-}
-
-using ravenox::testing::Count;
-
-TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
-  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
-  TempDir dir;
-  SmtpSink sink(dir.path() / "sink.log");
-  ASSERT_TRUE(sink.up());
-
-  // A calendar with one meeting due now, written as a user's program would.
-  setenv("TZ", "UTC", 1);
-  tzset();
-  std::ofstream(dir.path() / "calendar.ics")
-      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:1\r\n"
-         "SUMMARY:Plan\\nBcc: victim@example.org\r\nLOCATION:Room 4\r\n"
-         "DTSTART:20261208T121500Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
-         "END:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-  StoreProfile profile;
-  profile.calendars = {dir.path() / "calendar.ics"};
-  profile.outbox = dir.path() / "Outbox";
-  profile.sent = dir.path() / "Sent";
-  profile.from = "ravenox@example.org";
-  profile.sendmail = Msmtp(dir.path(), sink.port());
-
-  ravenox::testing::EngineRig rig;
-  rig.env.connector = [&] { return OpenLocalStore(profile, rig.Now()); };
-  rig.host.meeting = true;
-  rig.host.phone_address = "5551234567@vtext.com";
-  rig.clock->Set(ravenox::EncodeDateTime(2026, 12, 8, 12, 0));
-  auto p = rig.Make();
-  p->LastCursor = rig.input->cursor;
-  rig.event->on_wait = [&](int) { p->Stop(); };
-  p->RunPass();
-  EXPECT_TRUE(rig.host.Exceptions().empty()) << rig.host.Exceptions()[0];
-  unsetenv("TZ");
-  tzset();
-
-  for (int i = 0;
-       i < 250 && Count(ReadAll(dir.path() / "sink.log"), "---------- MESSAGE FOLLOWS") < 1; ++i)
-    std::this_thread::sleep_for(20ms);
-  sink.Stop();
-  const std::string log = ReadAll(dir.path() / "sink.log");
-  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 1) << log;
-  EXPECT_EQ(Count(log, "X-RcptTo: 5551234567@vtext.com"), 1) << log;
-  EXPECT_EQ(Count(log, "victim@example.org"), 1) << log;  // in the subject text only
-  EXPECT_EQ(Count(log, "\nSubject: "), 1) << log;
-  EXPECT_NE(log.find("Subject: " + ravenox::FormatLongTime(ravenox::EncodeTime(12, 15, 0)) +
-                     "@loc:Room 4:Plan Bcc: victim@example.org"),
-            std::string::npos)
-      << log;
-  EXPECT_EQ(Files(dir.path() / "Sent" / "cur"), 1);
-}
-
-// Texts queued while the relay is down arrive once it is back, each exactly once.
-TEST(RealSendmail, TextsQueuedWhileTheSinkIsDownArriveOnceItIsBack) {
-  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
-  TempDir dir;
-  const int port = FreePort();  // nothing listens there yet
-  auto settings = Settings(dir.path(), Msmtp(dir.path(), port));
-  settings.retry = 0s;
-  for (int i = 0; i < 3; ++i)
-    EXPECT_NO_THROW(SendMessage(settings, "5551234567@vtext.com", "Text " + std::to_string(i), ""));
-  OutboxReport r = OutboxPass(settings);
-  EXPECT_EQ(r.waiting, 3u);
-  EXPECT_NE(r.why.find("the sendmail program failed"), std::string::npos) << r.why;
-  SmtpSink sink(dir.path() / "sink.log", port);
-  ASSERT_TRUE(sink.up());
-  r = OutboxPass(settings);
-  EXPECT_EQ(r.waiting, 0u);
-  EXPECT_EQ(OutboxPass(settings).log.size(), 0u);  // nothing more to do
-  sink.Stop();
-  std::string log = ReadAll(dir.path() / "sink.log");
-  std::erase(log, '\r');
-  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 3) << log;
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Count(log, "Subject: Text " + std::to_string(i) + "\n"), 1);
-  EXPECT_EQ(Files(settings.sent / "cur"), 3);
-}
-
-// The program the kill test kills (it does nothing unless that test starts it): a pass over the
-// outbox, as a program's first, then one text after another until it is killed.
-TEST(RealSendmail, KillTestProgram) {
-  const char* dir = std::getenv("RAVENOX_KILL_TEST_DIR");
-  if (dir == nullptr) GTEST_SKIP() << "started by KilledAtAnyMomentNothingIsLostOrSentTwice";
-  auto settings = Settings(dir, Msmtp(dir, std::atoi(std::getenv("RAVENOX_KILL_TEST_PORT"))));
-  settings.retry = 0s;
-  const std::string run = std::getenv("RAVENOX_KILL_TEST_RUN");
-  OutboxPass(settings);
-  std::ofstream(std::filesystem::path(dir) / ("started-" + run)) << "";
-  for (int n = 0;; ++n)
-    SendMessage(settings, "5551234567@vtext.com", "Run " + run + " text " + std::to_string(n), "");
-}
-
-// Killed (SIGKILL) at random moments while it queues, hands on and moves messages, 200 times,
-// each time started again: every message queued reaches the relay exactly once.
-TEST(RealSendmail, KilledAtAnyMomentNothingIsLostOrSentTwice) {
-  if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";
-  TempDir dir;
-  SmtpSink sink(dir.path() / "sink.log");
-  ASSERT_TRUE(sink.up());
-  std::mt19937 random(20261208u);
-  std::string self(4096, '\0');
-  self.resize(static_cast<std::size_t>(readlink("/proc/self/exe", self.data(), self.size())));
-  for (int run = 0; run < 200; ++run) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("RAVENOX_KILL_TEST_DIR", dir.path().c_str(), 1);
-      setenv("RAVENOX_KILL_TEST_PORT", std::to_string(sink.port()).c_str(), 1);
-      setenv("RAVENOX_KILL_TEST_RUN", std::to_string(run).c_str(), 1);
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      execl(self.c_str(), self.c_str(), "--gtest_filter=RealSendmail.KillTestProgram",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // Mostly while it sends (after its first pass, however long a start takes in this build),
-    // now and then while it starts and takes up what the last one left.
-    const auto started = dir.path() / ("started-" + std::to_string(run));
-    if (std::uniform_int_distribution<int>(0, 3)(random) > 0) {
-      for (int i = 0; i < 500 && !std::filesystem::exists(started); ++i)
-        std::this_thread::sleep_for(2ms);
-    }
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 60)(random)));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  // Started once more: what waits is handed on, also what the keepers of killed runs, still at
-  // work, put back when they are done.
-  auto settings = Settings(dir.path(), Msmtp(dir.path(), sink.port()));
-  settings.retry = 0s;
-  for (int i = 0; i < 200; ++i) {
-    if (OutboxPass(settings).waiting == 0 && Files(settings.outbox / "cur") == 0) break;
-    std::this_thread::sleep_for(50ms);
-  }
-  // The relay's count settles once the last sendmail programs of killed runs are done.
-  std::string log;
-  for (int quiet = 0; quiet < 10;) {
-    std::this_thread::sleep_for(100ms);
-    const std::string now = ReadAll(dir.path() / "sink.log");
-    quiet = now == log ? quiet + 1 : 0;
-    log = now;
-  }
-  sink.Stop();
-  std::erase(log, '\r');
-  // Every message the store holds (sent, waiting, being handed on, failed), by its subject.
-  std::set<std::string> queued;
-  std::map<std::string, std::string> where;
-  for (const auto& folder : {settings.sent / "cur", settings.outbox / "new",
-                             settings.outbox / "cur", dir.path() / "Failed" / "cur"}) {
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-      if (e.path().filename().string()[0] == '.') continue;  // a write cut short: never queued
-      const std::string text = ReadAll(e.path());
-      const auto at = text.find("Subject: ");
-      if (at != std::string::npos) {
-        queued.insert(text.substr(at, text.find('\n', at) - at));
-        where[text.substr(at, text.find('\n', at) - at)] = e.path().string();
-      }
-    }
-  }
-  int lost = 0, doubled = 0;
-  for (const auto& subject : queued) {
-    const int arrived = Count(log, "\n" + subject + "\n");
-    lost += arrived == 0 ? 1 : 0;
-    if (arrived == 0) ADD_FAILURE() << "lost: " << subject << " in " << where[subject];
-    doubled += arrived > 1 ? 1 : 0;
-  }
-  std::printf("kill test: 200 kills, %zu messages queued, %d lost, %d sent twice\n", queued.size(),
-              lost, doubled);
-  EXPECT_GT(queued.size(), 100u);
-  EXPECT_EQ(lost, 0);
-  EXPECT_EQ(doubled, 0);
-  EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), static_cast<int>(queued.size()));
-  EXPECT_EQ(OutboxPass(settings).waiting, 0u);
-  EXPECT_EQ(Files(settings.outbox / "cur"), 0);
-}
-
-// --- Bounces --------------------------------------------------------------------------------
-
-// A delivery status notification as Postfix writes one (`exim` false) or as Exim does, about the
-// message `id` to `to`, with `action` for the recipient.
-std::string Dsn(bool exim, const std::string& id, const std::string& to,
-                const std::string& action) {
-  const std::string report =
-      exim ? "Reporting-MTA: dns; mx.example.net\n\nAction: " + action +
-                 "\nFinal-Recipient: rfc822;" + to +
-                 "\nStatus: 5.0.0\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; " +
-                 "550 5.1.1 <" + to + ">: gateway closed\n"
-           : "Reporting-MTA: dns; mail.example.net\nX-Postfix-Queue-ID: 4F1A2B\n\nFinal-Recipient: "
-             "rfc822; " +
-                 to + "\nOriginal-Recipient: rfc822;" + to + "\nAction: " + action +
-                 "\nStatus: 5.1.1\nRemote-MTA: dns; gw.carrier.example\nDiagnostic-Code: smtp; 550 "
-                 "5.1.1 <" +
-                 to + ">: Recipient address\n    rejected: gateway closed\n";
-  const std::string original =
-      exim ? "Content-Type: message/rfc822\n\nFrom: ravenox@example.org\nTo: " + to +
-                 "\nSubject: Meeting\nMessage-ID: <" + id + ">\n\nbody\n"
-           : "Content-Description: Undelivered Message Headers\nContent-Type: "
-             "text/rfc822-headers\n\n"
-             "From: ravenox@example.org\nTo: " +
-                 to + "\nSubject: Meeting\nMessage-ID: <" + id + ">\n";
-  return "From: Mail Delivery System <MAILER-DAEMON@mail.example.net>\nTo: ravenox@example.org\n"
-         "Subject: Undelivered Mail Returned to Sender\nMIME-Version: 1.0\n"
-         "Content-Type: multipart/report; report-type=delivery-status; boundary=\"B0\"\n\n"
-         "--B0\nContent-Type: text/plain\n\nYour message could not be delivered.\n\n"
-         "--B0\nContent-Type: message/delivery-status\n\n" +
-         report + "\n--B0\n" + original + "\n--B0--\n";
 }
 
 // A report that a sent text was refused is said once, from either mail system's wording; a
@@ -724,206 +483,6 @@ TEST(SendMessage, FifosAndForeignBytesHangAndDropNothing) {
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("smtp_server is not UTF-8"), std::string::npos)
         << e.what();
-  }
-}
-
-// --- The user's own mail account over SMTP --------------------------------------------------
-
-// Through the account only with TLS (STARTTLS required, or from the start), a certificate some
-// authority the program trusts vouches for, and the right login.
-TEST(Smtp, SubmissionNeedsTlsAVerifiedCertificateAndTheLogin) {
-  if (!HaveSmtpTools()) GTEST_SKIP() << "openssl or aiosmtpd missing";
-  struct Case {
-    const char* name;
-    const char* mode;
-    bool implicit_tls, trusted;
-    std::string password;
-    const char* refused;  // null: it goes through
-    const char* behaviour = "take";
-    std::string to = "5551234567@vtext.com";
-  };
-  const Case cases[] = {
-      {"STARTTLS, a trusted certificate, the right login", "starttls", false, true, "secret",
-       nullptr},
-      {"TLS from the start", "tls", true, true, "secret", nullptr},
-      {"a certificate no trusted authority vouches for", "starttls", false, false, "secret",
-       "certificate"},
-      {"a server that offers no TLS", "plain", false, true, "secret", "SSL level"},
-      {"the wrong password", "starttls", false, true, "wrong", "Login denied"},
-      {"a server that refuses the message", "starttls", false, true, "secret", "550", "refuse"},
-      {"a server that does not answer", "starttls", false, true, "secret", "Timeout", "hang"},
-      {"a server that drops the connection in the middle", "starttls", false, true, "secret", "",
-       "drop"},
-      {"a recipient with a command of its own", "starttls", false, true, "secret",
-       "not a plain address", "take", "5551234567@vtext.com>\r\nRCPT TO:<victim@example.org"},
-      {"a login with a command of its own", "starttls", false, true, "secret\r\nRSET",
-       "cannot take"},
-  };
-  TempDir certs;
-  TestCertificate certificate(certs.path());
-  ASSERT_TRUE(certificate.ok);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    SmtpSink sink(dir.path() / "sink.log", FreePort(),
-                  {c.mode, certificate.cert.string(), certificate.key.string(), c.behaviour});
-    ASSERT_TRUE(sink.up());
-    SmtpAccount account;
-    account.server = "127.0.0.1";
-    account.port = sink.port();
-    account.implicit_tls = c.implicit_tls;
-    account.user = "me";
-    if (c.trusted) account.ca_file = certificate.cert;
-    account.timeout = 3s;
-    const std::string message =
-        ComposeMessage("ravenox@example.org", "5551234567@vtext.com", "Meeting at 9", "");
-    const auto start = std::chrono::steady_clock::now();
-    const std::string error =
-        SubmitMessage(account, c.password, "ravenox@example.org", c.to, message);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);  // the time-out holds
-    sink.Stop();
-    const std::string log = ReadAll(dir.path() / "sink.log");
-    if (c.refused == nullptr) {
-      EXPECT_EQ(error, "");
-      EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 1) << log;
-      EXPECT_EQ(Count(log, "Subject: Meeting at 9"), 1) << log;
-    } else {
-      EXPECT_NE(error, "");
-      EXPECT_NE(error.find(c.refused), std::string::npos) << error;
-      EXPECT_EQ(Count(log, "---------- MESSAGE FOLLOWS"), 0) << log;
-      EXPECT_EQ(Count(log, "victim"), 0) << log;
-    }
-  }
-}
-
-// The store sends through the account of its profile with the password its command gives; a
-// message held back by the server waits in the outbox like any other.
-TEST(Smtp, TheStoreSendsThroughTheAccountOfItsProfile) {
-  if (!HaveSmtpTools()) GTEST_SKIP() << "openssl or aiosmtpd missing";
-  TempDir dir;
-  TestCertificate certificate(dir.path());
-  ASSERT_TRUE(certificate.ok);
-  SmtpSink sink(dir.path() / "sink.log", FreePort(),
-                {"starttls", certificate.cert.string(), certificate.key.string()});
-  ASSERT_TRUE(sink.up());
-  setenv("RAVENOX_SMTP", RAVENOX_SMTP_PROGRAM, 1);
-  const auto profile_file = dir.path() / "store.conf";
-  auto write_profile = [&](const std::string& password, std::string command = {}) {
-    if (command.empty()) command = "/bin/echo;" + password;
-    std::ofstream(profile_file) << "[Store]\noutbox=" << (dir.path() / "Outbox").string()
-                                << "\nsent=" << (dir.path() / "Sent").string()
-                                << "\nfrom=Ravenox <ravenox@example.org>\nsmtp_server=127.0.0.1"
-                                << "\nsmtp_port=" << sink.port()
-                                << "\nsmtp_user=me\npassword_command=" << command
-                                << "\nsmtp_ca_file=" << certificate.cert.string() << "\n";
-  };
-  write_profile("wrong");
-  auto send = [&](const std::string& subject) {
-    const auto store = OpenLocalStore(LoadProfile(profile_file));
-    const auto mail = As<MailItem>(store->CreateItem(olMailItem));
-    mail->SetTo("5551234567@vtext.com");
-    mail->SetSubject(subject);
-    mail->SetBody("");
-    mail->Send();
-  };
-  EXPECT_NO_THROW(send("Held back"));
-  std::string waiting;
-  PassOutbox(profile_file, waiting);
-  EXPECT_NE(waiting.find("1 text waits in the outbox"), std::string::npos) << waiting;
-  EXPECT_NE(waiting.find("Login denied"), std::string::npos) << waiting;
-  write_profile("secret");
-  EXPECT_NO_THROW(send("Meeting at 9"));
-  // A password command that reads its standard input takes nothing of the message.
-  const auto reader = dir.path() / "reader";
-  std::ofstream(reader) << "#!/bin/sh\ncat >/dev/null\necho secret\n";
-  std::filesystem::permissions(reader, std::filesystem::perms::owner_all);
-  write_profile("secret", reader.string());
-  EXPECT_NO_THROW(send("Meeting at 10"));
-  sink.Stop();
-  unsetenv("RAVENOX_SMTP");
-  const std::string log = ReadAll(dir.path() / "sink.log");
-  EXPECT_EQ(Count(log, "Subject: Meeting at 9"), 1) << log;
-  EXPECT_EQ(Count(log, "Subject: Meeting at 10"), 1) << log;
-  EXPECT_EQ(Count(log, "X-RcptTo: 5551234567@vtext.com"), 2) << log;
-}
-
-// The password lives in the desktop's Secret Service (here gnome-keyring on a private bus), never
-// in a file of ours; the store's program finds it there.
-TEST(Smtp, ThePasswordLivesInTheSecretService) {
-  if (!HaveSmtpTools() || ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0)
-    GTEST_SKIP() << "openssl, aiosmtpd or gnome-keyring missing";
-  TempDir dir;
-  const auto home = dir.path() / "home";
-  std::filesystem::create_directories(home / ".local/share");
-  std::filesystem::create_directories(dir.path() / "run");
-  std::filesystem::permissions(dir.path() / "run", std::filesystem::perms::owner_all);
-  ravenox::testing::PrivateBus bus;
-  const char* const names[] = {"DBUS_SESSION_BUS_ADDRESS", "HOME", "XDG_DATA_HOME",
-                               "XDG_RUNTIME_DIR"};
-  std::vector<std::optional<std::string>> saved;
-  for (const char* n : names) {
-    const char* v = std::getenv(n);
-    saved.push_back(v != nullptr ? std::optional<std::string>(v) : std::nullopt);
-  }
-  setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
-  setenv("HOME", home.c_str(), 1);
-  setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (dir.path() / "run").c_str(), 1);
-  // The keyring daemon, its login keyring unlocked with the password on its standard input; it
-  // counts once it owns its name on the bus (else the bus would start another, locked one).
-  int in[2];
-  ASSERT_EQ(pipe(in), 0);
-  const pid_t keyring = fork();
-  if (keyring == 0) {
-    dup2(in[0], STDIN_FILENO);
-    close(in[1]);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    execl("/usr/bin/gnome-keyring-daemon", "gnome-keyring-daemon", "--unlock",
-          "--components=secrets", "--foreground", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in[0]);
-  (void)!write(in[1], "test", 4);
-  close(in[1]);
-  GDBusConnection* bus_connection = g_dbus_connection_new_for_address_sync(
-      bus.Address().c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
-  ASSERT_NE(bus_connection, nullptr);
-  bool owned = false;
-  for (int i = 0; i < 250 && !owned; ++i) {
-    GVariant* r = g_dbus_connection_call_sync(
-        bus_connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(b)"),
-        G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
-    if (r != nullptr) {
-      gboolean b = FALSE;
-      g_variant_get(r, "(b)", &b);
-      owned = b != FALSE;
-      g_variant_unref(r);
-    }
-    if (!owned) std::this_thread::sleep_for(20ms);
-  }
-  g_object_unref(bus_connection);
-  ASSERT_TRUE(owned);
-  SmtpAccount account;
-  account.server = "127.0.0.1";
-  account.user = "me";
-  std::string error;
-  EXPECT_THROW(AccountPassword(account), std::runtime_error);  // none stored yet
-  ASSERT_TRUE(StorePassword(account, "secret", error)) << error;
-  EXPECT_EQ(AccountPassword(account), "secret");
-  kill(keyring, SIGTERM);
-  waitpid(keyring, nullptr, 0);
-  for (std::size_t i = 0; i < std::size(names); ++i) {
-    if (saved[i]) {
-      setenv(names[i], saved[i]->c_str(), 1);
-    } else {
-      unsetenv(names[i]);
-    }
   }
 }
 
