@@ -7,11 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "DesktopPeers.h"
+#include "EngineFakes.h"
+#include "SmtpSink.h"
 #include "outlook/outbox/Sender.h"
 
 namespace outlook::outbox::testing {
 
 using namespace std::chrono_literals;
+using ravenox::testing::Count;
+using ravenox::testing::FreePort;
+using ravenox::testing::HaveSmtpTools;
+using ravenox::testing::PortOpen;
+using ravenox::testing::ReadAll;
+using ravenox::testing::SmtpSink;
+using ravenox::testing::TempDir;
+using ravenox::testing::TestCertificate;
 
 inline int Files(const std::filesystem::path& dir) {
   int n = 0;

@@ -31,21 +31,9 @@
 namespace outlook::localstore {
 namespace {
 
-// The outbox, as the store that sends through it sets it up.
+// The outbox, as the store that sends through it sets it up, and its tests' peers.
 using namespace outlook::outbox;
 using namespace outlook::outbox::testing;
-
-using ravenox::testing::FreePort;
-using ravenox::testing::HaveSmtpTools;
-using ravenox::testing::PortOpen;
-using ravenox::testing::SmtpSink;
-using ravenox::testing::TestCertificate;
-
-using ravenox::testing::ReadAll;
-using ravenox::testing::TempDir;
-using namespace std::chrono_literals;
-
-// --- A real sendmail (msmtp) delivering to a local SMTP sink -----------------------------------
 
 bool HaveRealTools() {
   return ::access("/usr/bin/msmtp", X_OK) == 0 &&
@@ -62,8 +50,6 @@ std::vector<std::string> Msmtp(const std::filesystem::path& dir, int port) {
           "--tls=off",
           "--from=ravenox@example.org"};
 }
-
-using ravenox::testing::Count;
 
 TEST(RealSendmail, EngineNotificationReachesTheSinkOnce) {
   if (!HaveRealTools()) GTEST_SKIP() << "msmtp or aiosmtpd missing";

@@ -31,20 +31,9 @@
 namespace outlook::localstore {
 namespace {
 
-// The outbox, as the store that sends through it sets it up.
+// The outbox, as the store that sends through it sets it up, and its tests' peers.
 using namespace outlook::outbox;
 using namespace outlook::outbox::testing;
-
-using ravenox::testing::FreePort;
-using ravenox::testing::HaveSmtpTools;
-using ravenox::testing::PortOpen;
-using ravenox::testing::SmtpSink;
-using ravenox::testing::TestCertificate;
-
-using ravenox::testing::Count;
-using ravenox::testing::ReadAll;
-using ravenox::testing::TempDir;
-using namespace std::chrono_literals;
 
 // A delivery status notification as Postfix writes one (`exim` false) or as Exim does, about the
 // message `id` to `to`, with `action` for the recipient.
