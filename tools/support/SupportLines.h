@@ -17,7 +17,7 @@ const char* Bool(bool b);
 std::string Text(const std::string& s);
 
 // `ravenox-inspect calendar|tasks|inbox ...`: what the engine sees of the store, one line per
-// item (InspectStore.cpp).
+// item (StoreListing.cpp).
 int InspectStore(const std::string& what, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err);
 
