@@ -255,11 +255,18 @@ TEST_F(LocalStore, MalformedInputIsAnErrorNotACrash) {
       std::string("BEGIN:VEVENT\r\nSUMMARY:\0nul\r\nDTSTART:20261208T140000Z\r\nEND:VEVENT\r\n",
                   64),
   };
+  // The indexer keeps its scratch from file to file: a sound file after each is read whole.
+  const auto good =
+      Write("good.ics", Calendar("BEGIN:VEVENT\r\nUID:g\r\nDTSTART:20261208T140000Z\r\n"
+                                 "END:VEVENT\r\n"));
   for (const auto& input : inputs) {
     const auto path = Write("bad.ics", input);
     IcsFile file(path, ComponentKind::kEvent);
     file.Refresh();
     for (std::size_t i = 0; i < file.Count(); ++i) file.Event(i);
+    IcsFile after(good, ComponentKind::kEvent);
+    after.Refresh();
+    EXPECT_EQ(after.Count(), 1u) << input;
   }
   IcsFile missing(dir_.path() / "none.ics", ComponentKind::kEvent);
   EXPECT_THROW(missing.Refresh(), std::runtime_error);

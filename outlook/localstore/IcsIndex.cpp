@@ -240,7 +240,8 @@ void IcsFile::Index(int fd) {
   // The bytes are read through a window once for the index, and let go after it (a mapping
   // would fault if another program cut the file short meanwhile). A file stored as UTF-16 is read
   // whole and kept, converted to UTF-8.
-  auto source = std::make_unique<LineSource>(fd, path_, stamp_.size);
+  std::optional<LineSource> source;
+  source.emplace(fd, path_, stamp_.size);
   const char* bom = source->Peek(2);
   const bool utf16 = bom != nullptr && ((bom[0] == '\xFF' && bom[1] == '\xFE') ||
                                         (bom[0] == '\xFE' && bom[1] == '\xFF'));
@@ -257,7 +258,7 @@ void IcsFile::Index(int fd) {
     g_free(utf8);
     // An empty conversion still marks the file as converted: blocks come from memory.
     if (converted_.empty()) converted_.assign(1, '\n');
-    source = std::make_unique<LineSource>(converted_.data(), converted_.size());
+    source.emplace(converted_.data(), converted_.size());
   }
 
   // One pass over the lines. Names and values are views into the bytes: a large calendar costs
@@ -286,10 +287,14 @@ void IcsFile::Index(int fd) {
     }
     return true;
   };
-  std::vector<std::string> stack;
-  // How many times each name (in capitals) is open on the stack: a stray END is known at once
-  // instead of by a search of the whole stack, which made a file of unmatched lines quadratic.
-  std::unordered_map<std::string, std::size_t> open_names;
+  // The open components, and how many times each name (in capitals) is open among them: a stray
+  // END is known at once instead of by a search of the whole stack, which made a file of
+  // unmatched lines quadratic. Both are the thread's own and kept from file to file, so that
+  // a vdir's thousands of small files cost no allocation for them.
+  thread_local std::vector<std::string> stack;
+  thread_local std::unordered_map<std::string, std::size_t> open_names;
+  stack.clear();
+  for (auto& [name, count] : open_names) count = 0;
   auto capitals = [&](std::string_view name) {
     std::string key(name);
     for (char& c : key) c = upper(c);
@@ -321,7 +326,8 @@ void IcsFile::Index(int fd) {
       return {uids.data() + uid_at, uid_length};
     }
   };
-  std::string uids;
+  thread_local std::string uids;
+  uids.clear();
   // What the start line and the rule tell, when they tell it plainly.
   auto quick_look = [](const Open& o, Found& f) {
     if (!o.start || o.starts != 1 || o.rules > 1 || o.other_dates || o.folded) return;
@@ -336,7 +342,18 @@ void IcsFile::Index(int fd) {
     }
   };
   const Open* last_property = nullptr;  // the block whose start or rule the last line was
-  std::vector<Found> found;
+  thread_local std::vector<Found> found;
+  found.clear();
+  // What a large or strange file made of them is let go after it.
+  struct LetGo {
+    ~LetGo() {
+      constexpr std::size_t kKept = 64;
+      if (stack.capacity() > kKept) std::vector<std::string>().swap(stack);
+      if (open_names.size() > kKept) open_names = {};
+      if (found.capacity() > kKept) std::vector<Found>().swap(found);
+      if (uids.capacity() > kKept * 64) std::string().swap(uids);
+    }
+  } let_go;
   bool any_override = false;
 
   const char* line = nullptr;
