@@ -18,6 +18,8 @@ std::string Text(const std::string& s);
 
 // `ravenox-inspect calendar|tasks|inbox ...`: what the engine sees of the store, one line per
 // item (StoreListing.cpp).
+// Set by the program before a run that ends the process (`LeaveStoreToExit`).
+extern bool leave_store_to_exit;
 int InspectStore(const std::string& what, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err);
 

@@ -303,6 +303,10 @@ int InspectSettings(const std::vector<std::string>& args, std::ostream& out, std
   return 0;
 }
 
+void LeaveStoreToExit() {
+  inspect::leave_store_to_exit = true;
+}
+
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && args[0] == "settings") {
     return InspectSettings(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
