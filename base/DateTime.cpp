@@ -99,7 +99,11 @@ TDateTime FromTm(const std::tm& tm, long nanoseconds) {
 
 TDateTime FromUnixLocal(std::time_t seconds, long nanoseconds) {
   std::tm tm{};
+#if defined(_WIN32)
+  localtime_s(&tm, &seconds);
+#else
   localtime_r(&seconds, &tm);
+#endif
   return FromTm(tm, nanoseconds);
 }
 
