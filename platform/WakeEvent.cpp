@@ -1,3 +1,5 @@
+// The wake event shared by the processes of one user, on Linux: a word in POSIX shared memory that
+// waiters sleep on with a futex.
 #include "platform/WakeEvent.h"
 
 #include <fcntl.h>
@@ -19,26 +21,6 @@
 #include <thread>
 
 namespace ravenox::platform {
-
-void LocalEvent::Set() {
-  {
-    std::lock_guard lock(mutex_);
-    signaled_ = true;
-    ++generation_;
-  }
-  cond_.notify_all();
-}
-
-void LocalEvent::Reset() {
-  std::lock_guard lock(mutex_);
-  signaled_ = false;
-}
-
-bool LocalEvent::Wait(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  const uint64_t entered = generation_;
-  return cond_.wait_for(lock, timeout, [&] { return signaled_ || generation_ != entered; });
-}
 
 namespace {
 

@@ -4,44 +4,11 @@
 
 #include <cstring>
 
+#include "platform/WindowsText.h"
+
 namespace ravenox::platform {
 
-std::wstring WideText(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8Text(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n,
-                        nullptr, nullptr);
-  return utf8;
-}
-
 namespace {
-
-// The system's own words for an error code.
-std::string SystemMessage(LSTATUS code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.'))
-    message.pop_back();
-  return message.empty() ? "error " + std::to_string(code) : Utf8Text(message);
-}
 
 class WindowsKey final : public RegistryKey {
  public:
@@ -131,7 +98,7 @@ class WindowsKey final : public RegistryKey {
     const LSTATUS s = RegSetValueExW(key_, wide.c_str(), 0, type, data, static_cast<DWORD>(size));
     if (s != ERROR_SUCCESS)
       throw RegistryError("Cannot store " + name + " in HKEY_CURRENT_USER\\" + path_ + ": " +
-                          SystemMessage(s));
+                          SystemMessage(static_cast<unsigned long>(s)));
   }
 
   HKEY key_;
@@ -146,7 +113,8 @@ std::unique_ptr<RegistryKey> WindowsRegistry::OpenKey(const std::string& path) {
       RegCreateKeyExW(HKEY_CURRENT_USER, WideText(path).c_str(), 0, nullptr,
                       REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
   if (s != ERROR_SUCCESS)
-    throw RegistryError("Cannot open HKEY_CURRENT_USER\\" + path + ": " + SystemMessage(s));
+    throw RegistryError("Cannot open HKEY_CURRENT_USER\\" + path + ": " +
+                        SystemMessage(static_cast<unsigned long>(s)));
   return std::make_unique<WindowsKey>(key, path);
 }
 

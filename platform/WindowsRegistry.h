@@ -12,9 +12,4 @@ class WindowsRegistry final : public RegistryStore {
   std::unique_ptr<RegistryKey> OpenKey(const std::string& path) override;
 };
 
-// UTF-8 to UTF-16 and back, as the system's wide functions take and give texts. Invalid UTF-8
-// becomes replacement characters.
-std::wstring WideText(const std::string& text);
-std::string Utf8Text(const std::wstring& text);
-
 }  // namespace ravenox::platform

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/WindowsRegistry.h"
+#include "platform/WindowsText.h"
 
 namespace ravenox::platform {
 namespace {

@@ -1,0 +1,27 @@
+#include "platform/WindowsSystem.h"
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <string>
+
+#include "platform/WindowsText.h"
+
+namespace ravenox::platform {
+
+bool WindowsComApartment::Initialize() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  return hr == S_OK || hr == S_FALSE;
+}
+
+void WindowsComApartment::Uninitialize() {
+  CoUninitialize();
+}
+
+void DebuggerOutput::Write(std::string_view line) {
+  std::wstring text = WideText(std::string(line));
+  text += L"\r\n";
+  OutputDebugStringW(text.c_str());
+}
+
+}  // namespace ravenox::platform
