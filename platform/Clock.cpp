@@ -15,7 +15,11 @@ TDateTime SystemClock::Now() {
   thread_local std::time_t second = -1;
   thread_local std::tm local{};
   if (ts.tv_sec != second) {
+#if defined(_WIN32)
+    localtime_s(&local, &ts.tv_sec);
+#else
     localtime_r(&ts.tv_sec, &local);
+#endif
     second = ts.tv_sec;
   }
   return FromTm(local, ts.tv_nsec);
