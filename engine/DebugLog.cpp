@@ -2,10 +2,6 @@
 // rotated to "backup_DEBUG.LOG" past 2500. A pass logs hundreds of lines within milliseconds; they
 // reach the file together at the end of the pass (before the wait), when an error is recorded,
 // before a rotation and when the engine stops, not one write per line.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -26,41 +22,6 @@ constexpr std::size_t kKeepAfterRotation = 500;
 
 constexpr const char* kDebugFile = "DEBUG.LOG";
 constexpr const char* kBackupFile = "backup_DEBUG.LOG";
-
-constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-
-// A log the user made read-only is left exactly as it is: not replaced, renamed or deleted. The
-// write bits count even for an account that could write anyway, such as root.
-bool ReadOnlyFile(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;  // missing: it will be created
-  return (st.st_mode & kAnyWrite) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
-// Appends `text` to a file that must still be `expected_size` bytes long (so that it still holds
-// what this program wrote). False when it is not, or the write fails.
-bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
-                       std::string_view text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & kAnyWrite) != 0 &&
-            static_cast<uint64_t>(st.st_size) == expected_size;
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  ok = (::close(fd) == 0) && ok;
-  return ok;
-}
 
 }  // namespace
 
@@ -123,8 +84,8 @@ void TOutlookProcessor::DebugLog(const std::string& message) {
       // could not be deleted is not replaced.
       std::error_code ignored;
       const auto backup = FilePath(kBackupFile), log = FilePath(kDebugFile);
-      if (!ReadOnlyFile(backup)) std::filesystem::remove(backup, ignored);
-      if (!ReadOnlyFile(log) && !std::filesystem::exists(backup, ignored))
+      if (!platform::IsReadOnlyFile(backup)) std::filesystem::remove(backup, ignored);
+      if (!platform::IsReadOnlyFile(log) && !std::filesystem::exists(backup, ignored))
         std::filesystem::rename(log, backup, ignored);
     }
   } catch (...) {
@@ -149,14 +110,15 @@ void TOutlookProcessor::SaveDebugFile() {
   if (debug_file_in_step_ && debug_file_lines_ <= debug_ends_.size()) {
     const std::size_t from = debug_file_lines_ == 0 ? 0 : debug_ends_[debug_file_lines_ - 1];
     const std::string_view tail = std::string_view(debug_text_).substr(from);
-    if (tail.empty() || AppendIfUnchanged(path, debug_file_bytes_, tail)) {
+    if (tail.empty() || platform::AppendIfUnchanged(path, debug_file_bytes_, tail)) {
       debug_file_lines_ = debug_ends_.size();
       debug_file_bytes_ += tail.size();
       return;
     }
   }
   debug_file_in_step_ = false;
-  if (ReadOnlyFile(path)) throw std::runtime_error(path.string() + ": Permission denied");
+  if (platform::IsReadOnlyFile(path))
+    throw std::runtime_error(path.string() + ": Permission denied");
   platform::WriteFileAtomically(path, debug_text_, 0600, /*durable=*/false);  // a log: no flush
   debug_file_in_step_ = true;
   debug_file_lines_ = debug_ends_.size();

@@ -1,9 +1,5 @@
 #include "engine/OutlookProcessorUnit.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 
@@ -13,21 +9,13 @@
 #include "platform/Memory.h"
 #include "platform/Paths.h"
 #include "platform/SessionInput.h"
+#include "platform/Thread.h"
 
 namespace ravenox::engine {
 namespace {
 
 constexpr int kMaxConsecutiveFailures = 10;
 constexpr double kFourMinutes = 4.0 / 1440.0;
-// "Below normal" for the engine thread: a few nice steps under its creator.
-constexpr int kBelowNormalNice = 4;
-
-void LowerThreadPriority() {
-  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-  errno = 0;
-  const int current = ::getpriority(PRIO_PROCESS, tid);
-  if (errno == 0) ::setpriority(PRIO_PROCESS, tid, current + kBelowNormalNice);
-}
 
 }  // namespace
 
@@ -89,7 +77,7 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
   host_.SetProcessorRunning(true);
   if (env_.start_thread) {
     thread_ = std::thread([this] {
-      LowerThreadPriority();
+      platform::LowerThisThreadPriority();
       Execute();
     });
   }

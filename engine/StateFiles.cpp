@@ -4,8 +4,6 @@
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <type_traits>
 
@@ -125,11 +123,7 @@ void TOutlookProcessor::PrepareWorkingFolder() {
   // theirs, and left as it is.
   for (const char* name : {kTaskFileName, kNotifyFileName, kEmailFileName, kFirstFileName,
                            "DEBUG.LOG", "backup_DEBUG.LOG", "Test-Note.NST", "Test-Task.NST"}) {
-    struct stat st {};
-    const std::filesystem::path path = FilePath(name);
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0 &&
-        (st.st_mode & S_IWUSR) != 0)
-      ::chmod(path.c_str(), st.st_mode & 0700);
+    platform::KeepToOwner(FilePath(name));
   }
 
   std::error_code ec;

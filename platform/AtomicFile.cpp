@@ -90,4 +90,43 @@ int OpenRegularFile(const std::filesystem::path& path) {
   return fd;
 }
 
+constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// The write bits count even for an account that could write anyway, such as root.
+bool IsReadOnlyFile(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;  // missing: it will be created
+  return (st.st_mode & kAnyWrite) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
+                       std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & kAnyWrite) != 0 &&
+            static_cast<uint64_t>(st.st_size) == expected_size;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ok = (::close(fd) == 0) && ok;
+  return ok;
+}
+
+void KeepToOwner(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0 &&
+      (st.st_mode & S_IWUSR) != 0)
+    ::chmod(path.c_str(), st.st_mode & 0700);
+}
+
 }  // namespace ravenox::platform

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -35,5 +36,18 @@ bool ReadRegularFile(const std::filesystem::path& path, std::size_t limit, std::
 // The first `limit` bytes (or fewer) of a regular file; empty when there is no such file, it is
 // not a regular file or it cannot be read. Never blocks on a FIFO or reads a device without end.
 std::string ReadFileHead(const std::filesystem::path& path, std::size_t limit);
+
+// Whether the user made `path` read-only (no write permission for anyone, or none for this
+// account): such a file is left exactly as it is. False when it is missing.
+bool IsReadOnlyFile(const std::filesystem::path& path);
+
+// Appends `text` to a regular, writable file that must still be `expected_size` bytes long (so
+// that it still holds what this program wrote). False when it is not, or the write fails.
+bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
+                       std::string_view text);
+
+// Takes from others what they may do with a regular file of the user's that is not read-only
+// (files of earlier runs may have been readable by all). Nothing where the folder decides.
+void KeepToOwner(const std::filesystem::path& path);
 
 }  // namespace ravenox::platform

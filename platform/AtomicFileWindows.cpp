@@ -87,4 +87,36 @@ int OpenRegularFile(const std::filesystem::path& path) {
   return fd;
 }
 
+bool IsReadOnlyFile(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // missing: it will be created
+  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 || _waccess(path.c_str(), 2) != 0;
+}
+
+bool AppendIfUnchanged(const std::filesystem::path& path, uint64_t expected_size,
+                       std::string_view text) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // The read-only mark counts even for an account that could write anyway.
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool ok =
+      GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+      ((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) == expected_size;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (ok && left > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
+    DWORD written = 0;
+    ok = WriteFile(file, p, chunk, &written, nullptr) && written > 0;
+    p += written;
+    left -= written;
+  }
+  return CloseHandle(file) && ok;
+}
+
+// The user's local application data is the user's alone already.
+void KeepToOwner(const std::filesystem::path&) {}
+
 }  // namespace ravenox::platform

@@ -84,5 +84,22 @@ TEST_F(WindowsAtomicFile, ReadsOnlyRegularFilesUpToTheirLimit) {
   EXPECT_ANY_THROW(OpenRegularFile(dir_));
 }
 
+// The debug log's appends: only to the file as this program left it, never to one the user made
+// read-only.
+TEST_F(WindowsAtomicFile, AppendsOnlyToTheFileAsLeftAndNotToAReadOnlyOne) {
+  const auto log = dir_ / "DEBUG.LOG";
+  EXPECT_FALSE(IsReadOnlyFile(log));  // missing: it will be made
+  WriteFileAtomically(log, "one\r\n", 0600, false);
+  EXPECT_TRUE(AppendIfUnchanged(log, 5, "two\r\n"));
+  EXPECT_FALSE(AppendIfUnchanged(log, 5, "three\r\n"));  // someone else's bytes since
+  EXPECT_EQ(Read(log), "one\r\ntwo\r\n");
+  EXPECT_FALSE(IsReadOnlyFile(log));
+  ASSERT_TRUE(SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(IsReadOnlyFile(log));
+  EXPECT_FALSE(AppendIfUnchanged(log, 10, "four\r\n"));
+  EXPECT_EQ(Read(log), "one\r\ntwo\r\n");
+  SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace
 }  // namespace ravenox::platform
