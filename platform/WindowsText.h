@@ -4,11 +4,12 @@
 
 #include <string>
 
+#include "base/Utf16.h"
+
 namespace ravenox::platform {
 
-// Invalid UTF-8 becomes replacement characters.
-std::wstring WideText(const std::string& text);
-std::string Utf8Text(const std::wstring& text);
+using ravenox::Utf8Text;
+using ravenox::WideText;
 // What FormatMessage says of `code` (a Win32 error), without its full stop.
 std::string SystemMessage(unsigned long code);
 

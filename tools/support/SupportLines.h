@@ -16,10 +16,11 @@ std::string Date(TDateTime t);
 const char* Bool(bool b);
 std::string Text(const std::string& s);
 
-// `ravenox-inspect calendar|tasks|inbox ...`: what the engine sees of the store, one line per
-// item (StoreListing.cpp).
 // Set by the program before a run that ends the process (`LeaveStoreToExit`).
 extern bool leave_store_to_exit;
+
+// `ravenox-inspect calendar|tasks|inbox ...`: what the engine sees of the store, one line per
+// item (StoreListing.cpp).
 int InspectStore(const std::string& what, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err);
 
