@@ -1,7 +1,7 @@
 // Whether the user is at the computer on today's desktops: the idle time of the X server, of
-// GNOME's compositor, of the freedesktop screen saver, the Wayland idle notification, and whether
-// the screen is locked. Each answers "was there input since the last look?"; the engine's away
-// rules read that as a cursor that moves.
+// GNOME's compositor, of the freedesktop screen saver, the Wayland idle notification, Windows' last
+// input time, and whether the screen is locked. Each answers "was there input since the last
+// look?"; the engine's away rules read that as a cursor that moves.
 #pragma once
 
 #include <chrono>
@@ -62,8 +62,11 @@ std::unique_ptr<IdleSource> OpenMutterIdleSource();
 std::unique_ptr<IdleSource> OpenScreenSaverIdleSource();
 // `display`: the Wayland display's socket name (empty: WAYLAND_DISPLAY's).
 std::unique_ptr<IdleSource> OpenWaylandIdleSource(const std::string& display);
+// Windows: the session's last input time (GetLastInputInfo); the cursor's moves (GetCursorPos).
+std::unique_ptr<IdleSource> OpenLastInputIdleSource();
+std::unique_ptr<IdleSource> OpenCursorIdleSource();
 // login1's LockedHint for this session on the system bus, else the screen saver's GetActive on
-// the session bus.
+// the session bus; on Windows, whether the desktop that takes input is the user's.
 std::unique_ptr<LockSource> OpenLockSource(const SessionInfo& session);
 
 // The input state of a desktop session: the best source that answers, chosen at the first look
