@@ -47,8 +47,8 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
   if (!env_.clock) env_.clock = std::make_shared<platform::SystemClock>();
   if (!env_.input) env_.input = std::make_shared<platform::SessionInput>();
   if (!env_.open_event) env_.open_event = platform::OpenNamedEvent;
-  if (!env_.com) env_.com = std::make_shared<platform::NullComApartment>();
-  if (!env_.debug_output) env_.debug_output = std::make_shared<platform::StderrDebugOutput>();
+  if (!env_.com) env_.com = platform::SystemComApartment();
+  if (!env_.debug_output) env_.debug_output = platform::SystemDebugOutput();
   // The store is the program's to choose (shell/LocalStoreEngine.h on this platform); without
   // one, every pass says so.
   if (!env_.connector) {
@@ -59,11 +59,7 @@ TOutlookProcessor::TOutlookProcessor(ProcessorHost& host, ProcessorEnvironment e
 
   if (env_.working_dir.empty()) {
     env_.working_dir = platform::ProgramDataFolder();
-    if (env_.earlier_dirs.empty()) {
-      std::error_code ec;
-      env_.earlier_dirs = {std::filesystem::current_path(ec), platform::XdgDir("HOME", "."),
-                           platform::XdgDir("XDG_STATE_HOME", ".local/state") / "ravenox"};
-    }
+    if (env_.earlier_dirs.empty()) env_.earlier_dirs = platform::EarlierDataFolders();
   }
 
   outlook_ = NewConnection();

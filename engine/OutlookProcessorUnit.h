@@ -52,8 +52,7 @@ struct ProcessorEnvironment {
   std::filesystem::path working_dir;
   // Where earlier versions left them (the folders they were started from). Their state files are
   // taken over once at start and then removed, so an upgrade sends nothing twice. Empty with an
-  // empty `working_dir`: the current folder, the home folder and the systemd unit's old state
-  // folder.
+  // empty `working_dir`: platform::EarlierDataFolders().
   std::vector<std::filesystem::path> earlier_dirs;
   // Tests drive single operations without the thread.
   bool start_thread = true;

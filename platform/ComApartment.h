@@ -2,6 +2,8 @@
 // up, so initialisation always succeeds; tests inject failures.
 #pragma once
 
+#include <memory>
+
 namespace ravenox::platform {
 
 class ComApartment {
@@ -17,5 +19,9 @@ class NullComApartment final : public ComApartment {
   bool Initialize() override { return true; }
   void Uninitialize() override {}
 };
+
+// What the engine's thread initialises: nothing on Linux, COM's single-threaded apartment on
+// Windows.
+std::shared_ptr<ComApartment> SystemComApartment();
 
 }  // namespace ravenox::platform

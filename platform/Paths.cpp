@@ -19,6 +19,12 @@ std::filesystem::path ProgramDataFolder() {
   return XdgDir("XDG_DATA_HOME", ".local/share") / "Brindlemoor" / "Ravenox";
 }
 
+std::vector<std::filesystem::path> EarlierDataFolders() {
+  std::error_code ec;
+  return {std::filesystem::current_path(ec), XdgDir("HOME", "."),
+          XdgDir("XDG_STATE_HOME", ".local/state") / "ravenox"};
+}
+
 void MakePrivateFolder(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
   struct stat st {};

@@ -24,6 +24,11 @@ std::filesystem::path ProgramDataFolder() {
   return XdgDir("LOCALAPPDATA", "AppData\\Local") / "Brindlemoor" / "Ravenox";
 }
 
+std::vector<std::filesystem::path> EarlierDataFolders() {
+  std::error_code ec;
+  return {std::filesystem::current_path(ec)};
+}
+
 // The user's local application data is the user's alone already; the folder inherits that.
 void MakePrivateFolder(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);

@@ -24,4 +24,12 @@ void DebuggerOutput::Write(std::string_view line) {
   OutputDebugStringW(text.c_str());
 }
 
+std::shared_ptr<ComApartment> SystemComApartment() {
+  return std::make_shared<WindowsComApartment>();
+}
+
+std::shared_ptr<DebugOutput> SystemDebugOutput() {
+  return std::make_shared<DebuggerOutput>();
+}
+
 }  // namespace ravenox::platform
