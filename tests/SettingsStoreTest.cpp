@@ -1,18 +1,27 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "EngineFakes.h"
-#include "platform/RegistryFile.h"
 #include "settings/SettingsStore.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/WindowsRegistry.h"
+#include "platform/WindowsText.h"
+#else
+#include "platform/RegistryFile.h"
 #include "shell/Autostart.h"
+#endif
 
 namespace ravenox::settings {
 namespace {
-
-using platform::RegistryFile;
 
 class FakeWindow final : public SettingsWindow {
  public:
@@ -37,10 +46,112 @@ std::vector<uint8_t> Bytes(double d) {
   return out;
 }
 
+#ifdef _WIN32
+// The system's registry, under a key of this process's own (tests run side by side), removed at
+// the end; seen through it, the settings' key has its usual path.
+class ScratchRegistry final : public platform::RegistryStore {
+ public:
+  ScratchRegistry() : root_("Software\\RavenoxTests\\" + std::to_string(GetCurrentProcessId())) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, platform::WideText(root_).c_str());
+  }
+  ~ScratchRegistry() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, platform::WideText(root_).c_str());
+  }
+  std::unique_ptr<platform::RegistryKey> OpenKey(const std::string& path) override {
+    return system_.OpenKey(Path(path));
+  }
+  // Whether any value was written (opening the key for a read makes it, as the system's own
+  // settings do).
+  bool Written() const { return Text().find("\n\"") != std::string::npos; }
+  void Erase(const std::string& name) {
+    ASSERT_EQ(RegDeleteKeyValueW(HKEY_CURRENT_USER, platform::WideText(Path(kSettingsKey)).c_str(),
+                                 platform::WideText(name).c_str()),
+              ERROR_SUCCESS);
+  }
+  // The key's values written out as the registry file holds them: the program's own in the order it
+  // saves them (the system lists values in an order of its own), then any other.
+  std::string Text() const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, platform::WideText(Path(kSettingsKey)).c_str(), 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+      return "";
+    std::vector<std::wstring> names;
+    for (const char* n :
+         {"Version", "MeetingNotify", "MorningNotify", "EveningNotify", "TaskNotify",
+          "TaskPreNotify", "TaskReminder", "UrgentEmail", "Top", "Left", "TaskRemindPeriod", "Pin",
+          "EarlyTime", "LateTime", "Service", "CustomAddr", "CustomEmail"})
+      names.push_back(platform::WideText(n));
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD size = 256;
+      if (RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      const std::wstring n(name, size);
+      if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+    }
+    std::string out = "REGEDIT4\n\n[HKEY_CURRENT_USER\\" + std::string(kSettingsKey) + "]\n";
+    for (const std::wstring& name : names) {
+      DWORD type = 0;
+      BYTE data[1024];
+      DWORD size = sizeof data;
+      if (RegQueryValueExW(key, name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS)
+        continue;
+      out += "\"" + platform::Utf8Text(name) + "\"=";
+      char hex[16];
+      if (type == REG_SZ) {
+        std::wstring text(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        out += "\"" + platform::Utf8Text(text) + "\"";
+      } else if (type == REG_DWORD) {
+        DWORD v = 0;
+        std::memcpy(&v, data, 4);
+        std::snprintf(hex, sizeof hex, "dword:%08lx", static_cast<unsigned long>(v));
+        out += hex;
+      } else {
+        out += "hex:";
+        for (DWORD b = 0; b < size; ++b) {
+          std::snprintf(hex, sizeof hex, b ? ",%02x" : "%02x", data[b]);
+          out += hex;
+        }
+      }
+      out += "\n";
+    }
+    RegCloseKey(key);
+    return out;
+  }
+
+ private:
+  std::string Path(const std::string& path) const { return root_ + "\\" + path; }
+  std::string root_;
+  platform::WindowsRegistry system_;
+};
+
 // A complete, valid store, one value of which a case may change or remove.
 struct Store {
+  ScratchRegistry file;
+  bool Written() const { return file.Written(); }
+  void Erase(const std::string& name) { file.Erase(name); }
+  std::string Text() const { return file.Text(); }
+#else
+struct Store {
   testing::TempDir dir;
-  RegistryFile file{dir.path() / "Ravenox.reg"};
+  platform::RegistryFile file{dir.path() / "Ravenox.reg"};
+
+  bool Written() const { return std::filesystem::exists(file.File()); }
+  // Drops the value's line from the file itself.
+  void Erase(const std::string& name) {
+    std::string text = Text();
+    const auto at = text.find("\"" + name + "\"");
+    text.erase(at, text.find('\n', at) - at + 1);
+    std::ofstream(file.File(), std::ios::binary) << text;
+  }
+  std::string Text() const {
+    std::ifstream in(file.File(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+#endif
 
   void WriteComplete() {
     auto key = file.OpenKey(kSettingsKey);
@@ -62,12 +173,6 @@ struct Store {
     key->WriteString("CustomAddr", "mobile.mycingular.com");
     key->WriteString("CustomEmail", " me@example.org ");
   }
-  std::string Text() const {
-    std::ifstream in(file.File(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 };
 
 TEST(LoadSettings, EmptyStoreTakesTheFirstRunPath) {
@@ -85,7 +190,7 @@ TEST(LoadSettings, EmptyStoreTakesTheFirstRunPath) {
   EXPECT_FALSE(s.MeetingNotify());
   EXPECT_EQ(s.Pin(), "");
   EXPECT_FALSE(s.SettingsLoaded());
-  EXPECT_FALSE(std::filesystem::exists(store.file.File()));  // nothing written
+  EXPECT_FALSE(store.Written());  // nothing written
 }
 
 TEST(LoadSettings, OtherStampIsAFreshInstallation) {
@@ -212,11 +317,7 @@ TEST(LoadSettings, DamagedValues) {
     if (c.damage) {
       c.damage(*store.file.OpenKey(kSettingsKey));
     } else {
-      // Drop the line from the file itself.
-      std::string text = store.Text();
-      const auto at = text.find("\"CustomEmail\"");
-      text.erase(at, text.find('\n', at) - at + 1);
-      std::ofstream(store.file.File(), std::ios::binary) << text;
+      store.Erase("CustomEmail");
     }
     TSettings s;
     FakeWindow w;
@@ -330,6 +431,7 @@ TEST(SaveSettings, FailedWriteStopsThereAndNamesTheValue) {
 }  // namespace
 }  // namespace ravenox::settings
 
+#ifndef _WIN32
 namespace ravenox::shell {
 namespace {
 
@@ -355,3 +457,4 @@ TEST(Autostart, MadeOnceAndKeptOffWhenSwitchedOff) {
 
 }  // namespace
 }  // namespace ravenox::shell
+#endif
