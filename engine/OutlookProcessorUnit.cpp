@@ -160,6 +160,13 @@ void TOutlookProcessor::Execute() {
   while (!Terminated()) {
     if (!GuardedPass()) break;
   }
+  // The store's objects belong to this thread's apartment: they are let go (and the connection
+  // quits) here, before the apartment ends. The connection left in their place connects only if
+  // asked.
+  CalendarFolder.reset();
+  TaskFolder.reset();
+  InboxFolder.reset();
+  outlook_ = NewConnection();
   if (com_initialized_) {
     env_.com->Uninitialize();
     com_initialized_ = false;

@@ -9,12 +9,21 @@
 
 namespace ravenox::platform {
 
+namespace {
+thread_local unsigned long apartment_epoch = 0;
+}  // namespace
+
+unsigned long ComApartmentEpoch() {
+  return apartment_epoch;
+}
+
 bool WindowsComApartment::Initialize() {
   const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   return hr == S_OK || hr == S_FALSE;
 }
 
 void WindowsComApartment::Uninitialize() {
+  ++apartment_epoch;
   CoUninitialize();
 }
 

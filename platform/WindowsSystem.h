@@ -16,6 +16,10 @@ class WindowsComApartment final : public ComApartment {
   void Uninitialize() override;
 };
 
+// How many times the calling thread has left its apartment: an interface the thread got while the
+// count was lower belongs to an apartment that is gone, and must not be called or released.
+unsigned long ComApartmentEpoch();
+
 // One line per call to a debugger watching the process (OutputDebugString), as UTF-16.
 class DebuggerOutput final : public DebugOutput {
  public:
