@@ -2,6 +2,7 @@
 // the engine thread over to its own thread; tests implement it with a plain struct.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,17 @@ class ProcessorHost {
   // Whether this host is the application's one main window.
   virtual bool IsApplicationMainWindow() const = 0;
 };
+
+// Whether a status text only counts progress ("Checking for New Appointments...17"): a console
+// host's log leaves those out.
+inline bool IsProgressText(const std::string& text) {
+  const std::size_t dots = text.rfind("...");
+  if (dots == std::string::npos || dots + 3 == text.size()) return false;
+  for (std::size_t i = dots + 3; i < text.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
 
 // A host for tools that run the engine's operations without a window: every switch off, the
 // default times, no phone address, and nothing shown.

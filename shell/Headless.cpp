@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cctype>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -38,7 +37,7 @@ class HeadlessHost final : public TSettingsHost {
       : TSettingsHost(settings), out_(out), err_(err) {}
 
   void SetStatusText(const std::string& text) override {
-    if (IsProgressText(text)) return;
+    if (engine::IsProgressText(text)) return;
     std::lock_guard lock(mutex_);
     if (text == last_) return;  // a pass repeats its texts; the log shows each change
     last_ = text;
@@ -66,15 +65,6 @@ class HeadlessHost final : public TSettingsHost {
 };
 
 }  // namespace
-
-bool IsProgressText(const std::string& text) {
-  const std::size_t dots = text.rfind("...");
-  if (dots == std::string::npos || dots + 3 == text.size()) return false;
-  for (std::size_t i = dots + 3; i < text.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-  }
-  return true;
-}
 
 int RunHeadless(std::ostream& out, std::ostream& err, bool desktop) {
   const std::filesystem::path file = platform::RegistryFile::DefaultPath();

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <iosfwd>
-#include <string>
 
 namespace ravenox::shell {
 
@@ -14,9 +13,5 @@ namespace ravenox::shell {
 // wanted): the user's presence is read from it, and without anything to read counts as present.
 // Without one the user counts as away.
 int RunHeadless(std::ostream& out, std::ostream& err, bool desktop);
-
-// Whether a status text only counts progress ("Checking for New Appointments...17"): the
-// headless log leaves those out.
-bool IsProgressText(const std::string& text);
 
 }  // namespace ravenox::shell

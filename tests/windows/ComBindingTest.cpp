@@ -13,8 +13,10 @@
 #include "OutlookScenario.h"
 #include "outlook/com/ComOutlook.h"
 #include "outlook/dispids.h"
+#include "platform/WindowsRegistry.h"
 #include "platform/WindowsSystem.h"
 #include "platform/WindowsText.h"
+#include "settings/SettingsStore.h"
 
 namespace ravenox::testing {
 namespace {
@@ -227,6 +229,58 @@ TEST_F(ComBinding, AServerThatDiesMidPassIsStartedAgainAndNothingIsLostOrRepeate
   // The engine started that Outlook, so it quits it as the engine ends.
   const auto lines = Lines(log);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "quit"), 1);
+}
+
+// The console host: settings from the registry, texts through the running Outlook. (Its stop by
+// Ctrl+C is console-stop.sh's: Wine gives console events only to a program whose console is a
+// terminal. Without a display Wine makes no windows, so the end of a session is not tried here.)
+TEST_F(ComBinding, TheConsoleHostTextsThroughOutlook) {
+  {
+    platform::WindowsRegistry registry;
+    settings::TSettings s;
+    s.SetSwitch(settings::NotifySwitch::kUrgentEmail, true);
+    s.SetService(4);  // Sprint
+    s.SetPin("5551234567");
+    s.SetEarlyTime(EncodeTime(0, 0, 1));
+    s.SetLateTime(EncodeTime(23, 59, 59));
+    std::ostringstream err;
+    settings::ConsoleSettingsWindow window(err);
+    settings::SaveSettings(s, registry, window);
+  }
+  ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", WindowsPath(dir.path()).c_str()));
+  RunningServer server(log, "--urgent-now");
+  ASSERT_TRUE(server.ready());
+
+  const std::filesystem::path out = dir.path() / "out.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW(WindowsPath(out).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdOutput = start.hStdError = output;
+  PROCESS_INFORMATION host{};
+  std::wstring command = L"\"" + WindowsPath(RAVENOX_ENGINE_EXE) + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &start, &host));
+  CloseHandle(output);
+  // Whatever fails below, the host does not outlive the test.
+  struct Reaper {
+    HANDLE process;
+    ~Reaper() {
+      if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+    }
+  } reaper{host.hProcess};
+  // The first pass finds the user just come (no look before it); the next, a minute on, away.
+  for (int i = 0; i < 1800 && SentThrough(log).empty(); ++i) Sleep(100);
+  const auto sent = SentThrough(log);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0], "5551234567@messaging.sprintpcs.com\tUrgent Email:Call me back From:Boss\t");
+
+  const std::string printed = testing::ReadAll(out);
+  EXPECT_NE(printed.find("Ravenox runs beside Outlook; texts go to 5551234567@"), printed.npos);
+  // The state the send left: the mail's record, in the data folder of LOCALAPPDATA.
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "Brindlemoor" / "Ravenox" / "EMAIL.CLD"));
 }
 
 }  // namespace

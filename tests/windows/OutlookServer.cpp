@@ -3,16 +3,20 @@
 // the text in EXCEPINFO, and on request a death in the middle of a call.
 //
 //   outlook_server <sent log> [--active] [--die-after N <marker>] [--fail Member=text]...
+//                  [--urgent-now] [--lifetime S] [--until FILE]
 //
 // Each mail sent and each Quit is appended to the sent log. --active registers the application as
 // the running Outlook (GetActiveObject); otherwise the server was started by COM and ends when its
 // last object is released. --die-after ends the process at its N-th call unless `marker` exists
-// (it is made first, so the server started next lives).
+// (it is made first, so the server started next lives). --urgent-now adds an urgent unread mail
+// received a minute ago. --lifetime ends the server, registrations revoked, after S seconds;
+// --until as soon as FILE exists.
 #include <windows.h>
 
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
@@ -22,6 +26,7 @@
 
 #include "OutlookScenario.h"
 #include "outlook/dispids.h"
+#include "platform/Clock.h"
 #include "platform/WindowsText.h"
 
 namespace {
@@ -43,6 +48,8 @@ std::atomic<long> calls{0};
 std::atomic<long> objects{0};
 DWORD main_thread = 0;
 DWORD class_cookie = 0, active_cookie = 0;
+long lifetime_ms = -1;
+std::string until;
 
 void Log(const std::string& line) {
   std::ofstream(sent_log, std::ios::app | std::ios::binary) << line << "\n";
@@ -461,6 +468,16 @@ int main(int argc, char** argv) {
     } else if (a == "--die-after" && i + 2 < argc) {
       die_after = std::stol(argv[++i]);
       die_marker = argv[++i];
+    } else if (a == "--until" && i + 1 < argc) {
+      until = argv[++i];
+    } else if (a == "--lifetime" && i + 1 < argc) {
+      lifetime_ms = std::stol(argv[++i]) * 1000;
+    } else if (a == "--urgent-now") {
+      auto mail = model->AddMail();
+      mail->subject = "Call me back";
+      mail->sender_name = "Boss";
+      mail->importance = olImportanceHigh;
+      mail->received_time = ravenox::platform::SystemClock().Now() - 1.0 / 1440;
     } else if (a == "--fail" && i + 1 < argc) {
       const std::string spec = argv[++i];
       const auto eq = spec.find('=');
@@ -483,8 +500,25 @@ int main(int argc, char** argv) {
   }
   // Ready: the test waits for this line.
   Log("ready");
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(lifetime_ms);
+  for (bool quit = false; !quit;) {
+    DWORD wait = INFINITE;
+    if (lifetime_ms >= 0) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= end) break;
+      wait = static_cast<DWORD>(end - now);
+    }
+    if (!until.empty()) {
+      if (GetFileAttributesA(until.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+      wait = std::min<DWORD>(wait, 100);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) quit = true;
+      DispatchMessageW(&msg);
+    }
+  }
   if (active) {
     RevokeActiveObject(active_cookie, nullptr);
     app->Release();
