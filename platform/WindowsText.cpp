@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace ravenox::platform {
 
 // The system's own words for an error code.
@@ -15,7 +17,14 @@ std::string SystemMessage(unsigned long code) {
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                               message.back() == L' ' || message.back() == L'.'))
     message.pop_back();
-  return message.empty() ? "error " + std::to_string(code) : Utf8Text(message);
+  if (!message.empty()) return Utf8Text(message);
+  // An HRESULT reads best as Windows' own documents write it.
+  if (code >= 0x80000000UL) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", code);
+    return std::string("error ") + hex;
+  }
+  return "error " + std::to_string(code);
 }
 
 }  // namespace ravenox::platform

@@ -255,7 +255,9 @@ std::shared_ptr<Application> ConnectOutlook() {
   IDispatch* app = nullptr;
   const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
                                       reinterpret_cast<void**>(&app));
-  if (FAILED(hr) || app == nullptr) throw ErrorOf(FAILED(hr) ? hr : E_NOINTERFACE, nullptr);
+  if (FAILED(hr) || app == nullptr)
+    throw AutomationError(std::string("Outlook could not be started: ") +
+                          ErrorOf(FAILED(hr) ? hr : E_NOINTERFACE, nullptr).what());
   return WrapApplication(Object(app), true);
 }
 
