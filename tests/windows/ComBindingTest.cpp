@@ -23,21 +23,6 @@ namespace {
 
 using platform::WideText;
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else
-      out += c;
-  }
-  return out;
-}
-
 std::vector<std::string> Lines(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::vector<std::string> out;

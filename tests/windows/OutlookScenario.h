@@ -3,6 +3,8 @@
 // event, tasks, and urgent mail whose texts come from other people.
 #pragma once
 
+#include <string>
+
 #include "base/DateTime.h"
 #include "outlook/fake/FakeOutlook.h"
 
@@ -12,6 +14,22 @@ inline const TDateTime kScenarioDay = EncodeDate(2026, 12, 8);  // a Tuesday
 
 inline TDateTime ScenarioAt(int h, int m) {
   return kScenarioDay + EncodeTime(h, m, 0).Value();
+}
+
+// A sent mail's text on one line, as the server logs it: its line breaks and tabs written out.
+inline std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += c;
+  }
+  return out;
 }
 
 inline void FillScenario(outlook::fake::FakeOutlook& o) {

@@ -35,6 +35,7 @@ using namespace outlook;
 namespace d = outlook::dispid;
 using ravenox::platform::Utf8Text;
 using ravenox::platform::WideText;
+using ravenox::testing::Escaped;
 
 // Members the binding asks for by name.
 constexpr DISPID kGetOccurrence = 0x7F01, kExceptions = 0x7F02, kOriginalDate = 0x7F03,
@@ -53,21 +54,6 @@ std::string until;
 
 void Log(const std::string& line) {
   std::ofstream(sent_log, std::ios::app | std::ios::binary) << line << "\n";
-}
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else
-      out += c;
-  }
-  return out;
 }
 
 enum class Kind {
@@ -479,9 +465,9 @@ int main(int argc, char** argv) {
       mail->importance = olImportanceHigh;
       mail->received_time = ravenox::platform::SystemClock().Now() - 1.0 / 1440;
     } else if (a == "--fail" && i + 1 < argc) {
-      const std::string spec = argv[++i];
-      const auto eq = spec.find('=');
-      model->faults->FailOn(spec.substr(0, eq), -1, spec.substr(eq + 1));
+      const std::string failure = argv[++i];
+      const auto eq = failure.find('=');
+      model->faults->FailOn(failure.substr(0, eq), -1, failure.substr(eq + 1));
     }
   }
   main_thread = GetCurrentThreadId();
