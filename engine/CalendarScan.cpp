@@ -271,6 +271,7 @@ void TOutlookProcessor::MorningFirstMeeting() {
     if (!NotifyFirstMeeting(*first, "First:") && held_back_) return;
   }
   NextMorningCheck = today + 1.0;
+  SaveSent();
 }
 
 void TOutlookProcessor::EveningFirstMeeting() {
@@ -279,6 +280,7 @@ void TOutlookProcessor::EveningFirstMeeting() {
     if (!NotifyFirstMeeting(*first, "First:") && held_back_) return;
   }
   NextEveningCheck = today + 1.0;
+  SaveSent();
 }
 
 }  // namespace ravenox::engine

@@ -60,6 +60,7 @@ bool TOutlookProcessor::SendNewEmail(const std::string& address, const std::stri
     mail->SetBody(body);
     if (!identity.empty()) mail->SetIdentity(identity);
     mail->Send();
+    sent_unsaved_ = true;
     return true;
   } catch (const outlook::SendLater& e) {
     // Nothing was queued (a full disk): not used up, tried again at a later pass; the status line
@@ -129,6 +130,7 @@ void TOutlookProcessor::HandleNotify() {
       // One try, unless the user came back before it went: then a later away pass inside the two
       // minutes may still send it.
       if (!NotifyEvent(record) && !held_back_) record.Notified = true;
+      SaveSent();
       now = env_.clock->Now();
     }
     if (now - kSixHours > record.NotifyTime) {

@@ -144,6 +144,10 @@ class TOutlookProcessor {
   void SaveNotify();
   void SaveEmail();
   void SaveState();
+  // Saves the state at once when a text went out since the last save, so that the record of it is
+  // on disk before anything else happens: a store that cannot tell a text it already took
+  // (Outlook) would otherwise send it again after a crash.
+  void SaveSent();
   // When the morning and the evening notice may next run ("FIRST.CLD").
   void LoadFirstChecks();
   void SaveFirstChecks();
@@ -290,6 +294,8 @@ class TOutlookProcessor {
   // The last SendNewEmail stopped before sending: the user came back, nothing tells whether
   // anyone is there, or the engine is stopping. What it was for is not used up.
   bool held_back_ = false;
+  // A text went out since the state files were last saved.
+  bool sent_unsaved_ = false;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> store_changed_{false};
 

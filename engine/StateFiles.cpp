@@ -214,7 +214,12 @@ void TOutlookProcessor::SaveEmail() {
   SaveStateFile(kEmailFileName, EmailList);
 }
 
+void TOutlookProcessor::SaveSent() {
+  if (sent_unsaved_) SaveState();
+}
+
 void TOutlookProcessor::SaveState() {
+  sent_unsaved_ = false;
   try {
     SaveTasks();
     SaveNotify();

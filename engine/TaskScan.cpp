@@ -130,6 +130,8 @@ void TOutlookProcessor::CheckTasks() {
 
 void TOutlookProcessor::TaskReminders() {
   for (int i = TaskList.Count() - 1; i >= 0; --i) {
+    // What the previous task's messages left (also one held back after another went out).
+    SaveSent();
     if (Terminated()) break;
     TTaskEvent& r = TaskList[i];
     TDateTime now = env_.clock->Now();
@@ -158,6 +160,7 @@ void TOutlookProcessor::TaskReminders() {
         r.NextReminder = env_.clock->Now() + period;
       }
     }
+    SaveSent();
     now = env_.clock->Now();
     // An open task's record stays while the scan still meets the task: made again, it would come
     // back with its flags cleared and its messages would go out again.

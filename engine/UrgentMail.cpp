@@ -48,6 +48,7 @@ void TOutlookProcessor::CheckUrgentEmail() {
           if (int at = 0; EmailList.Find(RecordText(text), at)) EmailList.Delete(at);
           break;
         }
+        SaveSent();
       }
     }
     env_.clock->Sleep(kPauseAfterUnreadMs);

@@ -316,5 +316,73 @@ TEST(PassOutbox, TriesAreLoggedAndWaitingTextsShown) {
   EXPECT_EQ(statuses.back(), "Processor Idle.");
 }
 
+// A text is on disk as sent the moment it went out, not only when its pass ends: a store that
+// cannot tell a text it already took (Outlook) would send it again after a crash in between.
+TEST(SaveSent, EachTextIsRecordedOnDiskRightAfterItGoesOut) {
+  const TDateTime now = EncodeDate(2026, 12, 8) + 0.5;
+  struct Case {
+    const char* name;
+    std::function<void(EngineRig&, TOutlookProcessor&)> send;
+    std::function<bool(TOutlookProcessor&)> recorded;  // read back by an engine started afresh
+  };
+  const Case cases[] = {
+      {"meeting",
+       [&](EngineRig& rig, TOutlookProcessor& p) {
+         rig.host.meeting = true;
+         auto r = std::make_unique<TEventItem>();
+         r->Text = "12:15:00@loc:HQ:Review ";
+         r->StartTime = now + 15.0 / 1440;
+         r->NotifyTime = now;
+         p.NotifyList.Add(std::move(r));
+         p.HandleNotify();
+       },
+       [](TOutlookProcessor& p) {
+         p.LoadNotify();
+         return p.NotifyList.Count() == 1 && p.NotifyList[0].Notified;
+       }},
+      {"task",
+       [&](EngineRig& rig, TOutlookProcessor& p) {
+         rig.host.task = true;
+         auto r = std::make_unique<TTaskEvent>();
+         r->Text = "File the report:12/08/26";
+         r->DueDay = now + 1.0;
+         r->NextReminder = now - 1.0 / 1440;
+         r->PreNotifyDay = now + 1.0;
+         r->EventDate = now + 1.0;
+         p.TaskList.Add(std::move(r));
+         p.TaskReminders();
+       },
+       [](TOutlookProcessor& p) {
+         p.LoadTasks();
+         return p.TaskList.Count() == 1 && p.TaskList[0].Notified;
+       }},
+      {"urgent mail",
+       [&](EngineRig& rig, TOutlookProcessor& p) {
+         auto m = rig.outlook->AddMail();
+         m->subject = "Server down";
+         m->sender_name = "Ops";
+         m->importance = outlook::olImportanceHigh;
+         m->received_time = now - 0.01;
+         p.CheckUrgentEmail();
+       },
+       [](TOutlookProcessor& p) {
+         p.LoadEmail();
+         return p.EmailList.Count() == 1;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineRig rig;
+    rig.clock->Set(now);
+    {
+      auto p = rig.Make();
+      c.send(rig, *p);
+      ASSERT_EQ(rig.outlook->Sent().size(), 1u);
+      auto again = rig.Make();  // over the same folder, while the first has saved nothing more
+      EXPECT_TRUE(c.recorded(*again));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ravenox::engine
