@@ -8,9 +8,9 @@ namespace ravenox::engine {
 namespace {
 
 constexpr int kAppointmentBudget = 150;
-constexpr double kLookAhead = 3.0;
+constexpr double kMeetingLookAhead = 3.0;
 constexpr double kFourHours = 1.0 / 6.0;
-constexpr double kTwoMinutes = 2.0 / 1440.0;
+constexpr double kReminderGrace = 2.0 / 1440.0;
 constexpr std::size_t kBodyCharacters = 200;
 
 // The key of a meeting: its start time of day, where, what, and the start of its notes. The date
@@ -29,12 +29,12 @@ constexpr int kSeriesDays = 4;
 
 // A reminder more than two minutes past is over: sent, or given up.
 bool ReminderOver(TDateTime now, TDateTime notify) {
-  return now - kTwoMinutes > notify;
+  return now - kReminderGrace > notify;
 }
 
 // Taken when now - 1 hour <= start <= now + 3 days.
 bool InWindow(TDateTime now, TDateTime start) {
-  return !(now - kOneHour > start) && !(now + kLookAhead < start);
+  return !(now - kOneHour > start) && !(now + kMeetingLookAhead < start);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ namespace {
 // The watch before a send: fresh looks at the session for a second. Any input in it, the pointer
 // or a key, means the user is coming back.
 constexpr std::chrono::milliseconds kAwayWatch{1000};
-constexpr double kTwoMinutes = 2.0 / 1440.0;
+constexpr double kNotifyWindow = 2.0 / 1440.0;
 
 }  // namespace
 
@@ -122,11 +122,11 @@ void TOutlookProcessor::HandleNotify() {
     TEventItem& record = NotifyList[i];
     // Missed by more than two minutes (the user was here, or the engine was not running): given
     // up without a message.
-    if (now - kTwoMinutes > record.NotifyTime) {
+    if (now - kNotifyWindow > record.NotifyTime) {
       DebugLog(record.Text + " Already Notified");
       record.Notified = true;
     }
-    if (!record.Notified && record.NotifyTime <= now + kTwoMinutes) {
+    if (!record.Notified && record.NotifyTime <= now + kNotifyWindow) {
       // One try, unless the user came back before it went: then a later away pass inside the two
       // minutes may still send it.
       if (!NotifyEvent(record) && !held_back_) record.Notified = true;

@@ -8,7 +8,7 @@ namespace ravenox::engine {
 namespace {
 
 constexpr int kTaskBudget = 120;
-constexpr double kLookAhead = 1.0;
+constexpr double kTaskLookAhead = 1.0;
 constexpr double kCleanUpDelay = 2.0;
 
 // The due date as a whole day: a little past it, rounded to the nearest day (ties to even).
@@ -92,7 +92,7 @@ void TOutlookProcessor::CheckTasks() {
       continue;
     }
     const TDateTime now = env_.clock->Now();
-    if ((now > start && now > due) || (now + kLookAhead < start && now + kLookAhead < due))
+    if ((now > start && now > due) || (now + kTaskLookAhead < start && now + kTaskLookAhead < due))
       continue;
 
     auto record = std::make_unique<TTaskEvent>();

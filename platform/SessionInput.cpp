@@ -5,7 +5,7 @@
 namespace ravenox::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 // Within this a question is answered from the last look, not by a round trip to the bus, the
 // compositor or the X server.
@@ -34,7 +34,7 @@ SessionInput::~SessionInput() = default;
 bool SessionInput::Choose() {
   source_.reset();
   tried_.clear();
-  chose_ = Clock::now();
+  chose_ = SteadyClock::now();
   ever_chose_ = true;
   for (const Candidate& c : candidates_) {
     // It counts only once it has answered.
@@ -61,7 +61,7 @@ bool SessionInput::Choose() {
 }
 
 void SessionInput::Look(bool ask_lock) {
-  const auto now = Clock::now();
+  const auto now = SteadyClock::now();
   if (ever_looked_ && !look_again_ && !ask_lock && now - looked_ < kLookLife) return;
   look_again_ = false;
   looked_ = now;

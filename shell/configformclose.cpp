@@ -14,10 +14,6 @@ namespace {
 constexpr int kStopRounds = 11;
 constexpr unsigned long kStopRoundMs = 54;
 
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
 }  // namespace
 
 // --- Closing ------------------------------------------------------------------------------

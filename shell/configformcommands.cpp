@@ -11,13 +11,6 @@
 #include "wizard/NewAgentInstallerObj.h"
 
 namespace ravenox::shell {
-namespace {
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-}  // namespace
 
 // --- Commands -----------------------------------------------------------------------------
 

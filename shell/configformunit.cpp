@@ -28,10 +28,6 @@ constexpr int kTestSenderMs = 5000;
 constexpr int kKillMeNowMs = 500;
 constexpr int kTrayRetryMs = 5000;
 
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
 }  // namespace
 
 TRavenoxForm::TRavenoxForm(TFormOptions options)

@@ -31,6 +31,10 @@ namespace ravenox::shell {
 // The window edits the settings: their names are its own.
 using namespace ravenox::settings;
 
+inline QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
 // The window's own messages, posted to it as events of these types.
 inline constexpr QEvent::Type WM_OPEN_WIZARD =
     static_cast<QEvent::Type>(wizard::kOpenWizardMessage);

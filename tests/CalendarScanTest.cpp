@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "EngineFakes.h"
+#include "TestDay.h"
 #include "base/Formats.h"
 
 namespace ravenox::engine {
@@ -11,11 +12,6 @@ namespace {
 
 using outlook::fake::FakeAppointment;
 using testing::EngineRig;
-
-const TDateTime kToday = EncodeDate(2026, 12, 8);
-TDateTime At(int h, int m, int s = 0, int ms = 0) {
-  return kToday + EncodeTime(h, m, s, ms).Value();
-}
 
 std::shared_ptr<FakeAppointment> Meeting(EngineRig& rig, const std::string& subject,
                                          TDateTime start, int reminder = 15) {

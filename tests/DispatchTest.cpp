@@ -3,15 +3,12 @@
 #include <algorithm>
 
 #include "EngineFakes.h"
+#include "TestDay.h"
 
 namespace ravenox::engine {
 namespace {
 
 using testing::EngineRig;
-
-TDateTime At(int h, int m, int s = 0, int ms = 0) {
-  return EncodeDate(2026, 12, 8) + EncodeTime(h, m, s, ms).Value();
-}
 
 TEventItem& AddEvent(TOutlookProcessor& p, const std::string& text, TDateTime notify,
                      bool notified = false) {

@@ -5,16 +5,13 @@
 #include <sstream>
 
 #include "EngineFakes.h"
+#include "TestDay.h"
 #include "base/Formats.h"
 
 namespace ravenox::engine {
 namespace {
 
 using testing::EngineRig;
-
-TDateTime At(int h, int m, int s = 0, int ms = 0) {
-  return EncodeDate(2026, 12, 8) + EncodeTime(h, m, s, ms).Value();
-}
 
 TEST(EngineWindow, BoundsAreExclusive) {
   struct Case {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineFakes.h"
+#include "TestDay.h"
 #include "base/Formats.h"
 
 namespace ravenox::engine {
@@ -9,10 +10,6 @@ namespace {
 using outlook::fake::FakeTask;
 using testing::EngineRig;
 
-const TDateTime kToday = EncodeDate(2026, 12, 8);
-TDateTime At(int h, int m, int s = 0, int ms = 0) {
-  return kToday + EncodeTime(h, m, s, ms).Value();
-}
 const double kMs = 1.0 / 86400000.0;
 
 std::shared_ptr<FakeTask> Task(EngineRig& rig, const std::string& subject, TDateTime start,

@@ -14,16 +14,17 @@ TEST(RecordText, CutsAtWholeCharacters) {
     std::string in;
     std::size_t expected_size;
   };
+  const auto as = [](std::size_t n, const char* tail) { return std::string(n, 'a').append(tail); };
   const Case cases[] = {
       {"", 0},
       {a255, 255},
       {std::string(300, 'x'), 255},
       // 254 ASCII bytes and a two-byte character: the character does not fit whole.
-      {std::string(254, 'a') + "\xC3\xA9", 254},
+      {as(254, "\xC3\xA9"), 254},
       // 253 bytes and a two-byte character fit exactly.
-      {std::string(253, 'a') + "\xC3\xA9" + "zz", 255},
+      {as(253, "\xC3\xA9zz"), 255},
       // A four-byte character straddling the limit is dropped whole.
-      {std::string(253, 'a') + "\xF0\x9F\x98\x80", 253},
+      {as(253, "\xF0\x9F\x98\x80"), 253},
   };
   for (const auto& c : cases) {
     const std::string out = RecordText(c.in);
