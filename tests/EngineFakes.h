@@ -308,6 +308,24 @@ inline std::string AsOrdinaryUser(const std::function<std::string()>& check) {
 }
 
 // An engine on fakes, without its thread.
+// The calendar from the local store, new mail from the fake, which notes what is sent.
+class StoreWithFakeMail final : public outlook::Application {
+ public:
+  StoreWithFakeMail(std::shared_ptr<outlook::Application> store,
+                    std::shared_ptr<outlook::Application> mail)
+      : store_(std::move(store)), mail_(std::move(mail)) {}
+  std::shared_ptr<outlook::NameSpace> GetNamespace(const std::string& type) override {
+    return store_->GetNamespace(type);
+  }
+  std::shared_ptr<outlook::OutlookItem> CreateItem(int type) override {
+    return mail_->CreateItem(type);
+  }
+  void Quit() override {}
+
+ private:
+  std::shared_ptr<outlook::Application> store_, mail_;
+};
+
 struct EngineRig {
   // The rig's clock as a function, for a store that looks at the time itself.
   std::function<TDateTime()> Now() const {

@@ -37,21 +37,6 @@ std::string Ev(const std::string& uid, const std::string& props) {
   return "BEGIN:VEVENT\r\nUID:" + uid + "\r\n" + props + "END:VEVENT\r\n";
 }
 
-// The calendar from the local store, new mail from the fake, which notes what is sent.
-class StoreWithFakeMail final : public Application {
- public:
-  StoreWithFakeMail(std::shared_ptr<Application> store, std::shared_ptr<Application> mail)
-      : store_(std::move(store)), mail_(std::move(mail)) {}
-  std::shared_ptr<NameSpace> GetNamespace(const std::string& type) override {
-    return store_->GetNamespace(type);
-  }
-  std::shared_ptr<OutlookItem> CreateItem(int type) override { return mail_->CreateItem(type); }
-  void Quit() override {}
-
- private:
-  std::shared_ptr<Application> store_, mail_;
-};
-
 // The engine on a calendar of the local store, its mail going to the fake, which notes the moment
 // of each send; meeting texts on, the day from `early` to `late`; the folders as `scope` says.
 struct EngineOnStore {
@@ -59,8 +44,8 @@ struct EngineOnStore {
                 FolderScope scope = FolderScope::kNow)
       : profile_(profile) {
     rig.env.connector = [this, scope] {
-      return std::make_shared<StoreWithFakeMail>(OpenLocalStore(profile_, rig.Now(), scope),
-                                                 rig.outlook);
+      return std::make_shared<ravenox::testing::StoreWithFakeMail>(
+          OpenLocalStore(profile_, rig.Now(), scope), rig.outlook);
     };
     rig.outlook->faults->SetHook([this](const std::string& member) {
       if (member == "Mail.Send") when.push_back(rig.clock->Now());

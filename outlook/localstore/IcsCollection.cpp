@@ -60,7 +60,62 @@ IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, Compone
       singles_(sources_.size()),
       folders_(sources_.size()),
       is_folder_(sources_.size(), false),
-      source_problems_(sources_.size()) {}
+      feeds_(sources_.size()),
+      source_problems_(sources_.size()) {
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    const std::string& source = sources_[i].native();
+    if (!eds::IsDesktopSource(source)) continue;
+    feeds_[i] = std::make_unique<Feed>();
+    feeds_[i]->live = std::make_shared<eds::LiveSource>(
+        source.substr(eds::kScheme.size()),
+        kind_ == ComponentKind::kEvent ? eds::SourceKind::kEvents : eds::SourceKind::kTasks);
+  }
+}
+
+void IcsCollection::OnDesktopChange(eds::LiveSource::ChangeListener listener) {
+  for (const auto& feed : feeds_) {
+    if (feed) feed->live->OnChange(listener);
+  }
+}
+
+bool IcsCollection::Take(std::size_t i) {
+  Feed& feed = *feeds_[i];
+  const eds::Snapshot snapshot = feed.live->Take(feed.first ? std::chrono::milliseconds(kFirstLoad)
+                                                            : std::chrono::milliseconds(0));
+  feed.first = false;
+  if (snapshot.version == feed.version) return false;
+  feed.version = snapshot.version;
+  bool changed = snapshot.problem != feed.problem;
+  feed.problem = snapshot.problem;
+  if (snapshot.items == feed.items || snapshot.items == nullptr) return changed;
+  // Both in order of UID: an item whose text is the same object keeps its file, and what was
+  // read of it.
+  const std::string name = snapshot.name.empty()
+                               ? sources_[i].native()
+                               : snapshot.name + " (" + sources_[i].native() + ")";
+  const std::weak_ptr<eds::LiveSource> live = feed.live;
+  auto write_back = [live](const std::string& component) {
+    const auto source = live.lock();
+    return source != nullptr && source->Replace(component).empty();
+  };
+  std::vector<std::shared_ptr<IcsFile>> files;
+  files.reserve(snapshot.items->size());
+  std::size_t j = 0;
+  const std::size_t old = feed.items != nullptr ? feed.items->size() : 0;
+  for (const eds::Item& item : *snapshot.items) {
+    while (j < old && (*feed.items)[j].uid < item.uid) ++j;
+    if (j < old && (*feed.items)[j].uid == item.uid && (*feed.items)[j].text == item.text) {
+      files.push_back(std::move(feed.files[j++]));
+      continue;
+    }
+    auto file = std::make_shared<IcsFile>(name, kind_, user_address_, item.text, write_back);
+    file->Refresh();
+    files.push_back(std::move(file));
+  }
+  feed.items = snapshot.items;
+  feed.files = std::move(files);
+  return true;
+}
 
 IcsCollection::~IcsCollection() {
   if (inotify_ >= 0) ::close(inotify_);
@@ -249,6 +304,10 @@ void IcsCollection::Refresh() {
   refreshed_ = true;
   ReadEvents();
   for (std::size_t i = 0; i < sources_.size(); ++i) {
+    if (feeds_[i]) {
+      changed = Take(i) || changed;
+      continue;
+    }
     struct stat st {};
     const bool folder = ::stat(sources_[i].c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     if (folder != is_folder_[i]) {
@@ -311,7 +370,9 @@ void IcsCollection::Refresh() {
 void IcsCollection::Rebuild() {
   order_.clear();
   for (std::size_t i = 0; i < sources_.size(); ++i) {
-    if (is_folder_[i]) {
+    if (feeds_[i]) {
+      order_.insert(order_.end(), feeds_[i]->files.begin(), feeds_[i]->files.end());
+    } else if (is_folder_[i]) {
       order_.insert(order_.end(), folders_[i].files.begin(), folders_[i].files.end());
     } else if (singles_[i] != nullptr) {
       order_.push_back(singles_[i]);
@@ -333,7 +394,11 @@ void IcsCollection::Rebuild() {
   }
   problems_.clear();
   for (std::size_t i = 0; i < sources_.size(); ++i) {
-    if (!is_folder_[i] && !source_problems_[i].empty()) problems_.push_back(source_problems_[i]);
+    if (feeds_[i]) {
+      if (!feeds_[i]->problem.empty()) problems_.push_back(feeds_[i]->problem);
+    } else if (!is_folder_[i] && !source_problems_[i].empty()) {
+      problems_.push_back(source_problems_[i]);
+    }
   }
   if (file_problems_.empty()) return;
   for (std::size_t i = 0; i < sources_.size(); ++i) {

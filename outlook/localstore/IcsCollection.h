@@ -1,8 +1,10 @@
-// The items of several iCalendar sources, files and vdirs, as one list in a stable order. A vdir
+// The items of several iCalendar sources, files, vdirs and the desktop's calendars ("eds:" and a
+// source's UID), as one list in a stable order. A vdir
 // may hold a file per event, so nothing here is proportional to its size while it does not
 // change: the kernel tells of changes in it (inotify), and only the files named are looked at
 // again. Where it cannot tell (no inotify, a network file system), a folder is listed again when
-// its own entry changed and its files are looked at once a second.
+// its own entry changed and its files are looked at once a second. The desktop's calendar service
+// tells of its changes itself (see outlook/eds/).
 #pragma once
 
 #include <sys/types.h>
@@ -11,11 +13,13 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/IcsStore.h"
 
 namespace outlook::localstore {
@@ -41,6 +45,11 @@ class IcsCollection {
   std::size_t Looks() const { return looks_; }
   // Changes whenever the items may have: a file indexed again, added or gone, a source's trouble.
   uint64_t Version() const { return version_; }
+  // Hears, on another thread, of each item of the desktop's calendars that changed: its text
+  // before and after (null when it was not there, or is gone).
+  void OnDesktopChange(eds::LiveSource::ChangeListener listener);
+  // How long the first refresh waits for the desktop's calendars to tell what they hold.
+  static constexpr std::chrono::seconds kFirstLoad{10};
 
  private:
   // A source that is a folder: its files by path, and how its changes are learnt.
@@ -56,6 +65,19 @@ class IcsCollection {
     std::vector<std::string> touched;  // files the kernel named since the last refresh
     std::vector<std::shared_ptr<IcsFile>> files;
   };
+
+  // A source that is one of the desktop's calendars: the service's items, each as a file kept in
+  // memory, in the order of their UIDs.
+  struct Feed {
+    std::shared_ptr<eds::LiveSource> live;
+    uint64_t version = 0;
+    bool first = true;
+    std::shared_ptr<const std::vector<eds::Item>> items;
+    std::vector<std::shared_ptr<IcsFile>> files;  // of each of `items`
+    std::string problem;
+  };
+  // Takes what the service tells of source `i`; true when its items or its trouble changed.
+  bool Take(std::size_t i);
 
   void ReadEvents();
   // Has the kernel tell of changes in the folder of source `i`; false where it cannot.
@@ -78,6 +100,7 @@ class IcsCollection {
   std::vector<std::shared_ptr<IcsFile>> singles_;  // the file of each single-file source
   std::vector<Folder> folders_;                    // of each source that is a folder
   std::vector<bool> is_folder_;
+  std::vector<std::unique_ptr<Feed>> feeds_;             // of each source that is the desktop's
   std::vector<std::string> source_problems_;             // of each single-file source
   std::map<const IcsFile*, std::string> file_problems_;  // of the files in folders
   std::vector<std::shared_ptr<IcsFile>> order_;

@@ -62,6 +62,11 @@ std::string_view LineValue(std::string_view line) {
 }  // namespace
 
 void IcsFile::Refresh(int folder) {
+  if (memory_ != nullptr) {
+    // Its text changes only by a new object (or by SkipRecurrence, which indexes it again).
+    if (generation_ == 0) Index(-1);
+    return;
+  }
   auto fail = [this](const std::string& why) {
     items_.clear();
     stamp_ = Stamp{};
@@ -241,8 +246,12 @@ void IcsFile::Index(int fd) {
   // would fault if another program cut the file short meanwhile). A file stored as UTF-16 is read
   // whole and kept, converted to UTF-8.
   std::optional<LineSource> source;
-  source.emplace(fd, path_, stamp_.size);
-  const char* bom = source->Peek(2);
+  if (fd < 0 && memory_ != nullptr) {
+    source.emplace(memory_->data(), memory_->size());
+  } else {
+    source.emplace(fd, path_, stamp_.size);
+  }
+  const char* bom = memory_ != nullptr ? nullptr : source->Peek(2);
   const bool utf16 = bom != nullptr && ((bom[0] == '\xFF' && bom[1] == '\xFE') ||
                                         (bom[0] == '\xFE' && bom[1] == '\xFF'));
   if (utf16) {

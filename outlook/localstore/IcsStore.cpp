@@ -108,6 +108,17 @@ IcsFile::IcsFile(std::string path, ComponentKind kind, std::string user_address,
   ical::EnsureLibical();
 }
 
+IcsFile::IcsFile(std::string name, ComponentKind kind, std::string user_address,
+                 std::shared_ptr<const std::string> text, WriteBack write_back)
+    : path_(std::move(name)),
+      kind_(kind),
+      memory_(std::move(text)),
+      write_back_(std::move(write_back)),
+      user_address_(std::move(user_address)) {
+  ical::EnsureLibical();
+  if (memory_ == nullptr) memory_ = std::make_shared<const std::string>();
+}
+
 IcsFile::~IcsFile() {
   if (open_block_file.file == serial_) open_block_file.Close();
 }
@@ -128,6 +139,7 @@ void IcsFile::Forget() {
 }
 
 std::string IcsFile::BlockText(const Block& b) const {
+  if (memory_ != nullptr) return memory_->substr(b.offset, b.length);
   if (!converted_.empty() || stamp_.size == 0) return converted_.substr(b.offset, b.length);
   if (!kept_.empty() && b.offset >= kept_from_ && b.offset - kept_from_ + b.length <= kept_.size())
     return std::string(kept_.substr(b.offset - kept_from_, b.length));
@@ -422,6 +434,19 @@ const TaskData& IcsFile::Task(std::size_t index) {
 
 bool IcsFile::SkipRecurrence(std::size_t index, time_t today) {
   const auto guard = Guard();
+  if (memory_ != nullptr) {
+    const Block& b = items_.at(index);
+    const ical::ComponentPtr c = ical::Parse(BlockText(b), ICAL_VTODO_COMPONENT);
+    if (c == nullptr || !write_back_) return false;
+    const std::string replacement = ical::MovedTask(c.get(), today, Zones());
+    if (replacement.empty() || !write_back_(replacement)) return false;
+    // What was saved is read at once, as a file written back would be.
+    std::string whole = *memory_;
+    whole.replace(b.offset, b.length, replacement);
+    memory_ = std::make_shared<const std::string>(std::move(whole));
+    Index(-1);
+    return true;
+  }
   // Only a file that is still what was read may be written back.
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0) return false;

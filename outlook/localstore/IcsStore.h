@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,12 @@ class IcsFile {
   // `keep_text`: the file is read once, whole (the inspector): a small one keeps its bytes.
   IcsFile(std::string path, ComponentKind kind, std::string user_address = {},
           bool keep_text = false);
+  // Saves a task moved on (its VTODO) where the item is kept; true when it was.
+  using WriteBack = std::function<bool(const std::string& component)>;
+  // An item kept in memory (the desktop's calendar service holds it, not a file): `name` says
+  // where it comes from; `text` is read as a file's bytes would be, and `write_back` saves it.
+  IcsFile(std::string name, ComponentKind kind, std::string user_address,
+          std::shared_ptr<const std::string> text, WriteBack write_back);
   ~IcsFile();
   IcsFile(const IcsFile&) = delete;
   IcsFile& operator=(const IcsFile&) = delete;
@@ -157,7 +164,8 @@ class IcsFile {
   // Held while an item is read: reading parses and keeps what it parsed.
   std::unique_lock<std::recursive_mutex> Guard() const;
 
-  // Indexes the file open at `fd` (closed when done), whose stamp was just taken.
+  // Indexes the file open at `fd` (closed when done), whose stamp was just taken; -1: the text
+  // kept in memory.
   void Index(int fd);
   // Lets go of all that was read of the file: a new index begins.
   void Forget();
@@ -175,6 +183,8 @@ class IcsFile {
   std::size_t kept_from_ = 0;  // where they start in the file
   Stamp stamp_;
   std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
+  std::shared_ptr<const std::string> memory_;  // the whole text, of an item kept in memory
+  WriteBack write_back_;
   std::vector<Slot> items_;
   std::string text_pool_;
   std::vector<PatternData> patterns_;

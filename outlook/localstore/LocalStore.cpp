@@ -287,12 +287,36 @@ class IcsFolder final : public MAPIFolder,
                         public std::enable_shared_from_this<IcsFolder> {
  public:
   IcsFolder(std::vector<std::filesystem::path> sources, ComponentKind kind,
-            std::string user_address, LocalClock clock, FolderScope scope)
-      : collection_(std::move(sources), kind, std::move(user_address),
-                    /*watch=*/scope == FolderScope::kNow),
+            std::string user_address, LocalClock clock, FolderScope scope, StoreChanged changed)
+      : collection_(std::move(sources), kind, user_address, /*watch=*/scope == FolderScope::kNow),
         kind_(kind),
         clock_(std::move(clock)),
-        view_(scope == FolderScope::kNow && clock_) {}
+        view_(scope == FolderScope::kNow && clock_) {
+    if (!changed || !view_) return;
+    // Judged on the service's thread, from the texts alone: an item the view holds (or held)
+    // wakes the engine; one far from now waits for its time.
+    collection_.OnDesktopChange([kind, user_address, clock = clock_, changed](
+                                    const std::string* before, const std::string* after) {
+      const TDateTime now = clock();
+      auto near = [&](const std::string* text) {
+        if (text == nullptr) return false;
+        auto file = std::make_shared<IcsFile>("", kind, user_address,
+                                              std::make_shared<const std::string>(*text), nullptr);
+        try {
+          file->Refresh();
+          for (std::size_t i = 0; i < file->Count(); ++i) {
+            if (kind == ComponentKind::kEvent ? ViewStart(file, i, now).has_value()
+                                              : TaskViewStart(file, i, now).has_value())
+              return true;
+          }
+        } catch (const std::exception&) {
+          return true;  // the scan says why it cannot be read
+        }
+        return false;
+      };
+      if (near(before) || near(after)) changed();
+    });
+  }
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
   void LookAtNextCount() { look_ = true; }
@@ -455,11 +479,12 @@ class LocalApplication final : public Application,
                                public NameSpace,
                                public std::enable_shared_from_this<LocalApplication> {
  public:
-  LocalApplication(const StoreProfile& profile, const LocalClock& clock, FolderScope scope)
+  LocalApplication(const StoreProfile& profile, const LocalClock& clock, FolderScope scope,
+                   const StoreChanged& changed)
       : calendar_(std::make_shared<IcsFolder>(profile.calendars, ComponentKind::kEvent,
-                                              AddressOf(profile.from), clock, scope)),
+                                              AddressOf(profile.from), clock, scope, changed)),
         tasks_(std::make_shared<IcsFolder>(profile.tasks, ComponentKind::kTodo, std::string(),
-                                           clock, scope)),
+                                           clock, scope, changed)),
         inbox_(std::make_shared<InboxFolder>(profile.inbox)) {
     send_ = SendSettingsOf(profile);
   }
@@ -519,15 +544,16 @@ LocalClock SystemLocalClock() {
 }
 
 std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalClock clock,
-                                            FolderScope scope) {
-  return std::make_shared<LocalApplication>(profile, clock ? clock : SystemLocalClock(), scope);
+                                            FolderScope scope, StoreChanged changed) {
+  return std::make_shared<LocalApplication>(profile, clock ? clock : SystemLocalClock(), scope,
+                                            changed);
 }
 
 Connector MakeLocalStoreConnector(std::filesystem::path profile_path, LocalClock clock,
-                                  FolderScope scope) {
-  return [profile_path, clock, scope]() -> std::shared_ptr<Application> {
+                                  FolderScope scope, StoreChanged changed) {
+  return [profile_path, clock, scope, changed]() -> std::shared_ptr<Application> {
     try {
-      return OpenLocalStore(LoadProfile(profile_path), clock, scope);
+      return OpenLocalStore(LoadProfile(profile_path), clock, scope, changed);
     } catch (const AutomationError&) {
       throw;
     } catch (const std::exception& e) {

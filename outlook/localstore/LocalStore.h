@@ -22,14 +22,20 @@ LocalClock SystemLocalClock();
 // every item (as the inspector lists them).
 enum class FolderScope { kNow, kWhole };
 
+// Called, from another thread, when a source that tells of its changes (the desktop's calendars)
+// changed something the view around now holds or would hold: the engine need not wait to read it.
+using StoreChanged = std::function<void()>;
+
 // `clock`: empty for the system's.
 std::shared_ptr<Application> OpenLocalStore(const StoreProfile& profile, LocalClock clock = {},
-                                            FolderScope scope = FolderScope::kNow);
+                                            FolderScope scope = FolderScope::kNow,
+                                            StoreChanged changed = {});
 
 // Connects by reading the profile at `profile_path` afresh (the default store when there is
 // none); a profile that cannot be read is an AutomationError.
 Connector MakeLocalStoreConnector(std::filesystem::path profile_path = DefaultProfilePath(),
-                                  LocalClock clock = {}, FolderScope scope = FolderScope::kNow);
+                                  LocalClock clock = {}, FolderScope scope = FolderScope::kNow,
+                                  StoreChanged changed = {});
 
 // How the store sends, from its profile.
 outbox::SendSettings SendSettingsOf(const StoreProfile& profile);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "outlook/eds/DesktopCalendars.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 
@@ -34,8 +35,10 @@ std::string DefaultSender() {
 
 constexpr const char* kExample =
     "# Where Ravenox reads your calendar, tasks and mail, and how it sends its messages.\n"
-    "# Lists are separated by ';'. A calendar or task source is an .ics file or a folder of .ics\n"
-    "# files (a vdir, as kept by khal and vdirsyncer). Mail folders are Maildirs.\n"
+    "# Lists are separated by ';'. A calendar or task source is an .ics file, a folder of .ics\n"
+    "# files (a vdir, as kept by khal and vdirsyncer), or one of the desktop's calendars or task\n"
+    "# lists (GNOME Calendar's, Evolution's), named eds: and its UID (ravenox-inspect sources\n"
+    "# lists them). Mail folders are Maildirs.\n"
     "#\n"
     "# [Store]\n"
     "# calendars=~/.local/share/evolution/calendar/system/calendar.ics;~/.calendars/work/\n"
@@ -82,7 +85,7 @@ void CreateStore(const StoreProfile& profile) {
       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brindlemoor//Ravenox//EN\r\nEND:VCALENDAR\r\n";
   for (const auto& list : {profile.calendars, profile.tasks}) {
     for (const auto& source : list) {
-      if (std::filesystem::exists(source)) continue;
+      if (eds::IsDesktopSource(source.native()) || std::filesystem::exists(source)) continue;
       if (source.extension() == ".ics") {
         std::filesystem::create_directories(source.parent_path());
         ravenox::platform::WriteFileAtomically(source, kEmptyCalendar, 0600);

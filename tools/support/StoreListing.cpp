@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/OutlookProcessorUnit.h"
+#include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Profile.h"
 #include "platform/Clock.h"
@@ -189,7 +190,8 @@ int InspectStore(const std::string& what, const std::vector<std::string>& args, 
     const auto p = outlook::localstore::LoadProfile(profile, /*create_default=*/false);
     std::error_code ec;
     for (const auto& source : what == "calendar" ? p.calendars : p.tasks)
-      folders = folders || std::filesystem::is_directory(source, ec);
+      folders = folders || std::filesystem::is_directory(source, ec) ||
+                outlook::eds::IsDesktopSource(source.native());
   } catch (const std::exception&) {
     // Opening says what is wrong with it.
   }
