@@ -249,6 +249,40 @@ TEST(DesktopCalendars, ACalendarWhoseServerStopsKeepsItsItemsAndReadsThemAgainAf
   EXPECT_EQ(folder->Problem(), "");
 }
 
+// A calendar whose server cannot be reached is named on the status line, once, and the engine
+// logs its return.
+TEST(DesktopCalendars, ACalendarThatCannotBeReachedIsReportedUntilItIsBack) {
+  auto* desktop = DesktopService::Get();
+  StoreProfile profile;
+  profile.calendars = {"eds:away"};
+  ravenox::testing::EngineRig rig;
+  rig.env.connector = [&] { return OpenLocalStore(profile, rig.Now()); };
+  rig.clock->Set(EncodeDateTime(2027, 3, 10, 9, 0));
+  auto p = rig.Make();
+  auto problems = [&] {
+    int n = 0;
+    for (const auto& line : p->DebugLines())
+      n += line.find(
+               "ErrorCannot read Away (eds:away): Could not connect to 127.0.0.1: Connection "
+               "refused") != std::string::npos;
+    return n;
+  };
+  ASSERT_TRUE(Eventually([&] {
+    p->CheckAppointments();
+    return problems() == 1;
+  })) << ::testing::PrintToString(p->DebugLines());
+  p->CheckAppointments();
+  EXPECT_EQ(problems(), 1);
+  ASSERT_TRUE(desktop->StartCalDav(1));
+  CalendarClient away("away");
+  EXPECT_TRUE(Eventually([&] {
+    away.Refresh();
+    p->CheckAppointments();
+    return ravenox::testing::EngineRig::Count(*p, "Calendar read again") == 1;
+  })) << ::testing::PrintToString(p->DebugLines());
+  desktop->StopCalDav(1);
+}
+
 // A weekly task long overdue is moved on through the service: the service holds its new dates,
 // and the store reads them at once.
 TEST(DesktopCalendars, ARecurringTaskIsMovedOnThroughTheService) {

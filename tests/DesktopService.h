@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "EngineFakes.h"
 #include "PrivateBus.h"
@@ -49,43 +50,50 @@ class DesktopService final : public ::testing::Environment {
     std::ofstream(sources / "chores.source") << "[Data Source]\nDisplayName=Chores\n"
                                                 "Enabled=true\nParent=local-stub\n\n[Task List]\n"
                                                 "BackendName=local\nSelected=true\n";
-    port_ = FreePort();
-    std::ofstream(sources / "team.source")
-        << "[Data Source]\nDisplayName=Team\nEnabled=true\nParent=\n\n"
-           "[Authentication]\nHost=127.0.0.1\nMethod=none\nPort="
-        << port_
-        << "\nUser=user\n\n[Calendar]\nBackendName=caldav\nSelected=true\n\n"
-           "[Offline]\nStaySynchronized=true\n\n[Refresh]\nEnabled=true\nIntervalMinutes=60\n\n"
-           "[Security]\nMethod=none\n\n[WebDAV Backend]\nResourcePath=/user/team/\n";
-    const auto collection = home / "radicale/collection-root/user/team";
-    std::filesystem::create_directories(collection);
-    std::ofstream(collection / ".Radicale.props") << R"({"tag": "VCALENDAR"})";
-    std::ofstream(home / "radicale/rights")
-        << "[all]\nuser: .*\ncollection: .*\npermissions: RrWw\n";
+    // Two CalDAV calendars, each on a server of its own: "team" is served from the start,
+    // "away" only when a test starts its server. Display names as the desktop shows them.
+    for (const auto& [server, name, shown] : {std::tuple{0, "team", "Team"}, {1, "away", "Away"}}) {
+      ports_[server] = FreePort();
+      std::ofstream(sources / (std::string(name) + ".source"))
+          << "[Data Source]\nDisplayName=" << shown << "\nEnabled=true\nParent=\n\n"
+          << "[Authentication]\nHost=127.0.0.1\nMethod=none\nPort=" << ports_[server]
+          << "\nUser=user\n\n[Calendar]\nBackendName=caldav\nSelected=true\n\n"
+             "[Offline]\nStaySynchronized=true\n\n[Refresh]\nEnabled=true\nIntervalMinutes=60\n\n"
+             "[Security]\nMethod=none\n\n[WebDAV Backend]\nResourcePath=/user/"
+          << name << "/\n";
+      const auto collection =
+          home / ("radicale" + std::to_string(server)) / "collection-root/user" / name;
+      std::filesystem::create_directories(collection);
+      std::ofstream(collection / ".Radicale.props") << R"({"tag": "VCALENDAR"})";
+    }
+    std::ofstream(home / "rights") << "[all]\nuser: .*\ncollection: .*\npermissions: RrWw\n";
     StartCalDav();
     bus_ = std::make_unique<PrivateBus>();
     setenv("DBUS_SESSION_BUS_ADDRESS", bus_->Address().c_str(), 1);
   }
   void TearDown() override {
-    radicale_.reset();
+    for (auto& r : radicale_) r.reset();
     bus_.reset();
   }
 
-  // Radicale, serving the CalDAV calendar; false when it did not start.
-  bool StartCalDav() {
-    radicale_ = std::make_unique<Daemon>(std::vector<std::string>{
+  // Radicale, serving the CalDAV calendar of `server` (0: "team", 1: "away"); false when it did
+  // not start.
+  bool StartCalDav(int server = 0) {
+    const std::string folder = (home_.path() / ("radicale" + std::to_string(server))).string();
+    radicale_[server] = std::make_unique<Daemon>(std::vector<std::string>{
         "/bin/sh", "-c",
         "echo; exec /usr/bin/python3 -m radicale --server-hosts 127.0.0.1:" +
-            std::to_string(port_) + " --auth-type none --rights-type from_file --rights-file " +
-            (home_.path() / "radicale/rights").string() + " --logging-level error" +
-            " --storage-filesystem-folder " + (home_.path() / "radicale").string()});
+            std::to_string(ports_[server]) +
+            " --auth-type none --rights-type from_file --rights-file " +
+            (home_.path() / "rights").string() + " --logging-level error" +
+            " --storage-filesystem-folder " + folder});
     for (int i = 0; i < 200; ++i) {
-      if (Reachable()) return true;
+      if (Reachable(server)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
   }
-  void StopCalDav() { radicale_.reset(); }
+  void StopCalDav(int server = 0) { radicale_[server].reset(); }
 
   // Puts `calendar` (a VCALENDAR) into the CalDAV calendar as `name`.ics; the HTTP status.
   int Put(const std::string& name, const std::string& calendar) {
@@ -94,7 +102,7 @@ class DesktopService final : public ::testing::Environment {
         ".ics HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/calendar\r\n"
         "Connection: close\r\nContent-Length: " +
         std::to_string(calendar.size()) + "\r\n\r\n" + calendar;
-    const int fd = Connect();
+    const int fd = Connect(0);
     if (fd < 0) return 0;
     std::string reply;
     if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
@@ -119,11 +127,11 @@ class DesktopService final : public ::testing::Environment {
     ::close(fd);
     return port;
   }
-  int Connect() const {
+  int Connect(int server) const {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port_));
+    a.sin_port = htons(static_cast<uint16_t>(ports_[server]));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       ::close(fd);
@@ -131,16 +139,16 @@ class DesktopService final : public ::testing::Environment {
     }
     return fd;
   }
-  bool Reachable() const {
-    const int fd = Connect();
+  bool Reachable(int server) const {
+    const int fd = Connect(server);
     if (fd >= 0) ::close(fd);
     return fd >= 0;
   }
 
   static inline DesktopService* instance_ = nullptr;
   TempDir home_;
-  int port_ = 0;
-  std::unique_ptr<Daemon> radicale_;
+  int ports_[2] = {};
+  std::unique_ptr<Daemon> radicale_[2];
   std::unique_ptr<PrivateBus> bus_;
 };
 

@@ -240,6 +240,8 @@ struct LiveSource::State {
   static void BackendError(EClient*, const gchar* message, gpointer self);
   static void Online(GObject*, GParamSpec*, gpointer self);
   static void Status(GObject*, GParamSpec*, gpointer self);
+  static void CredentialsRequired(ESource*, ESourceCredentialsReason reason, const gchar*,
+                                  GTlsCertificateFlags, const GError* error, gpointer self);
 };
 
 std::string LiveSource::State::Problem() const {
@@ -367,6 +369,7 @@ void LiveSource::State::Open() {
   g_signal_connect(client, "backend-error", G_CALLBACK(BackendError), this);
   g_signal_connect(client, "notify::online", G_CALLBACK(Online), this);
   g_signal_connect(source, "notify::connection-status", G_CALLBACK(Status), this);
+  g_signal_connect(source, "credentials-required", G_CALLBACK(CredentialsRequired), this);
   Status(nullptr, nullptr, this);
   offline = !e_client_is_online(E_CLIENT(client));
   if (!e_cal_client_get_view_sync(client, "#t", &view, nullptr, &error)) {
@@ -552,7 +555,8 @@ void LiveSource::State::Status(GObject*, GParamSpec*, gpointer self) {
       s->status_problem.clear();
       break;
     case E_SOURCE_CONNECTION_STATUS_AWAITING_CREDENTIALS:
-      s->status_problem = "the account asks for its password again";
+      // The service says why when it asks (see CredentialsRequired).
+      if (s->status_problem.empty()) s->status_problem = "the account asks for its password";
       break;
     case E_SOURCE_CONNECTION_STATUS_SSL_FAILED:
       s->status_problem = "its server's certificate is not trusted";
@@ -563,6 +567,33 @@ void LiveSource::State::Status(GObject*, GParamSpec*, gpointer self) {
       break;
     default:  // connecting: what was said stays until it is known
       return;
+  }
+  s->Offer(true);
+}
+
+void LiveSource::State::CredentialsRequired(ESource*, ESourceCredentialsReason reason, const gchar*,
+                                            GTlsCertificateFlags, const GError* error,
+                                            gpointer self) {
+  auto* s = static_cast<State*>(self);
+  // The service's own words where it has them (a refused connection is told as a rejection).
+  if (error != nullptr && error->message != nullptr && *error->message != '\0') {
+    s->status_problem = error->message;
+    s->Offer(true);
+    return;
+  }
+  switch (reason) {
+    case E_SOURCE_CREDENTIALS_REASON_REQUIRED:
+      s->status_problem = "the account asks for its password";
+      break;
+    case E_SOURCE_CREDENTIALS_REASON_REJECTED:
+      s->status_problem = "the account's password was not accepted";
+      break;
+    case E_SOURCE_CREDENTIALS_REASON_SSL_FAILED:
+      s->status_problem = "its server's certificate is not trusted";
+      break;
+    default:
+      s->status_problem = "its server cannot be reached";
+      break;
   }
   s->Offer(true);
 }
