@@ -12,6 +12,7 @@
 #include "base/Formats.h"
 #include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
+#include "tools/support/SupportTool.h"
 
 namespace outlook::localstore {
 namespace {
@@ -106,6 +107,48 @@ TEST(DesktopCalendars, ListsTheCalendarsAndTaskListsByNameAndAccount) {
   EXPECT_TRUE(std::is_partitioned(sources.begin(), sources.end(), [](const auto& s) {
     return s.kind == eds::SourceKind::kEvents;
   }));
+}
+
+// The inspector lists the sources as a profile names them, reads one named so, and says why it
+// cannot list them where there is no service (a bus that is not there).
+TEST(DesktopCalendars, TheInspectorListsAndReadsTheDesktopsCalendars) {
+  std::ostringstream out, err;
+  ASSERT_EQ(ravenox::shell::RunInspect({"sources"}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("eds:work\tcalendar\tWork\tOn This Computer\tshown\n"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("eds:birthdays\tcalendar\tBirthdays & Anniversaries\tContacts\tshown,"
+                           "read-only\n"),
+            std::string::npos);
+
+  CalendarClient work("work");
+  ASSERT_TRUE(work.Ready()) << work.Why();
+  ASSERT_EQ(work.Create(Event("lunch", "SUMMARY:Lunch\r\nDTSTART:20270310T120000Z\r\n")), "");
+  ravenox::testing::TempDir dir;
+  std::ofstream(dir.path() / "store.conf") << "[Store]\ncalendars=eds:work\n";
+  out.str("");
+  ASSERT_EQ(ravenox::shell::RunInspect(
+                {"calendar", "--profile", (dir.path() / "store.conf").string()}, out, err),
+            0)
+      << err.str();
+  EXPECT_NE(out.str().find("Lunch"), std::string::npos) << out.str();
+
+  // Without the service: said, and soon.
+  std::vector<std::string> kept = {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).substr(0, 25) != "DBUS_SESSION_BUS_ADDRESS=") kept.emplace_back(*e);
+  }
+  std::vector<char*> env;
+  for (auto& e : kept) env.push_back(e.data());
+  env.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    execle(RAVENOX_INSPECT, RAVENOX_INSPECT, "sources", nullptr, env.data());
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 // Meetings saved through the service (a series with a moved occurrence, a cancelled one) and one

@@ -8,12 +8,14 @@ namespace ravenox::shell::inspect {
 const char* const kUsage =
     "usage: ravenox-inspect state [--kind notify|task|email|first] [FILE...]\n"
     "       ravenox-inspect calendar|tasks|inbox [--profile FILE] [--at \"YYYY-MM-DD HH:MM\"]\n"
+    "       ravenox-inspect sources\n"
     "       ravenox-inspect away\n"
     "       ravenox-inspect outbox [--profile FILE]\n"
     "       ravenox-inspect settings [--file FILE]\n"
     "Prints the records of NOTIFY.CLD, TASK.CLD, EMAIL.CLD or FIRST.CLD (without FILE: those of\n"
     "the program's data folder), one line per record in list order,\n"
-    "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or how\n"
+    "or what the engine sees of the calendar, the tasks or the inbox, one line per item, or the\n"
+    "desktop's calendars and task lists as a profile names them (eds:UID), or how\n"
     "it tells whether you are at the computer and what it finds now, or the settings as the\n"
     "program reads them and the address it texts.\n";
 

@@ -13,6 +13,7 @@
 
 #include "engine/OutlookProcessorUnit.h"
 #include "engine/StateFileFormat.h"
+#include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Profile.h"
 #include "platform/AtomicFile.h"
@@ -303,6 +304,24 @@ int InspectSettings(const std::vector<std::string>& args, std::ostream& out, std
   return 0;
 }
 
+// The desktop's calendars and task lists, one per line: how a profile names it, calendar or
+// tasks, its name, its account, and whether the desktop shows it.
+static int InspectSources(std::ostream& out, std::ostream& err) {
+  std::string why;
+  const auto sources = outlook::eds::ListDesktopSources(&why);
+  if (sources.empty() && !why.empty()) {
+    err << "ravenox-inspect: " << why << '\n';
+    return 1;
+  }
+  for (const auto& s : sources) {
+    out << outlook::eds::kScheme << Text(s.uid) << '\t'
+        << (s.kind == outlook::eds::SourceKind::kEvents ? "calendar" : "tasks") << '\t'
+        << Text(s.name) << '\t' << Text(s.account) << '\t' << (s.shown ? "shown" : "hidden")
+        << (s.writable ? "" : ",read-only") << '\n';
+  }
+  return 0;
+}
+
 void LeaveStoreToExit() {
   inspect::leave_store_to_exit = true;
 }
@@ -314,6 +333,7 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!args.empty() && args[0] == "outbox") {
     return InspectOutbox(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   }
+  if (args.size() == 1 && args[0] == "sources") return InspectSources(out, err);
   if (args.size() == 1 && args[0] == "away") {
     return InspectAway(out, platform::SessionInfo::FromEnvironment(), 1000);
   }
