@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/outbox/Sender.h"
 #include "outlook/outbox/Smtp.h"
@@ -129,6 +131,13 @@ std::vector<std::string> LocalStoreSetup::Unreadable(const wizard::TStoreFields&
   };
   for (const auto& list : {fields.calendars, fields.tasks}) {
     for (const auto& p : Paths(list)) {
+      if (outlook::eds::IsDesktopSource(p.native())) {
+        const auto desktop = DesktopSources();
+        if (std::none_of(desktop.begin(), desktop.end(),
+                         [&](const DesktopSource& d) { return d.entry == p.native(); }))
+          out.push_back(p.string() + ": not one of the desktop's calendars or task lists");
+        continue;
+      }
       if (const std::string w = why(p, false); !w.empty()) out.push_back(p.string() + ": " + w);
     }
   }
@@ -193,16 +202,30 @@ std::string LocalStoreSetup::SendTest(const wizard::TStoreFields& fields,
   }
 }
 
+std::vector<wizard::TStoreSetup::DesktopSource> LocalStoreSetup::DesktopSources() {
+  if (!desktop_) {
+    desktop_.emplace();
+    for (const auto& s : outlook::eds::ListDesktopSources()) {
+      desktop_->push_back({std::string(outlook::eds::kScheme) + s.uid, s.name, s.account,
+                           s.kind == outlook::eds::SourceKind::kTasks, s.shown});
+    }
+  }
+  return *desktop_;
+}
+
 std::vector<wizard::TStoreSetup::Found> LocalStoreSetup::Suggestions() {
   std::vector<Found> out;
   const std::filesystem::path home = Home();
   if (home.empty()) return out;
   std::error_code ec;
   const auto evolution = home / ".local/share/evolution";
-  if (std::filesystem::exists(evolution / "calendar/system/calendar.ics", ec))
-    out.push_back({"Evolution", (evolution / "calendar/system/calendar.ics").string(), false});
-  if (std::filesystem::exists(evolution / "tasks/system/tasks.ics", ec))
-    out.push_back({"Evolution tasks", (evolution / "tasks/system/tasks.ics").string(), true});
+  // Where the desktop's calendar service answers, its own files are read through it.
+  if (DesktopSources().empty()) {
+    if (std::filesystem::exists(evolution / "calendar/system/calendar.ics", ec))
+      out.push_back({"Evolution", (evolution / "calendar/system/calendar.ics").string(), false});
+    if (std::filesystem::exists(evolution / "tasks/system/tasks.ics", ec))
+      out.push_back({"Evolution tasks", (evolution / "tasks/system/tasks.ics").string(), true});
+  }
   // khal's and vdirsyncer's folders: one per calendar.
   for (const auto& root : {home / ".calendars", home / ".local/share/khal/calendars"}) {
     for (const auto& e : std::filesystem::directory_iterator(root, ec)) {

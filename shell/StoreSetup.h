@@ -19,10 +19,12 @@ class LocalStoreSetup final : public wizard::TStoreSetup {
   void Discard() override;
   std::string SendTest(const wizard::TStoreFields& fields, const std::string& address) override;
   std::vector<Found> Suggestions() override;
+  std::vector<DesktopSource> DesktopSources() override;
 
  private:
   std::filesystem::path profile_;
   std::optional<wizard::TStoreFields> kept_;
+  std::optional<std::vector<DesktopSource>> desktop_;  // asked once a run
 };
 
 }  // namespace ravenox::shell

@@ -27,6 +27,8 @@ struct FakeStore final : TStoreSetup {
   std::vector<Found> Suggestions() override {
     return {{"Evolution", "/e/calendar.ics", false}, {"Evolution tasks", "/e/tasks.ics", true}};
   }
+  std::vector<DesktopSource> DesktopSources() override { return desktop; }
+  std::vector<DesktopSource> desktop;
   TStoreFields stored;
   std::vector<TStoreFields> saved;  // what the page kept for the end of the run
   std::vector<std::string> tested, unreadable;
@@ -160,6 +162,73 @@ TEST(Wizard, TheLocalStorePageComesBeforeTheMeetings) {
   EXPECT_EQ(f.password, "secret");
   EXPECT_EQ(f.calendars, "/home/me/cal.ics;/e/calendar.ics");
   EXPECT_EQ(f.tasks, "/e/tasks.ics");
+}
+
+// The desktop's calendars and task lists are listed by name and account. A profile that names
+// none of them starts with those the desktop shows ticked; one that names some ticks those, and
+// keeps in its fields one the desktop no longer has.
+TEST(Wizard, TheDesktopsCalendarsAreTickedInTheirList) {
+  FakeStore store;
+  store.desktop = {{"eds:work", "Work", "On This Computer", false, true},
+                   {"eds:old", "Old plans", "On This Computer", false, false},
+                   {"eds:team", "Team", "me@example.org", false, true},
+                   {"eds:chores", "Chores", "On This Computer", true, true}};
+  struct Row {
+    const char* name;
+    const char *calendars, *tasks;  // in the profile
+    const char* field;              // the calendars' field shows
+    std::vector<bool> ticks;        // as the page shows them
+    int untick;                     // then unticked (-1: none)
+    const char *saved_calendars, *saved_tasks;
+  } const rows[] = {
+      {"none named: as the desktop shows",
+       "/home/me/cal.ics",
+       "",
+       "/home/me/cal.ics",
+       {true, false, true, true},
+       -1,
+       "/home/me/cal.ics;eds:work;eds:team",
+       "eds:chores"},
+      {"some named, one gone",
+       "eds:gone;eds:old",
+       "",
+       "eds:gone",
+       {false, true, false, false},
+       1,
+       "eds:gone",
+       ""},
+      {"a named one unticked",
+       "eds:work;eds:team",
+       "eds:chores",
+       "",
+       {true, false, true, true},
+       0,
+       "eds:team",
+       "eds:chores"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Rig rig;
+    store.stored.calendars = r.calendars;
+    store.stored.tasks = r.tasks;
+    store.stored.sendmail = "/usr/sbin/sendmail";
+    rig.context.store_setup = &store;
+    rig.Open();
+    rig.Next(), rig.Carrier(0), rig.Next(), rig.Number("5551234567"), rig.Next();
+    TLocalStorePage& page = *rig.installer.StorePage;
+    ASSERT_EQ(rig.Page(), &page);
+    EXPECT_EQ(page.Calendars->text(), r.field);
+    ASSERT_EQ(page.Desktop->count(), 4);
+    EXPECT_EQ(page.Desktop->item(2)->text(), "Team (me@example.org)");
+    EXPECT_EQ(page.Desktop->item(3)->text(), "Chores (On This Computer) \u2013 tasks");
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(page.Desktop->item(i)->checkState() == Qt::Checked, r.ticks[i]) << i;
+    if (r.untick >= 0) page.Desktop->item(r.untick)->setCheckState(Qt::Unchecked);
+    rig.Next();
+    ASSERT_FALSE(store.saved.empty());
+    EXPECT_EQ(store.saved.back().calendars, r.saved_calendars);
+    EXPECT_EQ(store.saved.back().tasks, r.saved_tasks);
+  }
 }
 
 TEST(Wizard, BrowseAddsToTheSourcesThatAreThere) {

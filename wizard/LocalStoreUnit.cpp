@@ -43,30 +43,34 @@ TLocalStorePage::TLocalStorePage(TBaseInstaller& installer) : TGenericFrame(inst
   AddLabel("Found here:", 16, 113);
   Found = new QComboBox(this);
   Found->setGeometry(104, 110, 305, 21);
+  QLabel* desktop = AddLabel("&Desktop:", 16, 139);
+  Desktop = new QListWidget(this);
+  Desktop->setGeometry(104, 136, 305, 58);
+  desktop->setBuddy(Desktop);
   rbAccount = new QRadioButton("Through my &mail account", this);
-  rbAccount->setGeometry(16, 140, 180, 19);
+  rbAccount->setGeometry(16, 199, 180, 19);
   rbSendmail = new QRadioButton("Through a &sendmail program", this);
-  rbSendmail->setGeometry(200, 140, 209, 19);
-  AddLabel("Server:", 32, 167);
+  rbSendmail->setGeometry(200, 199, 209, 19);
+  AddLabel("Server:", 32, 224);
   Server = new QLineEdit(this);
-  Server->setGeometry(104, 164, 185, 21);
-  AddLabel("Port:", 297, 167);
+  Server->setGeometry(104, 221, 185, 21);
+  AddLabel("Port:", 297, 224);
   Port = new QLineEdit(this);
-  Port->setGeometry(333, 164, 76, 21);
+  Port->setGeometry(333, 221, 76, 21);
   Port->setValidator(new QIntValidator(1, 65535, Port));
-  AddLabel("User:", 32, 193);
+  AddLabel("User:", 32, 250);
   User = new QLineEdit(this);
-  User->setGeometry(104, 190, 125, 21);
-  AddLabel("Password:", 237, 193);
+  User->setGeometry(104, 247, 125, 21);
+  AddLabel("Password:", 237, 250);
   Password = new QLineEdit(this);
   Password->setEchoMode(QLineEdit::Password);
-  Password->setGeometry(309, 190, 100, 21);
-  AddLabel("Program:", 32, 219);
+  Password->setGeometry(309, 247, 100, 21);
+  AddLabel("Program:", 32, 276);
   Sendmail = new QLineEdit(this);
-  Sendmail->setGeometry(104, 216, 305, 21);
+  Sendmail->setGeometry(104, 273, 305, 21);
   SendTest = new QPushButton("Send a &test", this);
-  SendTest->setGeometry(16, 246, 81, 23);
-  TestResult = AddLabel("", 104, 246, 305, 60);
+  SendTest->setGeometry(16, 301, 81, 23);
+  TestResult = AddLabel("", 104, 301, 305, 48);
   TestResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   connect(rbAccount, &QRadioButton::toggled, this, [this] { ShowWay(); });
   connect(Found, &QComboBox::activated, this, [this](int i) { UseFound(i); });
@@ -102,8 +106,38 @@ void TLocalStorePage::PageShown() {
   TStoreSetup* setup = Setup();
   if (setup == nullptr) return;
   const TStoreFields f = setup->Load();
-  Calendars->setText(Q(f.calendars));
-  Tasks->setText(Q(f.tasks));
+  desktop_ = setup->DesktopSources();
+  // The desktop's sources the profile names are ticked in the list, the rest stay in the fields
+  // (one the desktop no longer has is kept, not dropped). A profile that names none of them
+  // starts with those the desktop shows.
+  bool named = false;
+  std::vector<bool> ticked(desktop_.size(), false);
+  auto split = [&](const std::string& list) {
+    QStringList rest;
+    for (const QString& part : Q(list).split(';', Qt::SkipEmptyParts)) {
+      const std::string entry = part.trimmed().toStdString();
+      bool listed = false;
+      for (std::size_t i = 0; i < desktop_.size(); ++i) {
+        if (desktop_[i].entry == entry) ticked[i] = listed = named = true;
+      }
+      if (!listed) rest << part.trimmed();
+    }
+    return rest.join(';');
+  };
+  Calendars->setText(split(f.calendars));
+  Tasks->setText(split(f.tasks));
+  Desktop->clear();
+  for (std::size_t i = 0; i < desktop_.size(); ++i) {
+    const auto& d = desktop_[i];
+    auto* item =
+        new QListWidgetItem(Q(d.name) + (d.account.empty() ? "" : " (" + Q(d.account) + ")") +
+                                (d.tasks ? " \u2013 tasks" : ""),
+                            Desktop);
+    item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+    item->setCheckState((named ? ticked[i] : d.shown) ? Qt::Checked : Qt::Unchecked);
+  }
+  Desktop->setEnabled(!desktop_.empty());
+  if (desktop_.empty()) Desktop->addItem("(the desktop keeps no calendars)");
   Inbox->setText(Q(f.inbox));
   Server->setText(Q(f.server));
   Port->setText(QString::number(f.port));
@@ -140,6 +174,12 @@ TStoreFields TLocalStorePage::Fields() const {
   TStoreFields f;
   f.calendars = Calendars->text().trimmed().toStdString();
   f.tasks = Tasks->text().trimmed().toStdString();
+  for (std::size_t i = 0; i < desktop_.size(); ++i) {
+    const QListWidgetItem* item = Desktop->item(static_cast<int>(i));
+    if (item == nullptr || item->checkState() != Qt::Checked) continue;
+    std::string& list = desktop_[i].tasks ? f.tasks : f.calendars;
+    list += (list.empty() ? "" : ";") + desktop_[i].entry;
+  }
   f.inbox = Inbox->text().trimmed().toStdString();
   f.account = rbAccount->isChecked();
   f.server = Server->text().trimmed().toStdString();

@@ -1,9 +1,11 @@
 // The page "Your calendar and mail" (the local store only): where the calendars, the task lists
-// and the inbox are, and how texts go out, with a test sent from the page.
+// and the inbox are (files and folders, and the desktop's own calendars ticked in a list), and how
+// texts go out, with a test sent from the page.
 #pragma once
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -20,6 +22,8 @@ class TLocalStorePage final : public TGenericFrame {
   QLineEdit *Calendars, *Tasks, *Inbox;
   QPushButton *BrowseCalendars, *BrowseTasks, *BrowseInbox;
   QComboBox* Found;
+  // The desktop's calendars and task lists, ticked where they are read.
+  QListWidget* Desktop;
   QRadioButton *rbAccount, *rbSendmail;
   QLineEdit *Server, *Port, *User, *Password, *Sendmail;
   QPushButton* SendTest;
@@ -37,6 +41,7 @@ class TLocalStorePage final : public TGenericFrame {
   void SendTestClick();
   TStoreSetup* Setup() const;
   std::vector<TStoreSetup::Found> found_;
+  std::vector<TStoreSetup::DesktopSource> desktop_;
 };
 
 }  // namespace ravenox::wizard

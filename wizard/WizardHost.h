@@ -34,7 +34,7 @@ enum class TStoreKind { kLocalStore, kOutlook };
 
 // The local store's sources and how it sends, as the page "Your calendar and mail" edits them.
 struct TStoreFields {
-  std::string calendars, tasks;  // files or folders, separated by ";"
+  std::string calendars, tasks;  // files, folders or the desktop's (eds:UID), separated by ";"
   std::string inbox;             // a Maildir
   bool account = false;          // through a mail account (else a sendmail program)
   std::string server, user, password;
@@ -68,6 +68,14 @@ class TStoreSetup {
     bool tasks = false;
   };
   virtual std::vector<Found> Suggestions() = 0;
+  // The desktop's calendars and task lists (its calendar service's); none where it has none.
+  struct DesktopSource {
+    std::string entry;  // as the profile names it: "eds:" and its UID
+    std::string name, account;
+    bool tasks = false;
+    bool shown = false;  // the desktop shows it
+  };
+  virtual std::vector<DesktopSource> DesktopSources() { return {}; }
 };
 
 struct TWizardContext {
