@@ -14,6 +14,14 @@
 #include "outlook/localstore/LocalStore.h"
 #include "tools/support/SupportTool.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// The service's libraries are built without frame pointers: their allocations are traced the slow
+// way, so that the suppressions can name where they come from.
+extern "C" const char* __asan_default_options() {
+  return "fast_unwind_on_malloc=0";
+}
+#endif
+
 namespace outlook::localstore {
 namespace {
 
