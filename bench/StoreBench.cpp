@@ -10,6 +10,11 @@
 //                                   a meeting added for ten minutes ahead is read, the median
 //                                   pass and the items it examines, peak and resident memory (MB),
 //                                   seconds until the added meeting was read
+//   store_bench desktop-fill UID N  saves N realistic events in the desktop's calendar UID (run
+//                                   on a bus with the calendar service)
+//   store_bench added eds:UID       as "added", on that calendar, the meeting saved through the
+//                                   service while the engine waits
+#include <libecal/libecal.h>
 #include <libical/ical.h>
 #include <unistd.h>
 
@@ -24,6 +29,7 @@
 
 #include "Generate.h"
 #include "engine/OutlookProcessorUnit.h"
+#include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
 #include "outlook/localstore/Maildir.h"
 
@@ -95,7 +101,9 @@ struct BenchEngine {
       return std::make_unique<ravenox::platform::LocalEvent>();
     };
     env.connector = [this] {
-      return outlook::localstore::OpenLocalStore(profile, [c = clock] { return c->Now(); });
+      return outlook::localstore::OpenLocalStore(
+          profile, [c = clock] { return c->Now(); }, outlook::localstore::FolderScope::kNow,
+          [this] { changed.Set(); });
     };
     engine = std::make_unique<ravenox::engine::TOutlookProcessor>(host, env);
   }
@@ -109,7 +117,55 @@ struct BenchEngine {
       std::make_shared<ravenox::platform::FixedClock>(ravenox::EncodeDateTime(2024, 6, 3, 8, 0));
   ravenox::engine::ProcessorEnvironment env;
   std::unique_ptr<ravenox::engine::TOutlookProcessor> engine;
+  ravenox::platform::LocalEvent changed;  // set when the desktop's calendar tells of a change
 };
+
+// A client of the desktop's calendar `uid`, as a calendar program is one; null when it cannot be.
+ECalClient* DesktopClient(const std::string& uid) {
+  GError* error = nullptr;
+  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &error);
+  ESource* source =
+      registry != nullptr ? e_source_registry_ref_source(registry, uid.c_str()) : nullptr;
+  EClient* client = source != nullptr
+                        ? e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS,
+                                                    static_cast<guint32>(-1), nullptr, &error)
+                        : nullptr;
+  if (client == nullptr)
+    std::fprintf(stderr, "store_bench: %s: %s\n", uid.c_str(),
+                 error != nullptr ? error->message : "no such calendar");
+  g_clear_error(&error);
+  if (source != nullptr) g_object_unref(source);
+  if (registry != nullptr) g_object_unref(registry);
+  return client != nullptr ? E_CAL_CLIENT(client) : nullptr;
+}
+
+bool SaveEvents(ECalClient* client, const std::vector<std::string>& events) {
+  GSList* components = nullptr;
+  for (const auto& e : events)
+    components = g_slist_prepend(components, i_cal_component_new_from_string(e.c_str()));
+  GError* error = nullptr;
+  const bool saved = e_cal_client_create_objects_sync(client, components, E_CAL_OPERATION_FLAG_NONE,
+                                                      nullptr, nullptr, &error);
+  if (!saved) std::fprintf(stderr, "store_bench: %s\n", error != nullptr ? error->message : "?");
+  g_clear_error(&error);
+  g_slist_free_full(components, g_object_unref);
+  return saved;
+}
+
+int DesktopFill(const char* uid, int events) {
+  ECalClient* client = DesktopClient(uid);
+  if (client == nullptr) return 1;
+  std::vector<std::string> batch;
+  for (int i = 0; i < events; ++i) {
+    batch.push_back(bench::RealisticEvent(i));
+    if (batch.size() == 500 || i + 1 == events) {
+      if (!SaveEvents(client, batch)) return 1;
+      batch.clear();
+    }
+  }
+  g_object_unref(client);
+  return 0;
+}
 
 int Libical(const char* file) {
   std::ifstream in(file, std::ios::binary);
@@ -178,8 +234,15 @@ int Added(const char* path) {
       "BEGIN:VEVENT\r\nUID:added@example.org\r\nSUMMARY:Added today\r\n"
       "DTSTART:20240603T081000\r\nEND:VEVENT\r\n");  // floating: the user's own time
   const bool vdir = std::filesystem::is_directory(source);
+  const bool desktop = outlook::eds::IsDesktopSource(source.native());
   std::string original;
-  if (vdir) {
+  ECalClient* client = nullptr;
+  if (desktop) {
+    // Saved as a calendar program saves it; the engine's wait ends when the service tells.
+    client = DesktopClient(source.native().substr(outlook::eds::kScheme.size()));
+    if (client == nullptr || !SaveEvents(client, {added})) return 1;
+    bench.changed.Wait(std::chrono::seconds(30));
+  } else if (vdir) {
     std::ofstream(source / "added.ics", std::ios::binary)
         << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n"
         << bench::kZoneBlocks << added << "END:VCALENDAR\r\n";
@@ -209,7 +272,13 @@ int Added(const char* path) {
   std::printf("%d %.5f %d %.1f %.1f %.3f\n", needed, passes[passes.size() / 2], std::min(view, 150),
               peak, resident, until_read);
   // The calendar as it was, for the next run.
-  if (vdir) {
+  if (desktop) {
+    GError* error = nullptr;
+    e_cal_client_remove_object_sync(client, "added@example.org", nullptr, E_CAL_OBJ_MOD_ALL,
+                                    E_CAL_OPERATION_FLAG_NONE, nullptr, &error);
+    g_clear_error(&error);
+    g_object_unref(client);
+  } else if (vdir) {
     std::filesystem::remove(source / "added.ics");
   } else {
     std::ofstream(source, std::ios::binary | std::ios::trunc) << original;
@@ -256,6 +325,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "added") return Added(argv[2]);
+  if (mode == "desktop-fill" && argc >= 4) return DesktopFill(argv[2], std::atoi(argv[3]));
   if (mode == "libical") return Libical(argv[2]);
   if (mode == "engine") return Engine(argv[2]);
   if (mode == "inbox") return Inbox(argv[2]);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "DesktopService.h"
 #include "SeriesGenerator.h"
@@ -131,7 +132,7 @@ TEST(DesktopCalendars, TheInspectorListsAndReadsTheDesktopsCalendars) {
 
   CalendarClient work("work");
   ASSERT_TRUE(work.Ready()) << work.Why();
-  ASSERT_EQ(work.Create(Event("lunch", "SUMMARY:Lunch\r\nDTSTART:20270310T120000Z\r\n")), "");
+  ASSERT_EQ(work.Create(Event("lunch", "SUMMARY:Lunch\r\nDTSTART:20270401T120000Z\r\n")), "");
   ravenox::testing::TempDir dir;
   std::ofstream(dir.path() / "store.conf") << "[Store]\ncalendars=eds:work\n";
   out.str("");
@@ -265,6 +266,47 @@ TEST(DesktopCalendars, OnlyAChangeNearNowWakesTheEngine) {
   ASSERT_EQ(work.Remove("near"), "");
   EXPECT_TRUE(wakes.WaitFor(2));
   EXPECT_TRUE(Eventually([&] { return Count(*store, olFolderCalendar) == 0; }));
+}
+
+// Items are found again by their UID when they change or go, whatever the UID holds: a comma and
+// a semicolon (escaped in the text), a backslash, one long enough to be folded across lines.
+TEST(DesktopCalendars, AnItemIsChangedAndRemovedInPlaceWhateverItsUid) {
+  CalendarClient work("work");
+  ASSERT_TRUE(work.Ready()) << work.Why();
+  StoreProfile profile;
+  profile.calendars = {"eds:work"};
+  const auto store = OpenLocalStore(profile, {}, FolderScope::kWhole);
+  const auto items = store->GetNamespace("MAPI")->GetDefaultFolder(olFolderCalendar)->Items();
+  const int before = items->Count();
+  auto subjects = [&] {
+    std::multiset<std::string> out;
+    for (int i = 1; i <= items->Count(); ++i)
+      out.insert(As<AppointmentItem>(items->Item(i))->Subject());
+    return out;
+  };
+  for (const std::string& uid : std::vector<std::string>{
+           "a,b;c", "back\\slash", std::string(140, 'u') + "@example.org", "plain-uid"}) {
+    SCOPED_TRACE(uid);
+    const std::string escaped = [&] {
+      std::string e;
+      for (char c : uid) {
+        if (c == ',' || c == ';' || c == '\\') e += '\\';
+        e += c;
+      }
+      return e;
+    }();
+    auto event = [&](const std::string& subject) {
+      return Event(escaped, "SUMMARY:" + subject + "\r\nDTSTART:20270501T090000Z\r\n");
+    };
+    ASSERT_EQ(work.Create(event("First")), "");
+    ASSERT_TRUE(Eventually([&] { return items->Count() == before + 1; }));
+    ASSERT_EQ(work.Modify(event("Second")), "");
+    EXPECT_TRUE(Eventually([&] { return subjects().count("Second") == 1; }));
+    EXPECT_EQ(subjects().count("First"), 0u);
+    EXPECT_EQ(items->Count(), before + 1);
+    ASSERT_EQ(work.Remove(uid), "");
+    EXPECT_TRUE(Eventually([&] { return items->Count() == before; }));
+  }
 }
 
 // The CalDAV server stops: what the calendar held stays; when it is back, what was put there

@@ -2,6 +2,7 @@
 
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -191,16 +192,19 @@ struct LiveSource::State {
   ChangeListener listener;
 
   // The service's thread only.
-  struct Part {
-    std::string rid;  // "" for the item itself, else the changed occurrence's RECURRENCE-ID
-    std::size_t offset = 0, length = 0;
-  };
-  struct Entry {
-    std::vector<Part> parts;
-    std::vector<std::string> zones;  // TZIDs whose definitions the text carries
-    std::shared_ptr<const std::string> text;
-  };
-  std::map<std::string, Entry> items;
+  // Each item's text: all that is kept of it (a large calendar holds thousands), its UID and parts
+  // read from it again when it changes. While the view tells what the source holds, by UID; then
+  // in order of UID, as published (copied before a change once published).
+  std::map<std::string, std::shared_ptr<const std::string>> loading;
+  std::shared_ptr<Items> items = std::make_shared<Items>();
+  bool items_published = false;
+  bool reload = true;  // the view tells the whole source again
+  // The text of the item `uid`, or null; puts `text` in its place (null: takes it out).
+  std::shared_ptr<const std::string> Find(const std::string& uid) const;
+  void Put(const std::string& uid, std::shared_ptr<const std::string> text);
+  // Items changed since the last publication: their texts before and after, for the listener.
+  std::vector<std::pair<std::shared_ptr<const std::string>, std::shared_ptr<const std::string>>>
+      told;
   std::map<std::string, std::string> zone_texts;  // TZID -> VTIMEZONE, for zones not standard
   std::string name;
   std::string open_problem, backend_problem, status_problem;
@@ -273,19 +277,37 @@ void LiveSource::State::Offer(bool now) {
   Forget(offer);
   // Until the service has told all it holds, the items known before stay: a view that starts
   // again (the service restarted) does not empty the calendar for a moment.
-  std::shared_ptr<std::vector<Item>> list;
+  std::shared_ptr<const Items> list;
   if (loaded) {
-    list = std::make_shared<std::vector<Item>>();
-    list->reserve(items.size());
-    for (const auto& [id, entry] : items) list->push_back({id, entry.text});
+    if (reload) {
+      // The view's first whole answer: from here on the items are kept in order.
+      auto made = std::make_shared<Items>();
+      made->reserve(loading.size());
+      for (auto& [id, text] : loading) made->push_back(std::move(text));
+      loading.clear();
+      items = std::move(made);
+      reload = false;
+    }
+    list = items;
+    items_published = true;
   }
-  std::lock_guard lock(mutex);
-  if (list) published.items = std::move(list);
-  published.name = name;
-  published.problem = Problem();
-  published.loaded = loaded;
-  ++published.version;
-  answered.notify_all();
+  ChangeListener tell;
+  {
+    std::lock_guard lock(mutex);
+    if (list) published.items = std::move(list);
+    published.name = name;
+    published.problem = Problem();
+    published.loaded = loaded;
+    ++published.version;
+    answered.notify_all();
+    tell = listener;
+  }
+  std::vector<std::pair<std::shared_ptr<const std::string>, std::shared_ptr<const std::string>>>
+      changes;
+  changes.swap(told);
+  if (tell) {
+    for (const auto& [before, after] : changes) tell(before.get(), after.get());
+  }
 }
 
 void LiveSource::State::Forget(GSource*& source) {
@@ -394,7 +416,8 @@ void LiveSource::State::Open() {
   open_problem.clear();
   backend_problem.clear();
   loaded = false;
-  items.clear();
+  reload = true;
+  loading.clear();
   Offer();
 }
 
@@ -433,56 +456,164 @@ void LiveSource::State::NoteZones(ICalComponent* component, std::vector<std::str
       &found);
 }
 
+namespace {
+
+// The blocks of an item's text as this file writes it: the parts (VEVENT or VTODO, verbatim) and
+// the TZIDs of the zone definitions it carries.
+void Split(const std::string& text, std::vector<std::string>& parts,
+           std::vector<std::string>& zones) {
+  int depth = 0;
+  std::size_t start = 0;
+  bool zone = false;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string_view line(text.data() + at, end - at);
+    if (line.starts_with("BEGIN:")) {
+      if (++depth == 2) {
+        start = at;
+        zone = line.starts_with("BEGIN:VTIMEZONE");
+      }
+    } else if (line.starts_with("END:")) {
+      if (depth-- == 2 && !zone) parts.emplace_back(text.substr(start, end - start));
+    } else if (zone && depth == 2 && line.starts_with("TZID:")) {
+      std::string id(line.substr(5));
+      while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+      zones.push_back(std::move(id));
+    }
+    at = end;
+  }
+}
+
+// The UID of an item's text (its first UID property, unfolded and unescaped).
+std::string UidOf(const std::string& text) {
+  std::size_t at = text.find("\nUID:");
+  if (at == std::string::npos) return {};
+  at += 5;
+  std::string uid;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::size_t stop = end;
+    if (stop > at && text[stop - 1] == '\r') --stop;
+    for (std::size_t i = at; i < stop; ++i) {
+      // A text value's escapes (\\, \; \, \n) stand for what the service's UID holds.
+      if (text[i] == '\\' && i + 1 < stop) {
+        ++i;
+        uid += text[i] == 'n' || text[i] == 'N' ? '\n' : text[i];
+      } else {
+        uid += text[i];
+      }
+    }
+    // A folded line goes on after a line break and one blank.
+    if (end + 1 < text.size() && (text[end + 1] == ' ' || text[end + 1] == '\t')) {
+      at = end + 2;
+    } else {
+      break;
+    }
+  }
+  return uid;
+}
+
+// The RECURRENCE-ID of a part as the service writes it in its ids ("" for the item itself).
+std::string RidOf(const std::string& part) {
+  ICalComponent* c = i_cal_component_new_from_string(part.c_str());
+  if (c == nullptr) return {};
+  std::string rid = Owned(e_cal_util_component_get_recurid_as_string(c));
+  g_object_unref(c);
+  return rid;
+}
+
+bool UidBefore(const std::shared_ptr<const std::string>& text, const std::string& uid) {
+  return UidOf(*text) < uid;
+}
+
+}  // namespace
+
+std::shared_ptr<const std::string> LiveSource::State::Find(const std::string& uid) const {
+  if (!loaded || reload) {
+    const auto it = loading.find(uid);
+    return it != loading.end() ? it->second : nullptr;
+  }
+  const auto it = std::lower_bound(items->begin(), items->end(), uid, UidBefore);
+  return it != items->end() && UidOf(**it) == uid ? *it : nullptr;
+}
+
+void LiveSource::State::Put(const std::string& uid, std::shared_ptr<const std::string> text) {
+  if (!loaded || reload) {
+    if (text != nullptr) {
+      loading[uid] = std::move(text);
+    } else {
+      loading.erase(uid);
+    }
+    return;
+  }
+  if (items_published) {
+    items = std::make_shared<Items>(*items);
+    items_published = false;
+  }
+  const auto it = std::lower_bound(items->begin(), items->end(), uid, UidBefore);
+  const bool there = it != items->end() && UidOf(**it) == uid;
+  if (text == nullptr) {
+    if (there) items->erase(it);
+  } else if (there) {
+    *it = std::move(text);
+  } else {
+    items->insert(it, std::move(text));
+  }
+}
+
 void LiveSource::State::Change(const std::string& id,
                                const std::vector<std::pair<std::string, std::string>>& put,
                                const std::vector<std::string>& removed, bool remove_all,
                                const std::vector<std::string>& new_zones) {
-  const auto it = items.find(id);
-  std::shared_ptr<const std::string> before = it != items.end() ? it->second.text : nullptr;
+  std::shared_ptr<const std::string> before = Find(id);
   // The parts kept, then those put in place of theirs or added.
   std::vector<std::pair<std::string, std::string>> parts;
   std::vector<std::string> zones;
-  if (it != items.end() && !remove_all) {
-    for (const Part& p : it->second.parts) {
+  if (before != nullptr && !remove_all) {
+    std::vector<std::string> old;
+    Split(*before, old, zones);
+    for (std::string& part : old) {
+      std::string rid = RidOf(part);
       const bool replaced =
-          std::any_of(put.begin(), put.end(), [&](const auto& q) { return q.first == p.rid; });
-      if (replaced || std::find(removed.begin(), removed.end(), p.rid) != removed.end()) continue;
-      parts.emplace_back(p.rid, before->substr(p.offset, p.length));
+          std::any_of(put.begin(), put.end(), [&](const auto& q) { return q.first == rid; });
+      if (replaced || std::find(removed.begin(), removed.end(), rid) != removed.end()) continue;
+      parts.emplace_back(std::move(rid), std::move(part));
     }
-    zones = it->second.zones;
   }
   for (const auto& q : put) parts.push_back(q);
   for (const auto& z : new_zones) {
     if (std::find(zones.begin(), zones.end(), z) == zones.end()) zones.push_back(z);
   }
   if (parts.empty()) {
-    if (it == items.end()) return;
-    items.erase(it);
+    if (before == nullptr) return;
+    Put(id, nullptr);
   } else {
     // The item itself first ("" sorts first), its changed occurrences after it in order of date.
     std::sort(parts.begin(), parts.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    Entry entry;
-    entry.zones = std::move(zones);
-    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brindlemoor//Ravenox//EN\r\n";
-    for (const std::string& z : entry.zones) text += zone_texts[z];
+    static constexpr std::string_view kHead =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brindlemoor//Ravenox//EN\r\n";
+    static constexpr std::string_view kTail = "END:VCALENDAR\r\n";
+    // Made at its size at once: a large calendar keeps thousands of these for long.
+    std::size_t size = kHead.size() + kTail.size();
+    for (const std::string& z : zones) size += zone_texts[z].size();
     for (auto& [rid, part] : parts) {
       if (part.empty() || part.back() != '\n') part += "\r\n";
-      entry.parts.push_back({rid, text.size(), part.size()});
-      text += part;
+      size += part.size();
     }
-    text += "END:VCALENDAR\r\n";
-    entry.text = std::make_shared<const std::string>(std::move(text));
-    items[id] = std::move(entry);
+    std::string text;
+    text.reserve(size);
+    text.append(kHead);
+    for (const std::string& z : zones) text += zone_texts[z];
+    for (const auto& [rid, part] : parts) text += part;
+    text.append(kTail);
+    Put(id, std::make_shared<const std::string>(std::move(text)));
   }
   if (!loaded) return;
-  const auto after = items.find(id);
-  ChangeListener listener;
-  {
-    std::lock_guard lock(mutex);
-    listener = this->listener;
-  }
-  if (listener) listener(before.get(), after != items.end() ? after->second.text.get() : nullptr);
+  // Told once what changed is published: whoever is woken finds it there.
+  told.emplace_back(std::move(before), Find(id));
 }
 
 void LiveSource::State::Added(ECalClientView*, const GSList* objects, gpointer self) {
@@ -521,6 +652,9 @@ void LiveSource::State::Complete(ECalClientView*, const GError* error, gpointer 
   s->loaded = true;
   s->backend_problem = error != nullptr ? Why(error) : "";
   s->Offer(true);
+  // Reading a large calendar left the service's messages and parses behind in free memory
+  // between the items kept; the pages wholly free go back to the system.
+  malloc_trim(0);
 }
 
 void LiveSource::State::Died(EClient*, gpointer self) {

@@ -37,19 +37,17 @@ struct DesktopSource {
 // accounts and names. Empty where the service is not there; `why` then says what was met.
 std::vector<DesktopSource> ListDesktopSources(std::string* why = nullptr);
 
-// One item as the service holds it: its UID and its text (a VCALENDAR holding the item, its
-// changed occurrences and the definitions of any zone it names that is not a standard one).
-struct Item {
-  std::string uid;
-  std::shared_ptr<const std::string> text;  // the same object while the item does not change
-};
+// The items as the service holds them, in order of UID: each one's text, a VCALENDAR holding the
+// item, its changed occurrences and the definitions of any zone it names that is not a standard
+// one. The same object while the item does not change.
+using Items = std::vector<std::shared_ptr<const std::string>>;
 
 struct Snapshot {
-  uint64_t version = 0;                            // changes whenever anything below does
-  std::shared_ptr<const std::vector<Item>> items;  // in order of UID
-  std::string name;                                // the source's display name, once known
-  std::string problem;                             // why it cannot be read now ("" when it can)
-  bool loaded = false;                             // the service has told all it held
+  uint64_t version = 0;                // changes whenever anything below does
+  std::shared_ptr<const Items> items;  // in order of UID
+  std::string name;                    // the source's display name, once known
+  std::string problem;                 // why it cannot be read now ("" when it can)
+  bool loaded = false;                 // the service has told all it held
 };
 
 // One source, mirrored while the object lives.

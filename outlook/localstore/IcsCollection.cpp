@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <unordered_map>
 
 namespace outlook::localstore {
 namespace {
@@ -88,27 +89,28 @@ bool IcsCollection::Take(std::size_t i) {
   bool changed = snapshot.problem != feed.problem;
   feed.problem = snapshot.problem;
   if (snapshot.items == feed.items || snapshot.items == nullptr) return changed;
-  // Both in order of UID: an item whose text is the same object keeps its file, and what was
-  // read of it.
-  const std::string name = snapshot.name.empty()
-                               ? sources_[i].native()
-                               : snapshot.name + " (" + sources_[i].native() + ")";
+  // An item whose text is the same object keeps its file, and what was read of it.
+  const auto name = std::make_shared<const std::string>(
+      snapshot.name.empty() ? sources_[i].native()
+                            : snapshot.name + " (" + sources_[i].native() + ")");
   const std::weak_ptr<eds::LiveSource> live = feed.live;
   auto write_back = [live](const std::string& component) {
     const auto source = live.lock();
     return source != nullptr && source->Replace(component).empty();
   };
+  std::unordered_map<const std::string*, std::size_t> kept;
+  if (feed.items != nullptr) {
+    kept.reserve(feed.items->size());
+    for (std::size_t j = 0; j < feed.items->size(); ++j) kept.emplace((*feed.items)[j].get(), j);
+  }
   std::vector<std::shared_ptr<IcsFile>> files;
   files.reserve(snapshot.items->size());
-  std::size_t j = 0;
-  const std::size_t old = feed.items != nullptr ? feed.items->size() : 0;
-  for (const eds::Item& item : *snapshot.items) {
-    while (j < old && (*feed.items)[j].uid < item.uid) ++j;
-    if (j < old && (*feed.items)[j].uid == item.uid && (*feed.items)[j].text == item.text) {
-      files.push_back(std::move(feed.files[j++]));
+  for (const auto& text : *snapshot.items) {
+    if (const auto at = kept.find(text.get()); at != kept.end()) {
+      files.push_back(std::move(feed.files[at->second]));
       continue;
     }
-    auto file = std::make_shared<IcsFile>(name, kind_, user_address_, item.text, write_back);
+    auto file = std::make_shared<IcsFile>(name, kind_, user_address_, text, write_back);
     file->Refresh();
     files.push_back(std::move(file));
   }

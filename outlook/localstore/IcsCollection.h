@@ -72,7 +72,7 @@ class IcsCollection {
     std::shared_ptr<eds::LiveSource> live;
     uint64_t version = 0;
     bool first = true;
-    std::shared_ptr<const std::vector<eds::Item>> items;
+    std::shared_ptr<const eds::Items> items;
     std::vector<std::shared_ptr<IcsFile>> files;  // of each of `items`
     std::string problem;
   };

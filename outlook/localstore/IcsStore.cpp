@@ -108,15 +108,17 @@ IcsFile::IcsFile(std::string path, ComponentKind kind, std::string user_address,
   ical::EnsureLibical();
 }
 
-IcsFile::IcsFile(std::string name, ComponentKind kind, std::string user_address,
-                 std::shared_ptr<const std::string> text, WriteBack write_back)
-    : path_(std::move(name)),
-      kind_(kind),
+IcsFile::IcsFile(std::shared_ptr<const std::string> name, ComponentKind kind,
+                 std::string user_address, std::shared_ptr<const std::string> text,
+                 WriteBack write_back)
+    : kind_(kind),
       memory_(std::move(text)),
+      name_(std::move(name)),
       write_back_(std::move(write_back)),
       user_address_(std::move(user_address)) {
   ical::EnsureLibical();
   if (memory_ == nullptr) memory_ = std::make_shared<const std::string>();
+  if (name_ == nullptr) name_ = std::make_shared<const std::string>();
 }
 
 IcsFile::~IcsFile() {

@@ -49,8 +49,9 @@ class IcsFile {
   // Saves a task moved on (its VTODO) where the item is kept; true when it was.
   using WriteBack = std::function<bool(const std::string& component)>;
   // An item kept in memory (the desktop's calendar service holds it, not a file): `name` says
-  // where it comes from; `text` is read as a file's bytes would be, and `write_back` saves it.
-  IcsFile(std::string name, ComponentKind kind, std::string user_address,
+  // where it comes from (shared by the items of a source); `text` is read as a file's bytes would
+  // be, and `write_back` saves it.
+  IcsFile(std::shared_ptr<const std::string> name, ComponentKind kind, std::string user_address,
           std::shared_ptr<const std::string> text, WriteBack write_back);
   ~IcsFile();
   IcsFile(const IcsFile&) = delete;
@@ -92,8 +93,8 @@ class IcsFile {
   // time of local midnight), or its last one, and writes the file back, once; false when the rule
   // has no later instance, nothing would change, or the file changed since it was read.
   bool SkipRecurrence(std::size_t index, time_t today);
-  std::filesystem::path Path() const { return path_; }
-  const std::string& PathText() const { return path_; }
+  std::filesystem::path Path() const { return PathText(); }
+  const std::string& PathText() const { return name_ != nullptr ? *name_ : path_; }
   // How many blocks libical has parsed since the file was opened (for tests and benchmarks).
   std::size_t Parsed() const { return parsed_; }
 
@@ -184,6 +185,7 @@ class IcsFile {
   Stamp stamp_;
   std::string converted_;  // the whole file, only when it had to be converted (UTF-16)
   std::shared_ptr<const std::string> memory_;  // the whole text, of an item kept in memory
+  std::shared_ptr<const std::string> name_;    // and where it comes from
   WriteBack write_back_;
   std::vector<Slot> items_;
   std::string text_pool_;

@@ -300,7 +300,7 @@ class IcsFolder final : public MAPIFolder,
       const TDateTime now = clock();
       auto near = [&](const std::string* text) {
         if (text == nullptr) return false;
-        auto file = std::make_shared<IcsFile>("", kind, user_address,
+        auto file = std::make_shared<IcsFile>(nullptr, kind, user_address,
                                               std::make_shared<const std::string>(*text), nullptr);
         try {
           file->Refresh();
