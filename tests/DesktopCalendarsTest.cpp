@@ -284,8 +284,8 @@ TEST(DesktopCalendars, AnItemIsChangedAndRemovedInPlaceWhateverItsUid) {
       out.insert(As<AppointmentItem>(items->Item(i))->Subject());
     return out;
   };
-  for (const std::string& uid : std::vector<std::string>{
-           "a,b;c", "back\\slash", std::string(140, 'u') + "@example.org", "plain-uid"}) {
+  for (const std::string& uid :
+       std::vector<std::string>{"a,b;c", "back\\slash", std::string(140, 'u') + "@example.org"}) {
     SCOPED_TRACE(uid);
     const std::string escaped = [&] {
       std::string e;

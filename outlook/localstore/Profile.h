@@ -2,7 +2,7 @@
 // own configuration, like a mail profile. A GLib key file:
 //
 //   [Store]
-//   calendars=~/.local/share/evolution/calendar/system/calendar.ics;~/.calendars/work/
+//   calendars=eds:system-calendar;~/.calendars/work/   (files, vdirs, the desktop's: eds:UID)
 //   tasks=~/.local/share/evolution/tasks/system/tasks.ics
 //   inbox=~/Mail/INBOX
 //   outbox=~/.local/share/Brindlemoor/Ravenox/Outbox
@@ -28,7 +28,7 @@
 namespace outlook::localstore {
 
 struct StoreProfile {
-  std::vector<std::filesystem::path> calendars;  // .ics files or vdir folders
+  std::vector<std::filesystem::path> calendars;  // .ics files, vdir folders, eds:UID
   std::vector<std::filesystem::path> tasks;
   std::filesystem::path inbox, outbox, sent;  // Maildirs
   std::filesystem::path failed;               // Maildir; empty: Failed beside the outbox
