@@ -26,6 +26,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "Generate.h"
 #include "engine/OutlookProcessorUnit.h"
@@ -217,8 +218,16 @@ int Added(const char* path) {
   BenchEngine bench(source);
   auto& engine = bench.engine;
   engine->DebugEnabled = false;
-  // The first index and a whole sweep of what the engine is given.
+  // The first index and a whole sweep of what the engine is given. The desktop's calendar may
+  // take longer to tell all it holds than the engine waits for it at first: the sweep begins
+  // once it has.
   engine->CheckAppointments();
+  if (outlook::eds::IsDesktopSource(source.native())) {
+    for (int i = 0; i < 600 && engine->CalendarFolder->Items()->Count() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      engine->CheckAppointments();
+    }
+  }
   while (engine->AppointmentCursor != 1) engine->CheckAppointments();
   const double peak = StatusMb("VmHWM:"), resident = StatusMb("VmRSS:");
   const int view = engine->CalendarFolder->Items()->Count();

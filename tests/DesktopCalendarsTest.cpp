@@ -13,6 +13,9 @@
 #include "base/Formats.h"
 #include "outlook/eds/DesktopCalendars.h"
 #include "outlook/localstore/LocalStore.h"
+#include "outlook/localstore/Profile.h"
+#include "platform/WakeEvent.h"
+#include "shell/LocalStoreEngine.h"
 #include "tools/support/SupportTool.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -160,9 +163,9 @@ TEST(DesktopCalendars, TheInspectorListsAndReadsTheDesktopsCalendars) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
-// Meetings saved through the service (a series with a moved occurrence, a cancelled one) and one
-// put on the CalDAV server are texted at their reminders, once each; one saved while the engine
-// waits ends the wait and is texted too.
+// Meetings saved through the service (a series with a moved occurrence, a cancelled one, one the
+// user declined) and one put on the CalDAV server are texted at their reminders, once each, beside
+// those of a file; one saved while the engine waits ends the wait and is texted too.
 TEST(DesktopCalendars, TheEngineTextsWhatTheServiceHoldsAtTheReminders) {
   setenv("TZ", "UTC", 1);
   tzset();
@@ -183,6 +186,12 @@ TEST(DesktopCalendars, TheEngineTextsWhatTheServiceHoldsAtTheReminders) {
                               "SUMMARY:Off\r\nSTATUS:CANCELLED\r\n"
                               "DTSTART:20270310T113000Z\r\n")),
             "");
+  ASSERT_EQ(work.Create(Event("no",
+                              "SUMMARY:Declined\r\nDTSTART:20270310T103000Z\r\n"
+                              "ATTENDEE;PARTSTAT=ACCEPTED:mailto:boss@example.org\r\n"
+                              "ATTENDEE;PARTSTAT=DECLINED;CN=Me:mailto:me@example.org\r\n",
+                              5)),
+            "");
   ASSERT_EQ(
       DesktopService::Get()->Put(
           "sync", Calendar(Event("sync", "SUMMARY:Team sync\r\nDTSTART:20270310T120000Z\r\n"))),
@@ -190,8 +199,13 @@ TEST(DesktopCalendars, TheEngineTextsWhatTheServiceHoldsAtTheReminders) {
   ASSERT_EQ(team.Refresh(), "");
   ASSERT_TRUE(Eventually([&] { return !team.Get("sync").empty(); }));
 
+  // The desktop's calendars beside a file.
+  ravenox::testing::TempDir dir;
+  std::ofstream(dir.path() / "mine.ics")
+      << Calendar(Event("dentist", "SUMMARY:Dentist\r\nDTSTART:20270310T130000Z\r\n", 10));
   StoreProfile profile;
-  profile.calendars = {"eds:work", "eds:team"};
+  profile.calendars = {"eds:work", "eds:team", dir.path() / "mine.ics"};
+  profile.from = "Me <me@example.org>";
   ravenox::testing::EngineRig rig;
   Wakes wakes;
   rig.env.connector = [&] {
@@ -228,6 +242,7 @@ TEST(DesktopCalendars, TheEngineTextsWhatTheServiceHoldsAtTheReminders) {
       {"Added", EncodeDateTime(2027, 3, 10, 10, 25)},
       {"Review", EncodeDateTime(2027, 3, 10, 10, 55)},
       {"Team sync", EncodeDateTime(2027, 3, 10, 11, 45)},
+      {"Dentist", EncodeDateTime(2027, 3, 10, 12, 50)},
   };
   const auto sent = rig.outlook->Sent();
   std::vector<std::string> subjects;
@@ -307,6 +322,40 @@ TEST(DesktopCalendars, AnItemIsChangedAndRemovedInPlaceWhateverItsUid) {
     ASSERT_EQ(work.Remove(uid), "");
     EXPECT_TRUE(Eventually([&] { return items->Count() == before; }));
   }
+}
+
+// The program's store (the profile at its place) sets the engine's wake event when the desktop's
+// calendar changes near now.
+TEST(DesktopCalendars, TheProgramsStoreSetsTheEnginesWakeEvent) {
+  const auto path = DefaultProfilePath();
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path) << "[Store]\ncalendars=eds:work\n";
+  // Every handle of the event's name is the same event.
+  struct Handle final : ravenox::platform::WakeEvent {
+    explicit Handle(std::shared_ptr<ravenox::platform::LocalEvent> e) : event(std::move(e)) {}
+    void Set() override { event->Set(); }
+    void Reset() override { event->Reset(); }
+    bool Wait(std::chrono::milliseconds timeout) override { return event->Wait(timeout); }
+    std::shared_ptr<ravenox::platform::LocalEvent> event;
+  };
+  auto event = std::make_shared<ravenox::platform::LocalEvent>();
+  ravenox::engine::ProcessorEnvironment env;
+  env.open_event = [event](const std::string&, std::string&) {
+    return std::make_unique<Handle>(event);
+  };
+  ravenox::shell::UseLocalStore(env);
+  const auto store = env.connector();
+  Count(*store, olFolderCalendar);
+  EXPECT_FALSE(event->Wait(std::chrono::milliseconds(0)));
+  CalendarClient work("work");
+  ASSERT_TRUE(work.Ready()) << work.Why();
+  const time_t soon = time(nullptr) + 1800;
+  char start[32];
+  std::strftime(start, sizeof start, "%Y%m%dT%H%M%SZ", std::gmtime(&soon));
+  ASSERT_EQ(work.Create(Event("soon", std::string("SUMMARY:Soon\r\nDTSTART:") + start + "\r\n")),
+            "");
+  EXPECT_TRUE(event->Wait(std::chrono::seconds(20)));
+  std::filesystem::remove(path);
 }
 
 // The CalDAV server stops: what the calendar held stays; when it is back, what was put there

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "outlook/ical/Items.h"
 #include "outlook/ical/Times.h"
 
 namespace outlook::eds {
@@ -184,9 +185,11 @@ std::vector<DesktopSource> ListDesktopSources(std::string* why) {
 struct LiveSource::State {
   std::string uid;
   SourceKind kind = SourceKind::kEvents;
+  std::string user_address;
   Service* service = nullptr;
 
   std::mutex mutex;
+  std::mutex calling;  // held while the listener is called
   std::condition_variable answered;
   Snapshot published;
   ChangeListener listener;
@@ -236,6 +239,8 @@ struct LiveSource::State {
   void NoteZones(ICalComponent* component, std::vector<std::string>& zones);
   void Forget(GSource*& source);
   std::string Save(const std::string& component);
+  // What is kept of a part's text: of an event, the lines the engine reads (and its UID).
+  std::string Kept(std::string part) const;
 
   static void Added(ECalClientView*, const GSList* objects, gpointer self);
   static void Removed(ECalClientView*, const GSList* ids, gpointer self);
@@ -306,6 +311,7 @@ void LiveSource::State::Offer(bool now) {
       changes;
   changes.swap(told);
   if (tell) {
+    std::lock_guard lock(calling);
     for (const auto& [before, after] : changes) tell(before.get(), after.get());
   }
 }
@@ -530,6 +536,17 @@ bool UidBefore(const std::shared_ptr<const std::string>& text, const std::string
 
 }  // namespace
 
+std::string LiveSource::State::Kept(std::string part) const {
+  if (kind != SourceKind::kEvents) return part;
+  static const std::vector<std::string_view> kKept = [] {
+    std::vector<std::string_view> names(ical::kEventProperties.begin(),
+                                        ical::kEventProperties.end());
+    names.push_back("UID");
+    return names;
+  }();
+  return ical::EventLines(part, user_address, kKept);
+}
+
 std::shared_ptr<const std::string> LiveSource::State::Find(const std::string& uid) const {
   if (!loaded || reload) {
     const auto it = loading.find(uid);
@@ -627,7 +644,7 @@ void LiveSource::State::Added(ECalClientView*, const GSList* objects, gpointer s
     if (uid == nullptr) continue;
     std::string rid = Owned(e_cal_util_component_get_recurid_as_string(c));
     s->NoteZones(c, zones[uid]);
-    put[uid].emplace_back(std::move(rid), Owned(i_cal_component_as_ical_string(c)));
+    put[uid].emplace_back(std::move(rid), s->Kept(Owned(i_cal_component_as_ical_string(c))));
   }
   for (const auto& [uid, parts] : put) s->Change(uid, parts, {}, false, zones[uid]);
   s->backend_problem.clear();
@@ -747,16 +764,18 @@ std::string LiveSource::State::Save(const std::string& component) {
     std::vector<std::string> zones;
     NoteZones(c, zones);
     if (uid != nullptr)
-      Change(uid, {{"", Owned(i_cal_component_as_ical_string(c))}}, {}, false, zones);
+      Change(uid, {{"", Kept(Owned(i_cal_component_as_ical_string(c)))}}, {}, false, zones);
     Offer(true);
   }
   g_object_unref(c);
   return why;
 }
 
-LiveSource::LiveSource(std::string uid, SourceKind kind) : state_(std::make_shared<State>()) {
+LiveSource::LiveSource(std::string uid, SourceKind kind, std::string user_address)
+    : state_(std::make_shared<State>()) {
   state_->uid = std::move(uid);
   state_->kind = kind;
+  state_->user_address = std::move(user_address);
   auto service = Service::Get();
   state_->service = service.get();
   // This object keeps the service running, not the state: the state is let go on the service's
@@ -766,6 +785,12 @@ LiveSource::LiveSource(std::string uid, SourceKind kind) : state_(std::make_shar
 }
 
 LiveSource::~LiveSource() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->listener = nullptr;
+  }
+  // A call under way ends first.
+  { std::lock_guard calling(state_->calling); }
   service_->Post([state = std::move(state_)] {
     state->closed = true;
     state->Forget(state->retry);

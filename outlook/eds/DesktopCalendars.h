@@ -57,8 +57,11 @@ class LiveSource {
   // when it was not there, or is gone).
   using ChangeListener = std::function<void(const std::string* before, const std::string* after)>;
 
-  // Starts reading the source `uid` (without "eds:"); nothing here waits for the service.
-  LiveSource(std::string uid, SourceKind kind);
+  // Starts reading the source `uid` (without "eds:"); nothing here waits for the service. Of an
+  // event only what the engine reads is kept: `user_address` tells the user's own reply among
+  // its attendees.
+  LiveSource(std::string uid, SourceKind kind, std::string user_address = {});
+  // The listener is not called once this returns.
   ~LiveSource();
   LiveSource(const LiveSource&) = delete;
   LiveSource& operator=(const LiveSource&) = delete;

@@ -69,7 +69,8 @@ IcsCollection::IcsCollection(std::vector<std::filesystem::path> sources, Compone
     feeds_[i] = std::make_unique<Feed>();
     feeds_[i]->live = std::make_shared<eds::LiveSource>(
         source.substr(eds::kScheme.size()),
-        kind_ == ComponentKind::kEvent ? eds::SourceKind::kEvents : eds::SourceKind::kTasks);
+        kind_ == ComponentKind::kEvent ? eds::SourceKind::kEvents : eds::SourceKind::kTasks,
+        user_address_);
   }
 }
 
