@@ -288,7 +288,9 @@ void LiveSource::State::Offer(bool now) {
       // The view's first whole answer: from here on the items are kept in order.
       auto made = std::make_shared<Items>();
       made->reserve(loading.size());
-      for (auto& [id, text] : loading) made->push_back(std::move(text));
+      // Each text copied once more: the copies fill the holes the load left between the first
+      // ones, which then go, whole pages at a time (see Complete).
+      for (auto& [id, text] : loading) made->push_back(std::make_shared<const std::string>(*text));
       loading.clear();
       items = std::move(made);
       reload = false;
