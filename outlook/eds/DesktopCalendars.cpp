@@ -90,7 +90,7 @@ class Service {
     g_source_unref(idle);
   }
 
-  // Runs `f` on the service's thread after `seconds`; the source's id.
+  // Calls `f` with `data` on the service's thread after `seconds`; the timer, to be let go.
   GSource* Later(guint seconds, GSourceFunc f, gpointer data) {
     GSource* timer = g_timeout_source_new_seconds(seconds);
     g_source_set_callback(timer, f, data, nullptr);
