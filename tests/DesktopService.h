@@ -22,6 +22,7 @@
 
 #include "EngineFakes.h"
 #include "PrivateBus.h"
+#include "outlook/eds/DesktopCalendars.h"
 
 namespace ravenox::testing {
 
@@ -53,7 +54,7 @@ class DesktopService final : public ::testing::Environment {
     // Two CalDAV calendars, each on a server of its own: "team" is served from the start,
     // "away" only when a test starts its server. Display names as the desktop shows them.
     for (const auto& [server, name, shown] : {std::tuple{0, "team", "Team"}, {1, "away", "Away"}}) {
-      ports_[server] = FreePort();
+      ports_[server] = ReservePort(reserved_[server]);
       std::ofstream(sources / (std::string(name) + ".source"))
           << "[Data Source]\nDisplayName=" << shown << "\nEnabled=true\nParent=\n\n"
           << "[Authentication]\nHost=127.0.0.1\nMethod=none\nPort=" << ports_[server]
@@ -70,6 +71,12 @@ class DesktopService final : public ::testing::Environment {
     StartCalDav();
     bus_ = std::make_unique<PrivateBus>();
     setenv("DBUS_SESSION_BUS_ADDRESS", bus_->Address().c_str(), 1);
+    // The service and its calendars started before a test times anything: on a loaded machine
+    // the first start takes longer than the store waits for a first answer.
+    outlook::eds::LiveSource work("work", outlook::eds::SourceKind::kEvents),
+        team("team", outlook::eds::SourceKind::kEvents),
+        chores("chores", outlook::eds::SourceKind::kTasks);
+    for (auto* source : {&work, &team, &chores}) source->Take(std::chrono::seconds(60));
   }
   void TearDown() override {
     for (auto& r : radicale_) r.reset();
@@ -79,6 +86,8 @@ class DesktopService final : public ::testing::Environment {
   // Radicale, serving the CalDAV calendar of `server` (0: "team", 1: "away"); false when it did
   // not start.
   bool StartCalDav(int server = 0) {
+    if (reserved_[server] >= 0) ::close(reserved_[server]);
+    reserved_[server] = -1;
     const std::string folder = (home_.path() / ("radicale" + std::to_string(server))).string();
     radicale_[server] = std::make_unique<Daemon>(std::vector<std::string>{
         "/bin/sh", "-c",
@@ -115,17 +124,17 @@ class DesktopService final : public ::testing::Environment {
   }
 
  private:
-  static int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // A free port, kept bound (`fd`) but not listening until its server starts: a connection to it
+  // is refused, and the tests beside this one cannot take it.
+  static int ReservePort(int& fd) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    const int port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
+    return ntohs(a.sin_port);
   }
   int Connect(int server) const {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -148,6 +157,7 @@ class DesktopService final : public ::testing::Environment {
   static inline DesktopService* instance_ = nullptr;
   TempDir home_;
   int ports_[2] = {};
+  int reserved_[2] = {-1, -1};
   std::unique_ptr<Daemon> radicale_[2];
   std::unique_ptr<PrivateBus> bus_;
 };
