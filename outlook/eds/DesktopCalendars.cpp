@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "outlook/eds/ItemText.h"
+#include "outlook/eds/ServiceThread.h"
 #include "outlook/ical/Items.h"
 #include "outlook/ical/Times.h"
 
@@ -22,163 +24,7 @@ constexpr guint kRetrySeconds = 30;
 // How long a save through the service may take before the engine goes on without it.
 constexpr auto kSaveLimit = std::chrono::seconds(30);
 
-std::string Why(const GError* error, const char* otherwise = "unknown error") {
-  return error != nullptr && error->message != nullptr ? error->message : otherwise;
-}
-
-template <typename T>
-void Drop(T*& object) {
-  if (object != nullptr) g_object_unref(object);
-  object = nullptr;
-}
-
-std::string Owned(gchar* text) {
-  std::string out = text != nullptr ? text : "";
-  g_free(text);
-  return out;
-}
-
 }  // namespace
-
-// The thread that talks to the service, with its own main context. One per process while any
-// source is read; it ends when the last one is let go.
-class Service {
- public:
-  Service() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
-    thread_ = std::thread([this] {
-      g_main_context_push_thread_default(context_);
-      g_main_loop_run(loop_);
-      Drop(registry_);
-      g_main_context_pop_thread_default(context_);
-    });
-  }
-  ~Service() {
-    // After whatever was posted before: sources close first.
-    Post([this] { g_main_loop_quit(loop_); });
-    thread_.join();
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context_);
-  }
-  Service(const Service&) = delete;
-  Service& operator=(const Service&) = delete;
-
-  static std::shared_ptr<Service> Get() {
-    static std::mutex mutex;
-    static std::weak_ptr<Service> running;
-    std::lock_guard lock(mutex);
-    std::shared_ptr<Service> s = running.lock();
-    if (!s) {
-      s = std::make_shared<Service>();
-      running = s;
-    }
-    return s;
-  }
-
-  // Runs `f` on the service's thread, after what was posted before it.
-  void Post(std::function<void()> f) {
-    auto* task = new std::function<void()>(std::move(f));
-    GSource* idle = g_idle_source_new();
-    g_source_set_priority(idle, G_PRIORITY_DEFAULT);
-    g_source_set_callback(
-        idle,
-        [](gpointer data) -> gboolean {
-          (*static_cast<std::function<void()>*>(data))();
-          return G_SOURCE_REMOVE;
-        },
-        task, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-    g_source_attach(idle, context_);
-    g_source_unref(idle);
-  }
-
-  // Calls `f` with `data` on the service's thread after `seconds`; the timer, to be let go.
-  GSource* Later(guint seconds, GSourceFunc f, gpointer data) {
-    GSource* timer = g_timeout_source_new_seconds(seconds);
-    g_source_set_callback(timer, f, data, nullptr);
-    g_source_attach(timer, context_);
-    return timer;
-  }
-
-  // On the service's thread: the registry of sources, connected at the first need.
-  ESourceRegistry* Registry(std::string& why) {
-    if (registry_ == nullptr) {
-      GError* error = nullptr;
-      registry_ = e_source_registry_new_sync(nullptr, &error);
-      if (registry_ == nullptr) why = "the desktop's calendars cannot be reached: " + Why(error);
-      g_clear_error(&error);
-    }
-    return registry_;
-  }
-
- private:
-  GMainContext* context_;
-  GMainLoop* loop_;
-  ESourceRegistry* registry_ = nullptr;
-  std::thread thread_;
-};
-
-namespace {
-
-// The account a source belongs to: its parent's name ("On This Computer", an address).
-std::string AccountOf(ESourceRegistry* registry, ESource* source) {
-  const gchar* parent = e_source_get_parent(source);
-  if (parent == nullptr || *parent == '\0') return {};
-  ESource* p = e_source_registry_ref_source(registry, parent);
-  if (p == nullptr) return {};
-  std::string name = e_source_get_display_name(p);
-  g_object_unref(p);
-  return name;
-}
-
-const char* ExtensionOf(SourceKind kind) {
-  return kind == SourceKind::kEvents ? E_SOURCE_EXTENSION_CALENDAR : E_SOURCE_EXTENSION_TASK_LIST;
-}
-
-}  // namespace
-
-std::vector<DesktopSource> ListDesktopSources(std::string* why) {
-  std::vector<DesktopSource> out;
-  // The registry's proxies belong to a main context of this call's own, not to the caller's.
-  GMainContext* context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  GError* error = nullptr;
-  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &error);
-  if (registry == nullptr) {
-    if (why != nullptr) *why = "the desktop's calendars cannot be reached: " + Why(error);
-    g_clear_error(&error);
-  } else {
-    for (const SourceKind kind : {SourceKind::kEvents, SourceKind::kTasks}) {
-      GList* sources = e_source_registry_list_sources(registry, ExtensionOf(kind));
-      std::vector<DesktopSource> found;
-      for (GList* l = sources; l != nullptr; l = l->next) {
-        auto* source = static_cast<ESource*>(l->data);
-        DesktopSource d;
-        d.uid = e_source_get_uid(source);
-        d.name = e_source_get_display_name(source);
-        d.account = AccountOf(registry, source);
-        d.kind = kind;
-        auto* extension =
-            static_cast<ESourceSelectable*>(e_source_get_extension(source, ExtensionOf(kind)));
-        d.shown = e_source_get_enabled(source) && e_source_selectable_get_selected(extension);
-        // The birthdays calendar is made from the address books, and cannot be written to.
-        const gchar* backend = e_source_backend_get_backend_name(E_SOURCE_BACKEND(extension));
-        d.writable = backend == nullptr || std::string_view(backend) != "contacts";
-        found.push_back(std::move(d));
-      }
-      g_list_free_full(sources, g_object_unref);
-      std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.account, a.name) < std::tie(b.account, b.name);
-      });
-      out.insert(out.end(), found.begin(), found.end());
-    }
-    g_object_unref(registry);
-  }
-  g_main_context_pop_thread_default(context);
-  // What the proxies left to do in the context (their own clean-up) is done before it goes.
-  while (g_main_context_iteration(context, FALSE)) {
-  }
-  g_main_context_unref(context);
-  return out;
-}
 
 // A source's items and the service's objects for it. The mutex guards what is published and the
 // listener; everything else belongs to the service's thread.
@@ -314,7 +160,7 @@ void LiveSource::State::Offer(bool now) {
   changes.swap(told);
   if (tell) {
     std::lock_guard lock(calling);
-    for (const auto& [before, after] : changes) tell(before.get(), after.get());
+    for (const auto& [before, after] : changes) tell(before, after);
   }
 }
 
@@ -466,72 +312,6 @@ void LiveSource::State::NoteZones(ICalComponent* component, std::vector<std::str
 
 namespace {
 
-// The blocks of an item's text as this file writes it: the parts (VEVENT or VTODO, verbatim) and
-// the TZIDs of the zone definitions it carries.
-void Split(const std::string& text, std::vector<std::string>& parts,
-           std::vector<std::string>& zones) {
-  int depth = 0;
-  std::size_t start = 0;
-  bool zone = false;
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    end = end == std::string::npos ? text.size() : end + 1;
-    const std::string_view line(text.data() + at, end - at);
-    if (line.starts_with("BEGIN:")) {
-      if (++depth == 2) {
-        start = at;
-        zone = line.starts_with("BEGIN:VTIMEZONE");
-      }
-    } else if (line.starts_with("END:")) {
-      if (depth-- == 2 && !zone) parts.emplace_back(text.substr(start, end - start));
-    } else if (zone && depth == 2 && line.starts_with("TZID:")) {
-      std::string id(line.substr(5));
-      while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
-      zones.push_back(std::move(id));
-    }
-    at = end;
-  }
-}
-
-// The UID of an item's text (its first UID property, unfolded and unescaped).
-std::string UidOf(const std::string& text) {
-  std::size_t at = text.find("\nUID:");
-  if (at == std::string::npos) return {};
-  at += 5;
-  std::string uid;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::size_t stop = end;
-    if (stop > at && text[stop - 1] == '\r') --stop;
-    for (std::size_t i = at; i < stop; ++i) {
-      // A text value's escapes (\\, \; \, \n) stand for what the service's UID holds.
-      if (text[i] == '\\' && i + 1 < stop) {
-        ++i;
-        uid += text[i] == 'n' || text[i] == 'N' ? '\n' : text[i];
-      } else {
-        uid += text[i];
-      }
-    }
-    // A folded line goes on after a line break and one blank.
-    if (end + 1 < text.size() && (text[end + 1] == ' ' || text[end + 1] == '\t')) {
-      at = end + 2;
-    } else {
-      break;
-    }
-  }
-  return uid;
-}
-
-// The RECURRENCE-ID of a part as the service writes it in its ids ("" for the item itself).
-std::string RidOf(const std::string& part) {
-  ICalComponent* c = i_cal_component_new_from_string(part.c_str());
-  if (c == nullptr) return {};
-  std::string rid = Owned(e_cal_util_component_get_recurid_as_string(c));
-  g_object_unref(c);
-  return rid;
-}
-
 bool UidBefore(const std::shared_ptr<const std::string>& text, const std::string& uid) {
   return UidOf(*text) < uid;
 }
@@ -612,22 +392,12 @@ void LiveSource::State::Change(const std::string& id,
     // The item itself first ("" sorts first), its changed occurrences after it in order of date.
     std::sort(parts.begin(), parts.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    static constexpr std::string_view kHead =
-        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brindlemoor//Ravenox//EN\r\n";
-    static constexpr std::string_view kTail = "END:VCALENDAR\r\n";
-    // Made at its size at once: a large calendar keeps thousands of these for long.
-    std::size_t size = kHead.size() + kTail.size();
-    for (const std::string& z : zones) size += zone_texts[z].size();
+    std::vector<const std::string*> definitions;
+    for (const std::string& z : zones) definitions.push_back(&zone_texts[z]);
     for (auto& [rid, part] : parts) {
       if (part.empty() || part.back() != '\n') part += "\r\n";
-      size += part.size();
     }
-    std::string text;
-    text.reserve(size);
-    text.append(kHead);
-    for (const std::string& z : zones) text += zone_texts[z];
-    for (const auto& [rid, part] : parts) text += part;
-    text.append(kTail);
+    std::string text = ItemText(definitions, parts);
     Put(id, std::make_shared<const std::string>(std::move(text)));
   }
   if (!loaded) return;

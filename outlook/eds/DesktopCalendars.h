@@ -55,7 +55,8 @@ class LiveSource {
  public:
   // Called on the service's thread for an item that changed: its text before and after (null
   // when it was not there, or is gone).
-  using ChangeListener = std::function<void(const std::string* before, const std::string* after)>;
+  using Text = std::shared_ptr<const std::string>;
+  using ChangeListener = std::function<void(const Text& before, const Text& after)>;
 
   // Starts reading the source `uid` (without "eds:"); nothing here waits for the service. Of an
   // event only what the engine reads is kept: `user_address` tells the user's own reply among

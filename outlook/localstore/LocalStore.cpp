@@ -295,27 +295,27 @@ class IcsFolder final : public MAPIFolder,
     if (!changed || !view_) return;
     // Judged on the service's thread, from the texts alone: an item the view holds (or held)
     // wakes the engine; one far from now waits for its time.
-    collection_.OnDesktopChange([kind, user_address, clock = clock_, changed](
-                                    const std::string* before, const std::string* after) {
-      const TDateTime now = clock();
-      auto near = [&](const std::string* text) {
-        if (text == nullptr) return false;
-        auto file = std::make_shared<IcsFile>(nullptr, kind, user_address,
-                                              std::make_shared<const std::string>(*text), nullptr);
-        try {
-          file->Refresh();
-          for (std::size_t i = 0; i < file->Count(); ++i) {
-            if (kind == ComponentKind::kEvent ? ViewStart(file, i, now).has_value()
-                                              : TaskViewStart(file, i, now).has_value())
-              return true;
-          }
-        } catch (const std::exception&) {
-          return true;  // the scan says why it cannot be read
-        }
-        return false;
-      };
-      if (near(before) || near(after)) changed();
-    });
+    collection_.OnDesktopChange(
+        [kind, user_address, clock = clock_, changed](const eds::LiveSource::Text& before,
+                                                      const eds::LiveSource::Text& after) {
+          const TDateTime now = clock();
+          auto near = [&](const eds::LiveSource::Text& text) {
+            if (text == nullptr) return false;
+            auto file = std::make_shared<IcsFile>(nullptr, kind, user_address, text, nullptr);
+            try {
+              file->Refresh();
+              for (std::size_t i = 0; i < file->Count(); ++i) {
+                if (kind == ComponentKind::kEvent ? ViewStart(file, i, now).has_value()
+                                                  : TaskViewStart(file, i, now).has_value())
+                  return true;
+              }
+            } catch (const std::exception&) {
+              return true;  // the scan says why it cannot be read
+            }
+            return false;
+          };
+          if (near(before) || near(after)) changed();
+        });
   }
   std::shared_ptr<outlook::Items> Items() override { return shared_from_this(); }
   int UnReadItemCount() override { return 0; }
